@@ -1,0 +1,75 @@
+// Commands that choose the source folder and show the state.
+#include <QDir>
+#include <QFileInfo>
+
+#include "app/cli/cli.h"
+#include "engine/transcriber.h"
+
+namespace cli {
+
+int usage(QTextStream &err) {
+    err << "Utilisation : parlivo-cli COMMANDE [ARGUMENTS]\n"
+           "  scan DOSSIER                 choisir DOSSIER comme source et afficher la file\n"
+           "  voice-memos                  utiliser le dossier des mémos vocaux\n"
+           "  status                       compteurs, puis une ligne par fichier\n"
+           "  settings [CLÉ [VALEUR]]      afficher ou modifier les réglages\n"
+           "  settings --reset-prompt      rétablir l'instruction de correction par défaut\n";
+    err.flush();
+    return badUsage;
+}
+
+static QString oneLine(const QString &text) {
+    QString flat = text;
+    flat.replace(QLatin1String("\r\n"), QLatin1String("\\n"));
+    flat.replace(QLatin1Char('\n'), QLatin1String("\\n"));
+    flat.replace(QLatin1Char('\r'), QLatin1String("\\n"));
+    flat.replace(QLatin1Char('\t'), QLatin1Char(' '));
+    return flat;
+}
+
+void printQueue(const Transcriber &engine, QTextStream &out) {
+    for (const AudioFile &file : engine.files())
+        out << rawValue(file.status) << '\t' << file.durationDisplay() << '\t' << file.path() << '\t'
+            << oneLine(file.errorMessage.value_or(QString())) << '\n';
+    out.flush();
+}
+
+QCoro::Task<int> scan(Context &ctx) {
+    if (ctx.args.size() != 1) co_return usage(ctx.err);
+    const QFileInfo folder(ctx.args.first());
+    if (!folder.isDir()) {
+        ctx.err << "Dossier introuvable : " << ctx.args.first() << Qt::endl;
+        co_return badUsage;
+    }
+    const QUrl url = QUrl::fromLocalFile(QDir::cleanPath(folder.absoluteFilePath()));
+    const auto &current = ctx.engine.sourceFolder();
+    if (current && QDir::cleanPath(current->toLocalFile()) == url.toLocalFile())
+        ctx.engine.rescan();
+    else
+        ctx.engine.setSourceFolder(url);
+    printQueue(ctx.engine, ctx.out);
+    co_return success;
+}
+
+QCoro::Task<int> voiceMemos(Context &ctx) {
+    if (!ctx.args.isEmpty()) co_return usage(ctx.err);
+    if (!ctx.engine.macVoiceMemosFolder()) {
+        ctx.engine.useMacVoiceMemos(); // logs why
+        co_return badUsage;
+    }
+    ctx.engine.useMacVoiceMemos();
+    printQueue(ctx.engine, ctx.out);
+    co_return success;
+}
+
+QCoro::Task<int> status(Context &ctx) {
+    if (!ctx.args.isEmpty()) co_return usage(ctx.err);
+    const Transcriber &e = ctx.engine;
+    QStringList counters;
+    for (FileStatus s : allCases<FileStatus>()) counters << QStringLiteral("%1 %2").arg(label(s)).arg(e.count(s));
+    ctx.out << counters.join(QLatin1String(", ")) << '\n';
+    printQueue(e, ctx.out);
+    co_return success;
+}
+
+} // namespace cli

@@ -1,0 +1,36 @@
+#pragma once
+// parlivo-cli: the engine without a window. Log lines go to standard error as
+// they are appended, results to standard output.
+
+#include <QStringList>
+#include <QTextStream>
+
+#include <qcoro/qcorotask.h>
+
+class Transcriber;
+
+namespace cli {
+
+enum Exit { success = 0, someFailed = 1, badUsage = 2 };
+
+struct Context {
+    Transcriber &engine;
+    QStringList args; // the arguments after the command name
+    QTextStream &out;
+    QTextStream &err;
+};
+
+using Command = QCoro::Task<int> (*)(Context &);
+
+// Prints the usage on standard error; returns badUsage.
+int usage(QTextStream &err);
+
+// One line per queue entry: status, duration, path, message, separated by tabs.
+void printQueue(const Transcriber &engine, QTextStream &out);
+
+QCoro::Task<int> scan(Context &ctx);
+QCoro::Task<int> voiceMemos(Context &ctx);
+QCoro::Task<int> status(Context &ctx);
+QCoro::Task<int> settings(Context &ctx);
+
+} // namespace cli

@@ -1,0 +1,49 @@
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <cstdio>
+#include <map>
+
+#include "app/cli/cli.h"
+#include "engine/transcriber.h"
+
+namespace {
+const std::map<QString, cli::Command> &commands() {
+    static const std::map<QString, cli::Command> table = {
+        {"scan", cli::scan},
+        {"voice-memos", cli::voiceMemos},
+        {"status", cli::status},
+        {"settings", cli::settings},
+    };
+    return table;
+}
+
+QCoro::Task<> runCommand(cli::Command command, cli::Context &ctx) {
+    int code = co_await command(ctx);
+    if (ctx.engine.hasPendingSave()) ctx.engine.saveNow();
+    ctx.out.flush();
+    ctx.err.flush();
+    QCoreApplication::exit(code);
+}
+} // namespace
+
+int main(int argc, char **argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Parlivo"));
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+
+    QStringList args = app.arguments().mid(1);
+    if (args.isEmpty()) return cli::usage(err);
+    auto found = commands().find(args.first());
+    if (found == commands().end()) return cli::usage(err);
+
+    Transcriber engine(Tools::resolve());
+    // Lines logged while loading (a state file set aside) are shown too.
+    for (const QString &line : engine.logLines()) err << line << Qt::endl;
+    QObject::connect(&engine, &Transcriber::logLineAdded, [&](const QString &line) { err << line << Qt::endl; });
+
+    cli::Context ctx{engine, args.mid(1), out, err};
+    QTimer::singleShot(0, [&] { runCommand(found->second, ctx); });
+    return app.exec();
+}

@@ -1,0 +1,75 @@
+// parlivo-cli settings: print all, print one, set one, or reset the prompt.
+#include "app/cli/cli.h"
+#include "core/settings.h"
+#include "engine/transcriber.h"
+
+namespace cli {
+
+namespace {
+void printValue(const Json &value, QTextStream &out) {
+    // A text prints as plain text; anything else as JSON.
+    if (value.is_string())
+        out << QString::fromStdString(value.get<std::string>()) << '\n';
+    else
+        out << QString::fromStdString(value.dump()) << '\n';
+}
+
+// The record with one key replaced; nothing when the value does not fit the key.
+std::optional<ParlivoSettings> withValue(const ParlivoSettings &current, const QString &key, const Json &value) {
+    Json json = toJson(current);
+    json[key.toStdString()] = value;
+    try {
+        return settingsFromJson(json);
+    } catch (const std::exception &) {
+        return std::nullopt;
+    }
+}
+} // namespace
+
+QCoro::Task<int> settings(Context &ctx) {
+    Transcriber &engine = ctx.engine;
+    const Json all = toJson(engine.settings());
+
+    if (ctx.args.size() == 1 && ctx.args.first() == QLatin1String("--reset-prompt")) {
+        ParlivoSettings s = engine.settings();
+        s.correctionPrompt = ParlivoSettings::defaultCorrectionPrompt;
+        engine.setSettings(s);
+        engine.saveNow();
+        ctx.err << "Instruction de correction rétablie." << Qt::endl;
+        co_return success;
+    }
+    if (ctx.args.isEmpty()) {
+        ctx.out << QString::fromStdString(all.dump(2)) << '\n';
+        co_return success;
+    }
+    const QString key = ctx.args.first();
+    if (!settingsKeys().contains(key) || ctx.args.size() > 2) {
+        ctx.err << "Réglage inconnu : " << key << ". Réglages : " << settingsKeys().join(QLatin1String(", "))
+                << Qt::endl;
+        co_return badUsage;
+    }
+    if (ctx.args.size() == 1) {
+        auto it = all.find(key.toStdString());
+        if (it != all.end()) printValue(*it, ctx.out); // an absent optional prints nothing
+        co_return success;
+    }
+
+    // The value is read as JSON when it fits the key (2, true, null), else as text.
+    const QString text = ctx.args.at(1);
+    std::optional<ParlivoSettings> updated;
+    try {
+        updated = withValue(engine.settings(), key, Json::parse(text.toStdString()));
+    } catch (const std::exception &) {
+    }
+    if (!updated) updated = withValue(engine.settings(), key, Json(text.toStdString()));
+    if (!updated) {
+        ctx.err << "Valeur refusée pour " << key << " : " << text << Qt::endl;
+        co_return badUsage;
+    }
+    engine.setSettings(*updated);
+    engine.saveNow();
+    printValue(toJson(engine.settings())[key.toStdString()], ctx.out);
+    co_return success;
+}
+
+} // namespace cli

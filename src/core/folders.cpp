@@ -1,0 +1,37 @@
+#include "core/folders.h"
+
+#include <QDir>
+#include <QStandardPaths>
+
+namespace folders {
+
+std::optional<QString> overrideHome() {
+    const QString value = qEnvironmentVariable("PARLIVO_HOME");
+    if (value.isEmpty()) return std::nullopt;
+    return QDir::cleanPath(value);
+}
+
+QString realHome() { return QDir::homePath(); }
+
+QString userSupportBase() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+}
+
+static QString created(const QString &path) {
+    QDir().mkpath(path); // a failure shows later, when a file cannot be written
+    return path;
+}
+
+QString supportDir() {
+    if (auto home = overrideHome())
+        return created(*home + QStringLiteral("/Library/Application Support/Parlivo"));
+    return created(userSupportBase() + QStringLiteral("/Parlivo"));
+}
+
+QString formerSupportDir() { return userSupportBase() + QStringLiteral("/Talvo"); }
+
+QString tempDir() { return created(QDir::tempPath() + QStringLiteral("/Parlivo")); }
+
+QString hestiaDir() { return overrideHome().value_or(realHome()) + QStringLiteral("/.hestia"); }
+
+} // namespace folders

@@ -1,0 +1,17 @@
+#pragma once
+// Where Parlivo keeps its files. PARLIVO_HOME, when set and non-empty, stands
+// for the user's home folder for the state files and the models.
+
+#include <QString>
+
+#include <optional>
+
+namespace folders {
+std::optional<QString> overrideHome();
+QString supportDir();       // state files; created on each call
+QString formerSupportDir(); // the folder of the application's former name (real user base)
+QString userSupportBase();  // the real per-user application data folder
+QString tempDir();          // converted audio during processing; created on each call
+QString hestiaDir();        // whisper models; not created here
+QString realHome();
+} // namespace folders

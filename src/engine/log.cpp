@@ -1,0 +1,46 @@
+// The rolling log shown in the main window, and system notifications.
+#include "engine/transcriber.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QLocale>
+#include <QTime>
+#include <QVariantMap>
+
+void Transcriber::log(const QString &message) {
+    // The French medium time style: 14:07:05. Never the process locale.
+    static const QLocale french(QLocale::French, QLocale::France);
+    const QString line =
+        QStringLiteral("[") + french.toString(QTime::currentTime(), QStringLiteral("HH:mm:ss")) +
+        QStringLiteral("] ") + message;
+    m_logLines.append(line);
+    if (m_logLines.size() > maxLogLines) m_logLines.remove(0, m_logLines.size() - maxLogLines);
+    emit logLineAdded(line);
+}
+
+void Transcriber::clearLog() {
+    m_logLines.clear();
+    emit logCleared();
+}
+
+void Transcriber::notify(const QString &title, const QString &body) {
+    // The freedesktop service gives every call a new id when replaces_id is 0,
+    // so notifications never replace one another. No reply is awaited: a
+    // desktop without a notification service simply shows nothing.
+    auto bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) return;
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    QVariantMap hints;
+    hints.insert(QStringLiteral("sound-name"), QStringLiteral("message-new-instant"));
+    call << QStringLiteral("Parlivo") << uint(0) << QStringLiteral("parlivo") << title << body
+         << QStringList() << hints << int(-1);
+    call.setAutoStartService(false);
+    bus.send(call);
+}
+
+void Transcriber::requestNotificationPermission() {
+    // The freedesktop notification service has no permission to ask for: the
+    // desktop's own settings decide whether alerts show.
+}

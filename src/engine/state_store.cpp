@@ -1,0 +1,103 @@
+// settings.json, queue.json and ledger.json: loading at start, immediate and
+// delayed saves.
+#include "core/atomic_file.h"
+#include "core/folders.h"
+#include "engine/source_files.h"
+#include "engine/transcriber.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+const QString settingsFile = QStringLiteral("settings.json");
+const QString queueFile = QStringLiteral("queue.json");
+const QString ledgerFile = QStringLiteral("ledger.json");
+
+void copyTree(const QString &from, const QString &to) {
+    QDir().mkpath(to);
+    const QDir source(from);
+    for (const QFileInfo &info :
+         source.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
+        const QString target = to + QLatin1Char('/') + info.fileName();
+        if (info.isDir() && !info.isSymLink())
+            copyTree(info.filePath(), target);
+        else
+            QFile::copy(info.filePath(), target);
+    }
+}
+} // namespace
+
+void Transcriber::migrateSupportDirIfNeeded() {
+    const QString current = folders::userSupportBase() + QStringLiteral("/Parlivo");
+    const QString former = folders::formerSupportDir();
+    if (QFileInfo::exists(current) || !QFileInfo(former).isDir()) return;
+    copyTree(former, current);
+}
+
+template <typename T, typename Decode>
+std::optional<T> Transcriber::readStateFile(const QString &name, Decode decode) {
+    const QString path = folders::supportDir() + QLatin1Char('/') + name;
+    auto bytes = readWholeFile(path);
+    if (!bytes) return std::nullopt;
+    try {
+        return decode(parseJson(*bytes));
+    } catch (const std::exception &) {
+        // Kept aside rather than overwritten by the next save: the user's
+        // queue or history may still be recovered from it by hand.
+        const QString aside = path + QStringLiteral(".corrupt");
+        QFile::remove(aside);
+        QFile::rename(path, aside);
+        log(QStringLiteral("Fichier d'état illisible : %1. Il est mis de côté sous le nom %2 ; les valeurs par "
+                           "défaut sont utilisées.")
+                .arg(name, name + QStringLiteral(".corrupt")));
+        return std::nullopt;
+    }
+}
+
+void Transcriber::load() {
+    m_isLoading = true;
+    if (auto settings = readStateFile<ParlivoSettings>(settingsFile, settingsFromJson)) setSettings(*settings);
+    if (auto ledger = readStateFile<Ledger>(ledgerFile, ledgerFromJson)) m_ledger = std::move(*ledger);
+    if (auto state = readStateFile<PersistedState>(queueFile, persistedStateFromJson)) {
+        m_sourceFolder = state->sourceFolder;
+        for (auto &file : state->files) {
+            if (file.status == FileStatus::running) file.status = FileStatus::pending;
+            if (file.status != FileStatus::done && file.status != FileStatus::skipped) file.progress = 0;
+        }
+        m_pendingWasRunning = state->wasRunning;
+        replaceQueue(std::move(state->files));
+        emit sourceFolderChanged();
+    }
+    if (m_ledger.empty()) rebuildLedgerFromQueue();
+    m_isLoading = false;
+}
+
+void Transcriber::rebuildLedgerFromQueue() {
+    // A first start after an update from a version without a history.
+    const double now = nowSince1970();
+    for (const auto &file : std::as_const(m_files)) {
+        if (file.status != FileStatus::done && file.status != FileStatus::skipped) continue;
+        auto identity = fileIdentity(file.path());
+        if (!identity) continue;
+        m_ledger[file.path()] = LedgerEntry{identity->size, identity->mtime, QStringLiteral("done"),
+                                            file.outputPath,  now,           std::nullopt,
+                                            std::nullopt};
+    }
+}
+
+void Transcriber::saveNow() {
+    m_saveTimer.stop();
+    const QString dir = folders::supportDir() + QLatin1Char('/');
+    // Each file is written on its own: one failing does not stop the others.
+    // settings.json holds the API key, so only its owner may read it.
+    writeFileAtomically(dir + settingsFile, dumpCompact(toJson(m_settings)), FileAccess::ownerOnly);
+    writeFileAtomically(dir + queueFile, dumpCompact(toJson(PersistedState{m_sourceFolder, m_files, m_isRunning})));
+    writeFileAtomically(dir + ledgerFile, dumpCompact(toJson(m_ledger)));
+}
+
+void Transcriber::scheduleSave() {
+    // Restarting the single-shot timer drops the pending save: a burst of
+    // changes gives one write, 1.2 s after the last one.
+    m_saveTimer.start();
+}

@@ -1,0 +1,54 @@
+#include "pipeline/tools.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QProcess>
+
+namespace {
+bool isExecutableFile(const QString &path) {
+    QFileInfo info(path);
+    return info.isFile() && info.isExecutable();
+}
+
+QStringList resourceFolders() {
+    // No application object (a library caller) means no package folder.
+    if (!QCoreApplication::instance()) return {};
+    const QString exeDir = QCoreApplication::applicationDirPath();
+    return {exeDir + QStringLiteral("/../Resources/bin"), exeDir + QStringLiteral("/../libexec/parlivo")};
+}
+
+std::optional<QString> viaWhich(const QString &name) {
+    QProcess which;
+    which.setStandardErrorFile(QProcess::nullDevice());
+    which.setStandardInputFile(QProcess::nullDevice());
+    which.start(QStringLiteral("/usr/bin/env"), {QStringLiteral("which"), name});
+    if (!which.waitForStarted(-1)) return std::nullopt;
+    which.waitForFinished(-1);
+    const QString out = QString::fromUtf8(which.readAllStandardOutput()).trimmed();
+    if (out.isEmpty()) return std::nullopt;
+    return out;
+}
+} // namespace
+
+std::optional<QString> Tools::find(const QString &name) {
+    for (const QString &folder : resourceFolders()) {
+        const QString candidate = QFileInfo(folder + QLatin1Char('/') + name).absoluteFilePath();
+        if (isExecutableFile(candidate)) return candidate;
+    }
+    for (const char *folder : {"/opt/homebrew/bin/", "/usr/local/bin/", "/usr/bin/"}) {
+        const QString candidate = QString::fromLatin1(folder) + name;
+        if (isExecutableFile(candidate)) return candidate;
+    }
+    return viaWhich(name);
+}
+
+Tools Tools::resolve() {
+    Tools tools;
+    tools.whisper = find(QStringLiteral("whisper-cli"));
+    tools.ffmpeg = find(QStringLiteral("ffmpeg"));
+    tools.ffprobe = find(QStringLiteral("ffprobe"));
+    for (auto [field, path] : {std::pair{&tools.afconvert, "/usr/bin/afconvert"},
+                               std::pair{&tools.afinfo, "/usr/bin/afinfo"}})
+        if (isExecutableFile(QString::fromLatin1(path))) *field = QString::fromLatin1(path);
+    return tools;
+}

@@ -1,0 +1,21 @@
+#pragma once
+// The outside programs Parlivo runs, located once when the engine is created.
+
+#include <QString>
+
+#include <optional>
+
+struct Tools {
+    std::optional<QString> whisper;   // the recogniser, whisper-cli
+    std::optional<QString> ffmpeg;    // preferred converter
+    std::optional<QString> ffprobe;   // preferred duration probe
+    std::optional<QString> afconvert; // platform converter
+    std::optional<QString> afinfo;    // platform duration reader
+
+    // The application's own copies first, then the usual install folders, then PATH.
+    static std::optional<QString> find(const QString &name);
+    static Tools resolve();
+
+    // A run needs the recogniser and a converter; the probes are optional.
+    bool ready() const { return whisper && (ffmpeg || afconvert); }
+};

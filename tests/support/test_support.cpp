@@ -1,0 +1,86 @@
+#include "support/test_support.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTimer>
+
+namespace testing_support {
+
+QString buildPath(const QString &name) { return QStringLiteral(PARLIVO_BUILD_DIR "/") + name; }
+
+TempHome::TempHome() {
+    m_previousHome = qgetenv("PARLIVO_HOME");
+    m_previousXdg = qgetenv("XDG_DATA_HOME");
+    qputenv("PARLIVO_HOME", m_dir.path().toUtf8());
+    // The former-name migration reads the real per-user data folder: keep it inside too.
+    qputenv("XDG_DATA_HOME", (m_dir.path() + "/xdg-data").toUtf8());
+}
+
+TempHome::~TempHome() {
+    qputenv("PARLIVO_HOME", m_previousHome);
+    if (m_previousXdg.isEmpty())
+        qunsetenv("XDG_DATA_HOME");
+    else
+        qputenv("XDG_DATA_HOME", m_previousXdg);
+}
+
+QString TempHome::supportDir() const { return path() + QStringLiteral("/Library/Application Support/Parlivo"); }
+
+bool runTask(QCoro::Task<> task, int timeoutMs) {
+    QEventLoop loop;
+    bool finished = false;
+    auto wrapper = [](QCoro::Task<> t, bool &done, QEventLoop &l) -> QCoro::Task<> {
+        co_await std::move(t);
+        done = true;
+        l.quit();
+    };
+    auto running = wrapper(std::move(task), finished, loop);
+    if (!finished) {
+        QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    EXPECT_TRUE(finished) << "task did not finish within " << timeoutMs << " ms";
+    return finished;
+}
+
+void spin(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+bool spinUntil(const std::function<bool()> &condition, int timeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() > timeoutMs) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QCoreApplication::sendPostedEvents();
+    }
+    return true;
+}
+
+QString writeFile(const QString &path, const QByteArray &content) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) ADD_FAILURE() << "cannot write " << path.toStdString();
+    file.write(content);
+    return path;
+}
+
+QString makeAudio(const QString &path, double seconds) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QProcess ffmpeg;
+    ffmpeg.start(QStringLiteral("ffmpeg"), {"-y", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
+                                            QStringLiteral("sine=frequency=440:duration=%1").arg(seconds), path});
+    ffmpeg.waitForFinished(60000);
+    EXPECT_EQ(ffmpeg.exitCode(), 0) << ffmpeg.readAllStandardError().toStdString();
+    return path;
+}
+
+} // namespace testing_support

@@ -1,0 +1,57 @@
+#pragma once
+// Shared helpers for the tests: temporary folders, running a coroutine to its
+// end under a watchdog, and paths of the stand-ins in the build folder.
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+#include <qcoro/qcorotask.h>
+
+#include <optional>
+
+namespace testing_support {
+
+// A build-folder program: the stand-ins and parlivo-cli.
+QString buildPath(const QString &name);
+
+// A temporary folder that is PARLIVO_HOME while the object lives.
+class TempHome {
+public:
+    TempHome();
+    ~TempHome();
+    QString path() const { return m_dir.path(); }
+    QString supportDir() const;
+    QString file(const QString &relative) const { return path() + QLatin1Char('/') + relative; }
+
+private:
+    QTemporaryDir m_dir;
+    QByteArray m_previousHome;
+    QByteArray m_previousXdg;
+};
+
+// Runs the event loop until `task` finishes or `timeoutMs` passes. Returns
+// false (and records a test failure) on time-out.
+bool runTask(QCoro::Task<> task, int timeoutMs = 30000);
+
+template <typename T> std::optional<T> runTaskFor(QCoro::Task<T> task, int timeoutMs = 30000) {
+    std::optional<T> result;
+    auto wrapper = [](QCoro::Task<T> t, std::optional<T> &out) -> QCoro::Task<> { out = co_await std::move(t); };
+    runTask(wrapper(std::move(task), result), timeoutMs);
+    return result;
+}
+
+// Spins the event loop for `ms` milliseconds.
+void spin(int ms);
+
+// Spins until `condition` holds or `timeoutMs` passes; returns the condition.
+bool spinUntil(const std::function<bool()> &condition, int timeoutMs = 10000);
+
+// Writes a file, creating its folder; returns the path.
+QString writeFile(const QString &path, const QByteArray &content);
+
+// A sine tone made by ffmpeg: `seconds` long, in the container the extension names.
+QString makeAudio(const QString &path, double seconds);
+
+} // namespace testing_support
