@@ -94,6 +94,7 @@ void Transcriber::saveNow() {
     writeFileAtomically(dir + settingsFile, dumpCompact(toJson(m_settings)), FileAccess::ownerOnly);
     writeFileAtomically(dir + queueFile, dumpCompact(toJson(PersistedState{m_sourceFolder, m_files, m_isRunning})));
     writeFileAtomically(dir + ledgerFile, dumpCompact(toJson(m_ledger)));
+    emit stateSaved();
 }
 
 void Transcriber::scheduleSave() {

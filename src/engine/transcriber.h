@@ -99,6 +99,7 @@ signals:
     void countersChanged();
     void sourceFolderChanged();
     void runStateChanged();
+    void stateSaved(); // the three state files were just written
 
 private:
     AudioFile *mutableEntry(const QUuid &id);

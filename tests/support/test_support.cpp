@@ -83,4 +83,25 @@ QString makeAudio(const QString &path, double seconds) {
     return path;
 }
 
+CliResult runCli(const QStringList &args, const QStringList &extraEnv, int timeoutMs) {
+    QProcess cli;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString &pair : extraEnv) {
+        const qsizetype eq = pair.indexOf(QLatin1Char('='));
+        if (eq < 0)
+            env.remove(pair); // a bare name unsets the variable
+        else
+            env.insert(pair.left(eq), pair.mid(eq + 1));
+    }
+    cli.setProcessEnvironment(env);
+    cli.start(buildPath(QStringLiteral("parlivo-cli")), args);
+    if (!cli.waitForFinished(timeoutMs)) {
+        cli.kill();
+        cli.waitForFinished();
+        ADD_FAILURE() << "parlivo-cli did not finish: " << args.join(' ').toStdString();
+    }
+    return {cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1,
+            QString::fromUtf8(cli.readAllStandardOutput()), QString::fromUtf8(cli.readAllStandardError())};
+}
+
 } // namespace testing_support

@@ -4,12 +4,21 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 #include <qcoro/qcorotask.h>
 
+#include <functional>
 #include <optional>
+#include <ostream>
+
+// Readable failure messages for Qt texts.
+inline void PrintTo(const QString &text, std::ostream *os) { *os << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QStringList &list, std::ostream *os) {
+    *os << '[' << list.join(QStringLiteral(", ")).toStdString() << ']';
+}
 
 namespace testing_support {
 
@@ -53,5 +62,13 @@ QString writeFile(const QString &path, const QByteArray &content);
 
 // A sine tone made by ffmpeg: `seconds` long, in the container the extension names.
 QString makeAudio(const QString &path, double seconds);
+
+// Runs the built parlivo-cli with `args`; PARLIVO_HOME comes from this process.
+struct CliResult {
+    int code = -1;
+    QString out;
+    QString err;
+};
+CliResult runCli(const QStringList &args, const QStringList &extraEnv = {}, int timeoutMs = 60000);
 
 } // namespace testing_support

@@ -1,0 +1,76 @@
+// parlivo-cli's commands for the source folder, the state and the settings.
+#include <QDir>
+#include <QFileInfo>
+
+#include "core/atomic_file.h"
+#include "core/json_coding.h"
+#include "support/test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+QStringList column(const QString &out, int index, int skip = 0) {
+    QStringList values;
+    const QStringList lines = out.split('\n', Qt::SkipEmptyParts);
+    for (const QString &line : lines.mid(skip)) values << line.split('\t').value(index);
+    return values;
+}
+
+TEST(CliScan, ListsAudioFilesInNaturalOrderWhateverTheLanguage) {
+    TempHome home;
+    for (const char *name : {"b10.m4a", "b2.m4a", "A1.MP3", ".hidden.m4a", "notes.txt", "ApplicationAssets/x.m4a"})
+        writeFile(home.file("memos/") + name, "x");
+    const QString folder = home.file("memos");
+    for (const QStringList &env : {QStringList{"LANG", "LC_ALL", "LC_COLLATE"},
+                                   QStringList{"LANG=fr_FR.UTF-8", "LC_ALL=fr_FR.UTF-8"}}) {
+        CliResult r = runCli({"scan", folder}, env);
+        ASSERT_EQ(r.code, 0) << r.err.toStdString();
+        EXPECT_EQ(column(r.out, 2), (QStringList{folder + "/A1.MP3", folder + "/b2.m4a", folder + "/b10.m4a"}));
+        EXPECT_EQ(column(r.out, 0), (QStringList{"pending", "pending", "pending"}));
+        EXPECT_TRUE(r.err.contains("3 fichier(s)")); // the log goes to standard error
+    }
+    CliResult status = runCli({"status"});
+    ASSERT_EQ(status.code, 0);
+    EXPECT_TRUE(status.out.startsWith("En attente 3, En cours 0, Terminé 0, Sauté 0, Erreur 0, Vide 0\n"));
+    EXPECT_EQ(status.out.split('\n')[1], "pending\t-\t" + folder + "/A1.MP3\t");
+}
+
+TEST(CliScan, BadUsageAndMissingFolderExitWithTwo) {
+    TempHome home;
+    EXPECT_EQ(runCli({}).code, 2);
+    EXPECT_EQ(runCli({"frobnicate"}).code, 2);
+    CliResult r = runCli({"scan", home.file("nowhere")});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(r.err.contains("Dossier introuvable"));
+}
+
+TEST(CliSettings, PrintsSetsAndResets) {
+    TempHome home;
+    CliResult all = runCli({"settings"});
+    ASSERT_EQ(all.code, 0);
+    EXPECT_EQ(parseJson(all.out.toUtf8())["ollamaModel"], "qwen2.5:7b");
+
+    EXPECT_EQ(runCli({"settings", "language"}).out, "auto\n"); // text prints plain
+    EXPECT_EQ(runCli({"settings", "parallelism", "3"}).out, "3\n");
+    EXPECT_EQ(runCli({"settings", "ollamaModel", "mistral"}).out, "mistral\n");
+    EXPECT_EQ(runCli({"settings", "customDestination", home.file("out")}).code, 0);
+    EXPECT_EQ(runCli({"settings", "correctionPrompt", "Corrige."}).code, 0);
+    CliResult refused = runCli({"settings", "correctionBackend", "both"});
+    EXPECT_EQ(refused.code, 2);
+    EXPECT_EQ(runCli({"settings", "colour", "blue"}).code, 2);
+
+    const Json stored = parseJson(*readWholeFile(home.supportDir() + "/settings.json"));
+    EXPECT_EQ(stored["parallelism"], 3);
+    EXPECT_EQ(stored["ollamaModel"], "mistral");
+    EXPECT_EQ(stored["correctionBackend"], "ollama");
+    EXPECT_EQ(QString::fromStdString(stored["customDestination"]), home.file("out"));
+    EXPECT_EQ(stored["correctionPrompt"], "Corrige.");
+
+    EXPECT_EQ(runCli({"settings", "--reset-prompt"}).code, 0);
+    EXPECT_TRUE(runCli({"settings", "correctionPrompt"}).out.startsWith("Tu es un correcteur"));
+    EXPECT_EQ(runCli({"settings", "customDestination", "null"}).code, 0);
+    EXPECT_EQ(runCli({"settings", "customDestination"}).out, "");
+}
+
+} // namespace

@@ -1,0 +1,142 @@
+// Records, enums, settings and their JSON coding: the on-disk format.
+#include <gtest/gtest.h>
+
+#include "core/json_coding.h"
+#include "core/settings.h"
+
+namespace {
+
+Json parse(const char *text) { return parseJson(QByteArray(text)); }
+
+std::vector<std::string> keysOf(const Json &j) {
+    std::vector<std::string> keys;
+    for (auto it = j.begin(); it != j.end(); ++it) keys.push_back(it.key());
+    return keys;
+}
+
+TEST(FormatClock, RoundsHalvesAwayAndSwitchesToHoursAt3600) {
+    EXPECT_EQ(formatClock(7), "0:07");
+    EXPECT_EQ(formatClock(65.4), "1:05");
+    EXPECT_EQ(formatClock(59.6), "1:00");
+    EXPECT_EQ(formatClock(59.5), "1:00");
+    EXPECT_EQ(formatClock(3599.4), "59:59");
+    EXPECT_EQ(formatClock(3600), "1:00:00");
+    EXPECT_EQ(formatClock(3725), "1:02:05");
+    EXPECT_EQ(formatClock(-0.0), "0:00");
+    EXPECT_EQ(formatClock(-1), "-");
+    EXPECT_EQ(formatClock(std::numeric_limits<double>::quiet_NaN()), "-");
+    EXPECT_EQ(formatClock(std::numeric_limits<double>::infinity()), "-");
+    AudioFile file(QUrl::fromLocalFile("/tmp/a.m4a"));
+    EXPECT_EQ(file.durationDisplay(), "-");
+}
+
+TEST(Enums, RawValuesLabelsAndUnknowns) {
+    EXPECT_EQ(allCases<FileStatus>().size(), 6);
+    EXPECT_EQ(label(FileStatus::skipped), "Sauté");
+    EXPECT_EQ(rawValue(DestinationMode::besideSource), "besideSource");
+    EXPECT_EQ(label(CorrectionBackend::anthropic), "API Anthropic (cloud)");
+    EXPECT_EQ(fromRaw<OutputFormat>("both"), OutputFormat::both);
+    // "both" is an output format, never a correction backend.
+    EXPECT_FALSE(fromRaw<CorrectionBackend>("both"));
+    EXPECT_FALSE(fromRaw<FileStatus>("Pending"));
+}
+
+TEST(AudioFileJson, MinimalEntryHasFourKeysAndRoundTrips) {
+    AudioFile file(QUrl::fromLocalFile("/tmp/Mémo vocal #1.m4a"));
+    Json j = toJson(file);
+    EXPECT_EQ(keysOf(j), (std::vector<std::string>{"id", "url", "status", "progress"}));
+    const std::string id = j["id"];
+    EXPECT_EQ(id.size(), 36u);
+    EXPECT_EQ(QString::fromStdString(id), QString::fromStdString(id).toUpper());
+    EXPECT_EQ(j["url"], "file:///tmp/M%C3%A9mo%20vocal%20%231.m4a");
+    EXPECT_EQ(audioFileFromJson(j), file);
+
+    file.status = FileStatus::error;
+    file.errorMessage = "Échec";
+    file.durationSeconds = 12.5;
+    file.outputPath = "/tmp/out.txt";
+    j = toJson(file);
+    EXPECT_EQ(keysOf(j), (std::vector<std::string>{"id", "url", "status", "progress", "errorMessage",
+                                                    "durationSeconds", "outputPath"}));
+    EXPECT_EQ(audioFileFromJson(parseJson(dumpCompact(j))), file);
+}
+
+TEST(QueueJson, OneUnknownStatusOrMissingKeyFailsTheWholeDocument) {
+    const char *good = R"({"sourceFolder":"file:///tmp/src","files":[
+        {"id":"6B29FC40-CA47-1067-B31D-00DD010662DA","url":"file:///tmp/src/a.m4a","status":"done","progress":1},
+        {"id":"7B29FC40-CA47-1067-B31D-00DD010662DA","url":"file:///tmp/src/b.m4a","status":"pending","progress":0,"errorMessage":null}],
+        "wasRunning":true})";
+    PersistedState state = persistedStateFromJson(parse(good));
+    ASSERT_EQ(state.files.size(), 2);
+    EXPECT_EQ(state.files[0].status, FileStatus::done);
+    EXPECT_FALSE(state.files[1].errorMessage); // null reads as absent
+    EXPECT_TRUE(state.wasRunning);
+    EXPECT_EQ(persistedStateFromJson(parseJson(dumpCompact(toJson(state)))), state);
+
+    std::string bad = good;
+    bad.replace(bad.find("\"pending\""), 9, "\"paused\"");
+    EXPECT_THROW(persistedStateFromJson(Json::parse(bad)), DecodeError);
+    EXPECT_THROW(persistedStateFromJson(parse(R"({"files":[]})")), std::exception);
+    EXPECT_THROW(persistedStateFromJson(parse(R"({"files":[{"url":"file:///a","status":"done","progress":1}],"wasRunning":false})")),
+                 std::exception);
+    EXPECT_THROW(parseJson("{\"files\":"), DecodeError);
+}
+
+TEST(LedgerJson, AttemptsAbsentStaysAbsentAndKeyOrderIsFixed) {
+    LedgerEntry e{1234, 1700000000.25, "error", std::nullopt, 1700000100.5, "Échec", std::nullopt};
+    Ledger ledger{{"/tmp/a.m4a", e}};
+    Json j = toJson(ledger);
+    EXPECT_EQ(keysOf(j["/tmp/a.m4a"]), (std::vector<std::string>{"size", "mtime", "status", "date", "errorMessage"}));
+    Ledger back = ledgerFromJson(parseJson(dumpCompact(j)));
+    EXPECT_EQ(back, ledger);
+    EXPECT_FALSE(back.at("/tmp/a.m4a").attempts);
+    e.attempts = 3;
+    EXPECT_EQ(keysOf(toJson(e)).back(), "attempts");
+    EXPECT_THROW(ledgerFromJson(parse(R"({"/a":{"size":"12","mtime":1,"status":"done","date":1}})")), DecodeError);
+}
+
+TEST(SettingsJson, EmptyObjectAndOlderFilesDecodeToDefaults) {
+    EXPECT_EQ(settingsFromJson(parse("{}")), ParlivoSettings{});
+    // A file from before organization existed: organization comes on.
+    ParlivoSettings old = settingsFromJson(parse(R"({"language":"fr","parallelism":0,"outputFormat":"both"})"));
+    EXPECT_TRUE(old.organizeEnabled);
+    EXPECT_EQ(old.language, "fr");
+    EXPECT_EQ(old.parallelism, 0);
+    EXPECT_EQ(old.effectiveParallelism(), 1);
+    EXPECT_EQ(old.outputFormat, OutputFormat::both);
+}
+
+TEST(SettingsJson, WrongTypeOrUnknownEnumRejectsTheWholeRecord) {
+    EXPECT_THROW(settingsFromJson(parse(R"({"correctionBackend":"both"})")), DecodeError);
+    EXPECT_THROW(settingsFromJson(parse(R"({"language":"fr","parallelism":"2"})")), DecodeError);
+    EXPECT_THROW(settingsFromJson(parse(R"({"timestamps":1})")), DecodeError);
+    EXPECT_THROW(settingsFromJson(parse("[]")), DecodeError);
+}
+
+TEST(SettingsJson, EncodesEveryKeyInOrderAndOmitsAbsentPaths) {
+    ParlivoSettings s;
+    Json j = toJson(s);
+    EXPECT_EQ(j.size(), 18u);
+    EXPECT_EQ(j.find("customDestination"), j.end());
+    s.customDestination = "/tmp/out";
+    s.organizeRoot = "/tmp/archive";
+    s.correctionBackend = CorrectionBackend::anthropic;
+    j = toJson(s);
+    std::vector<std::string> expected;
+    for (const QString &k : settingsKeys()) expected.push_back(k.toStdString());
+    EXPECT_EQ(keysOf(j), expected);
+    EXPECT_EQ(settingsFromJson(parseJson(dumpCompact(j))), s);
+}
+
+TEST(SettingsDefaults, MatchTheShippedValues) {
+    ParlivoSettings s;
+    EXPECT_EQ(s.ollamaEndpoint, "http://127.0.0.1:11434");
+    EXPECT_EQ(s.ollamaModel, "qwen2.5:7b");
+    EXPECT_EQ(s.anthropicModel, "claude-haiku-4-5-20251001");
+    EXPECT_EQ(s.correctionPrompt, ParlivoSettings::defaultCorrectionPrompt);
+    EXPECT_TRUE(s.correctionPrompt.startsWith("Tu es un correcteur de transcriptions vocales. On te donne"));
+    EXPECT_TRUE(s.correctionPrompt.endsWith("- Réponds UNIQUEMENT avec le texte corrigé, sans préambule ni conclusion."));
+    EXPECT_EQ(s.correctionPrompt.count("\n- "), 7);
+}
+
+} // namespace

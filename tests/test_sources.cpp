@@ -1,0 +1,192 @@
+// Source folders: scanning, restoring finished files from the ledger, and
+// where transcripts go.
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include "core/json_coding.h"
+#include "engine/source_files.h"
+#include "engine/transcriber.h"
+#include "support/test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+QStringList names(const QList<QUrl> &urls) {
+    QStringList out;
+    for (const QUrl &u : urls) out << u.fileName();
+    return out;
+}
+
+void setMtime(const QString &path, double seconds) {
+    struct timespec times[2];
+    times[0].tv_sec = times[1].tv_sec = time_t(seconds);
+    times[0].tv_nsec = times[1].tv_nsec = long((seconds - double(time_t(seconds))) * 1e9);
+    ASSERT_EQ(utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+}
+
+TEST(Scan, NaturalOrderSkipsHiddenPackagesAndAssetsWhateverTheLocale) {
+    QTemporaryDir dir;
+    for (const char *name : {"b10.m4a", "b2.m4a", "A1.MP3", ".hidden.m4a", "notes.txt", "ApplicationAssets/x.m4a",
+                             ".cache/y.m4a", "Memo.app/z.m4a", "sub/MEMO.WAV", "sub/c.opus"})
+        writeFile(dir.path() + "/" + name, "x");
+    const QUrl folder = QUrl::fromLocalFile(dir.path());
+    const QStringList expected = {"A1.MP3", "b2.m4a", "b10.m4a", "c.opus", "MEMO.WAV"};
+    EXPECT_EQ(names(scanAudioFiles(folder, Transcriber::audioExtensions)), expected);
+    QLocale::setDefault(QLocale(QLocale::French, QLocale::France));
+    EXPECT_EQ(names(scanAudioFiles(folder, Transcriber::audioExtensions)), expected);
+    QLocale::setDefault(QLocale::c());
+    EXPECT_EQ(names(scanAudioFiles(folder, Transcriber::audioExtensions)), expected);
+    EXPECT_TRUE(scanAudioFiles(QUrl::fromLocalFile(dir.path() + "/missing"), Transcriber::audioExtensions).isEmpty());
+}
+
+TEST(Paths, RelativePathAndDestinations) {
+    auto url = [](const char *p) { return QUrl::fromLocalFile(p); };
+    EXPECT_EQ(relativePath(url("/src/2024/janvier"), url("/src")), "2024/janvier");
+    EXPECT_EQ(relativePath(url("/src/"), url("/src")), "");
+    EXPECT_EQ(relativePath(url("/other/place"), url("/src/x")), "other/place");
+
+    TempHome home;
+    Transcriber engine{Tools{}};
+    const QUrl deep = url("/src/2024/janvier/a.m4a");
+    EXPECT_EQ(engine.destinationDir(deep), "/src/2024/janvier");
+    EXPECT_EQ(engine.outputLocationDescription(),
+              "Les transcriptions (.txt / .md) sont à côté de chaque vocal, dans le dossier source.");
+    ParlivoSettings s = engine.settings();
+    s.destinationMode = DestinationMode::custom;
+    engine.setSettings(s);
+    EXPECT_EQ(engine.destinationDir(deep), "/src/2024/janvier"); // custom without a path
+    EXPECT_EQ(engine.outputLocationDescription(), "Les transcriptions sont à côté de chaque vocal.");
+    s.customDestination = "/out";
+    engine.setSettings(s);
+    EXPECT_EQ(engine.destinationDir(deep), "/out"); // no source folder chosen yet
+    QTemporaryDir src;
+    engine.setSourceFolder(QUrl::fromLocalFile(src.path()));
+    EXPECT_EQ(engine.destinationDir(QUrl::fromLocalFile(src.path() + "/2024/janvier/a.m4a")), "/out/2024/janvier");
+    EXPECT_EQ(engine.destinationDir(QUrl::fromLocalFile(src.path() + "/a.m4a")), "/out");
+    EXPECT_EQ(engine.outputRootFolder(), url("/out"));
+    EXPECT_EQ(engine.outputLocationDescription(), "Les transcriptions sont dans : /out");
+
+    writeFile(src.path() + "/a.md", "");
+    EXPECT_EQ(existingOutputPath(src.path() + "/a.txt", src.path() + "/a.md"), src.path() + "/a.md");
+    writeFile(src.path() + "/a.txt", "");
+    EXPECT_EQ(existingOutputPath(src.path() + "/a.txt", src.path() + "/a.md"), src.path() + "/a.txt");
+    EXPECT_FALSE(existingOutputPath(src.path() + "/b.txt", src.path() + "/b.md"));
+}
+
+// A folder of four files with ledger entries written by an earlier session.
+class Restore : public ::testing::Test {
+protected:
+    TempHome home;
+    QString src = home.file("memos");
+    QString path(const char *name) const { return src + "/" + name; }
+
+    void SetUp() override {
+        for (const char *name : {"done.m4a", "moved.m4a", "resized.m4a", "empty.m4a", "failed.m4a", "close.m4a"})
+            writeFile(path(name), "12345");
+        Ledger ledger;
+        auto entry = [&](const char *name, const char *status, double shift, qint64 size) {
+            const FileIdentity id = *fileIdentity(path(name));
+            LedgerEntry e{size, id.mtime + shift, status, std::nullopt, 0, std::nullopt, std::nullopt};
+            if (QString(status) == "done") e.outputPath = path(name) + ".txt";
+            if (QString(status) != "done") e.errorMessage = "Trop court";
+            ledger[path(name)] = e;
+        };
+        entry("done.m4a", "done", 0, 5);
+        entry("close.m4a", "done", 0.5, 5);
+        entry("moved.m4a", "done", 1.0, 5);
+        entry("resized.m4a", "done", 0, 6);
+        entry("empty.m4a", "empty", 0, 5);
+        entry("failed.m4a", "error", 0, 5);
+        writeFile(home.supportDir() + "/ledger.json", dumpCompact(toJson(ledger)));
+    }
+
+    static FileStatus statusOf(const Transcriber &e, const QString &p) {
+        for (const auto &f : e.files())
+            if (f.path() == p) return f.status;
+        ADD_FAILURE() << "not queued: " << p.toStdString();
+        return FileStatus::running;
+    }
+};
+
+TEST_F(Restore, UnchangedFilesComeBackFromTheLedger) {
+    Transcriber engine{Tools{}};
+    engine.setSourceFolder(QUrl::fromLocalFile(src));
+    EXPECT_EQ(statusOf(engine, path("done.m4a")), FileStatus::done);
+    EXPECT_EQ(statusOf(engine, path("close.m4a")), FileStatus::done); // 0.5 s apart
+    EXPECT_EQ(statusOf(engine, path("moved.m4a")), FileStatus::pending);
+    EXPECT_EQ(statusOf(engine, path("resized.m4a")), FileStatus::pending);
+    EXPECT_EQ(statusOf(engine, path("empty.m4a")), FileStatus::empty);
+    EXPECT_EQ(statusOf(engine, path("failed.m4a")), FileStatus::pending);
+    EXPECT_EQ(engine.doneCount(), 2);
+    EXPECT_EQ(engine.emptyCount(), 1);
+    EXPECT_EQ(engine.pendingCount(), 3);
+    for (const auto &f : engine.files()) {
+        if (f.path() == path("done.m4a")) {
+            EXPECT_EQ(f.outputPath, path("done.m4a") + ".txt");
+        }
+        if (f.path() == path("empty.m4a")) {
+            EXPECT_EQ(f.errorMessage, "Trop court");
+        }
+    }
+    EXPECT_TRUE(engine.logLines().last().endsWith("Dossier scanné : " + src + " - 6 fichier(s) audio trouvé(s)."));
+
+    // A file touched on disk no longer matches its entry.
+    setMtime(path("done.m4a"), fileIdentity(path("done.m4a"))->mtime + 2);
+    engine.setSourceFolder(QUrl::fromLocalFile(src));
+    EXPECT_EQ(statusOf(engine, path("done.m4a")), FileStatus::pending);
+}
+
+TEST_F(Restore, RescanKeepsFinishedEntriesAndRebuildsTheOthers) {
+    Transcriber engine{Tools{}};
+    engine.setSourceFolder(QUrl::fromLocalFile(src));
+    QHash<QString, QUuid> before;
+    for (const auto &f : engine.files()) before[f.path()] = f.id;
+    QFile::remove(path("resized.m4a"));
+    writeFile(path("new.m4a"), "x");
+    engine.rescan();
+    EXPECT_EQ(engine.files().size(), 6);
+    for (const auto &f : engine.files()) {
+        if (f.path() == path("done.m4a")) {
+            EXPECT_EQ(f.id, before[f.path()]);
+        }
+        if (f.path() == path("moved.m4a")) {
+            EXPECT_NE(f.id, before[f.path()]);
+        }
+        EXPECT_NE(f.path(), path("resized.m4a"));
+    }
+    EXPECT_TRUE(engine.logLines().last().endsWith("Nouveau scan : 6 fichier(s)."));
+    // The scan was saved at once: a new engine sees the same queue.
+    Transcriber reloaded{Tools{}};
+    EXPECT_EQ(reloaded.files(), engine.files());
+}
+
+TEST(VoiceMemos, MissingFolderIsReportedInTheLog) {
+    TempHome home;
+    Transcriber engine{Tools{}};
+    if (engine.macVoiceMemosFolder()) GTEST_SKIP() << "this machine has a Voice Memos folder";
+    engine.useMacVoiceMemos();
+    EXPECT_TRUE(engine.logLines().last().endsWith("Dossier des mémos vocaux du Mac introuvable. Active la synchro "
+                                                  "iCloud des mémos vocaux, ou choisis le dossier manuellement."));
+    EXPECT_FALSE(engine.sourceFolder());
+}
+
+TEST(Reveal, OpensTheOutputRootWhenThereIsOne) {
+    TempHome home;
+    Transcriber engine{Tools{}};
+    QList<QUrl> opened;
+    engine.setUrlOpener([&](const QUrl &u) { opened << u; });
+    engine.revealOutputFolder();
+    EXPECT_TRUE(opened.isEmpty());
+    QTemporaryDir src;
+    engine.setSourceFolder(QUrl::fromLocalFile(src.path()));
+    engine.revealOutputFolder();
+    EXPECT_EQ(opened, QList<QUrl>{QUrl::fromLocalFile(src.path())});
+}
+
+} // namespace

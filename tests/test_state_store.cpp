@@ -1,0 +1,151 @@
+// The engine's state files: where they go, what they hold, how they load and
+// when they are written.
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSignalSpy>
+
+#include <sys/stat.h>
+
+#include "core/atomic_file.h"
+#include "core/json_coding.h"
+#include "engine/source_files.h"
+#include "engine/transcriber.h"
+#include "support/test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+Json readJson(const QString &path) {
+    auto bytes = readWholeFile(path);
+    EXPECT_TRUE(bytes) << path.toStdString();
+    return bytes ? parseJson(*bytes) : Json();
+}
+
+QString queueJson(const QString &fileUrl, const char *status, double progress) {
+    return QStringLiteral(R"({"sourceFolder":"file:///nowhere","files":[{"id":"6B29FC40-CA47-1067-B31D-00DD010662DA",)"
+                          R"("url":"%1","status":"%2","progress":%3}],"wasRunning":true})")
+        .arg(fileUrl, status)
+        .arg(progress);
+}
+
+TEST(StateStore, FilesGoUnderParlivoHomeCompactAndInOrder) {
+    TempHome home;
+    QTemporaryDir src;
+    writeFile(src.path() + "/a.m4a", "x");
+    {
+        Transcriber engine{Tools{}};
+        engine.setSourceFolder(QUrl::fromLocalFile(src.path()));
+    }
+    const QString dir = home.supportDir();
+    for (const char *name : {"settings.json", "queue.json", "ledger.json"})
+        EXPECT_TRUE(QFileInfo::exists(dir + "/" + name)) << name;
+    const QByteArray queue = *readWholeFile(dir + "/queue.json");
+    EXPECT_FALSE(queue.contains('\n'));
+    EXPECT_TRUE(queue.startsWith("{\"sourceFolder\":\"file://")) << queue.constData();
+    EXPECT_TRUE(queue.contains("\"wasRunning\":false}"));
+    EXPECT_TRUE(readWholeFile(dir + "/settings.json")->startsWith("{\"modelPath\":\"\",\"language\":\"auto\""));
+    // The settings file carries the API key: its owner only may read it.
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(dir + "/settings.json").constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600);
+}
+
+TEST(StateStore, LoadBringsRunningEntriesBackPendingAtZero) {
+    TempHome home;
+    writeFile(home.supportDir() + "/queue.json",
+              queueJson("file:///nowhere/a.m4a", "running", 0.4).toUtf8());
+    Transcriber engine{Tools{}};
+    ASSERT_EQ(engine.files().size(), 1);
+    EXPECT_EQ(engine.files()[0].status, FileStatus::pending);
+    EXPECT_EQ(engine.files()[0].progress, 0);
+    EXPECT_EQ(engine.pendingCount(), 1);
+    EXPECT_TRUE(engine.pendingWasRunning());
+    EXPECT_FALSE(engine.hasPendingSave()); // loading never schedules a save
+}
+
+TEST(StateStore, DoneEntryKeepsItsProgressAndRebuildsAnEmptyLedger) {
+    TempHome home;
+    const QString audio = writeFile(home.file("src/a.m4a"), "audio");
+    writeFile(home.supportDir() + "/queue.json",
+              queueJson(QUrl::fromLocalFile(audio).toString(), "done", 1.0).toUtf8());
+    Transcriber engine{Tools{}};
+    EXPECT_EQ(engine.files()[0].progress, 1.0);
+    ASSERT_EQ(engine.ledger().count(audio), 1u);
+    const LedgerEntry &entry = engine.ledger().at(audio);
+    EXPECT_EQ(entry.status, "done");
+    EXPECT_EQ(entry.size, 5);
+    EXPECT_NEAR(entry.mtime, fileIdentity(audio)->mtime, 1e-6);
+    EXPECT_FALSE(entry.attempts);
+}
+
+TEST(StateStore, ABurstOfChangesGivesOneWriteAfterTheDelay) {
+    TempHome home;
+    Transcriber engine{Tools{}};
+    QSignalSpy saves(&engine, &Transcriber::stateSaved);
+    ParlivoSettings s = engine.settings();
+    for (int i = 1; i <= 10; ++i) {
+        s.parallelism = i;
+        engine.setSettings(s);
+        spin(80);
+    }
+    EXPECT_EQ(saves.count(), 0);
+    spin(1000); // 1.0 s after the last change: still waiting
+    EXPECT_EQ(saves.count(), 0);
+    EXPECT_TRUE(spinUntil([&] { return saves.count() > 0; }, 1000));
+    spin(300);
+    EXPECT_EQ(saves.count(), 1);
+    EXPECT_EQ(readJson(home.supportDir() + "/settings.json")["parallelism"], 10);
+}
+
+TEST(StateStore, UndecodableFilesAreSetAsideAndDefaultsUsed) {
+    TempHome home;
+    const QString dir = home.supportDir();
+    writeFile(dir + "/settings.json", R"({"correctionBackend":"both","language":"fr"})");
+    writeFile(dir + "/queue.json", queueJson("file:///x/a.m4a", "paused", 0).toUtf8());
+    writeFile(dir + "/queue.json.corrupt", "older");
+    writeFile(dir + "/ledger.json", R"({"/x/a.m4a":{"size":1,"mtime":2,"status":"done","date":3}})");
+    Transcriber engine{Tools{}};
+    EXPECT_EQ(engine.settings(), ParlivoSettings{});
+    EXPECT_TRUE(engine.files().isEmpty());
+    EXPECT_EQ(engine.ledger().size(), 1u); // the ledger still loads on its own
+    EXPECT_FALSE(QFileInfo::exists(dir + "/settings.json"));
+    EXPECT_TRUE(readWholeFile(dir + "/settings.json.corrupt")->contains("both"));
+    EXPECT_TRUE(readWholeFile(dir + "/queue.json.corrupt")->contains("paused"));
+    EXPECT_EQ(engine.logLines().filter("queue.json.corrupt").size(), 1);
+    // Saving writes fresh files and leaves the set-aside copies alone.
+    engine.saveNow();
+    EXPECT_TRUE(QFileInfo::exists(dir + "/settings.json"));
+    EXPECT_TRUE(QFileInfo::exists(dir + "/settings.json.corrupt"));
+}
+
+TEST(StateStore, FormerSupportFolderIsCopiedOnlyWhenTheNewOneIsMissing) {
+    TempHome home;
+    const QString base = home.file("xdg-data");
+    writeFile(base + "/Talvo/queue.json", "former");
+    {
+        Transcriber engine{Tools{}};
+        EXPECT_EQ(*readWholeFile(base + "/Parlivo/queue.json"), "former");
+    }
+    EXPECT_TRUE(QFileInfo::exists(base + "/Talvo/queue.json"));
+    writeFile(base + "/Talvo/queue.json", "newer former");
+    Transcriber again{Tools{}};
+    EXPECT_EQ(*readWholeFile(base + "/Parlivo/queue.json"), "former");
+}
+
+TEST(Log, KeepsTheLast500LinesWithATimePrefix) {
+    TempHome home;
+    Transcriber engine{Tools{}};
+    engine.clearLog();
+    EXPECT_TRUE(engine.logLines().isEmpty());
+    for (int i = 1; i <= 501; ++i) engine.log(QString::number(i));
+    ASSERT_EQ(engine.logLines().size(), 500);
+    EXPECT_TRUE(engine.logLines().first().endsWith("] 2"));
+    EXPECT_TRUE(QRegularExpression("^\\[\\d\\d:\\d\\d:\\d\\d\\] 501$").match(engine.logLines().last()).hasMatch());
+    engine.clearLog();
+    EXPECT_TRUE(engine.logLines().isEmpty());
+}
+
+} // namespace
