@@ -1,0 +1,158 @@
+#pragma once
+// An in-process stand-in for the language-model services: the Ollama server
+// (GET /api/tags, POST /api/chat, POST /api/pull) and the Anthropic Messages
+// API (POST /v1/messages), on 127.0.0.1 with a free port. The test scripts
+// the replies and reads back every request it received.
+//
+// Replies are written on the raw connection (one request per connection,
+// "Connection: close"), so a test can also delay them, stream them line by
+// line, cut them half-way or drop the connection without an answer.
+
+#include <QAbstractHttpServer>
+#include <QByteArray>
+#include <QList>
+#include <QPair>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+#include "core/json_coding.h"
+
+class QTcpSocket;
+
+namespace testing_support {
+
+struct FakeRequest {
+    QByteArray method; // "GET", "POST", ...
+    QString path;      // "/api/chat"
+    QList<QPair<QByteArray, QByteArray>> headers;
+    QByteArray body;
+
+    // A header value, name compared case-insensitively; empty when absent.
+    QByteArray header(const QByteArray &name) const;
+    // The body parsed as JSON; a discarded value when it is not JSON.
+    Json json() const;
+    // Chat and messages calls: the user's text, the system text and the model asked for.
+    QString userMessage() const;
+    QString systemMessage() const;
+    QString model() const;
+};
+
+struct FakeReply {
+    enum class Kind {
+        answer,     // `text` wrapped in the reply shape of the path asked (Ollama or Anthropic)
+        raw,        // `status` and `body` as they are
+        stream,     // 200, `lines` sent one by one as a chunked body of JSON lines
+        drop,       // the connection is closed without any answer (Qt's client resends
+                    // such a request once: script it for every request to make it fail)
+        stopServer, // the whole server goes down (see FakeLlmServer::stop)
+    };
+    Kind kind = Kind::answer;
+    QString text;
+    int status = 200;
+    QByteArray body;
+    QByteArray contentType = "application/json";
+    QList<QByteArray> lines;
+    std::optional<int> cutAfterLines; // stream: close after this many lines, unfinished
+    int delayMs = 0;
+
+    static FakeReply answer(const QString &text);
+    static FakeReply raw(int status, const QByteArray &body, const QByteArray &contentType = "application/json");
+    static FakeReply error(int status, const QByteArray &body) { return raw(status, body); }
+    static FakeReply brokenJson(); // 200 with a truncated JSON body
+    static FakeReply stream(const QList<QByteArray> &lines, std::optional<int> cutAfterLines = {});
+    static FakeReply drop();
+    static FakeReply stopServer();
+    // The same reply, sent `ms` milliseconds later.
+    FakeReply after(int ms) const;
+};
+
+class FakeLlmServer : public QAbstractHttpServer {
+public:
+    using Script = std::function<FakeReply(const FakeRequest &)>;
+
+    static inline const QString tagsPath = QStringLiteral("/api/tags");
+    static inline const QString chatPath = QStringLiteral("/api/chat");
+    static inline const QString pullPath = QStringLiteral("/api/pull");
+    static inline const QString messagesPath = QStringLiteral("/v1/messages");
+
+    // Listens on 127.0.0.1:`port` (0: a free port). port() is 0 when that failed.
+    explicit FakeLlmServer(quint16 port = 0, QObject *parent = nullptr);
+    ~FakeLlmServer() override;
+
+    quint16 port() const { return m_port; }
+    QString endpoint() const;     // "http://127.0.0.1:PORT": an ollamaEndpoint
+    QString anthropicUrl() const; // endpoint() + "/v1/messages": for PARLIVO_ANTHROPIC_URL
+
+    // ---- Answers of /api/chat and /v1/messages ----
+    // Queued replies are used first, in order; then the script. The default
+    // script echoes the user's text.
+    void answerWith(const QString &text);
+    void echo(std::function<QString(const QString &)> transform = {});
+    void respondWith(Script script);
+    void failWith(int status, const QByteArray &body);
+    void enqueue(const FakeReply &reply);
+    void enqueue(const QList<FakeReply> &replies);
+    // Added to the delay of every reply, on every path.
+    void setDelay(int ms) { m_delayMs = ms; }
+
+    // ---- GET /api/tags ----
+    void setModels(const QStringList &names) { m_models = names; }
+    // Replaces the model list reply (an error status, broken JSON...); nothing restores the list.
+    void setTagsReply(std::optional<FakeReply> reply) { m_tagsReply = std::move(reply); }
+
+    // ---- POST /api/pull (default: a successful download of 4 steps) ----
+    void setPullReply(const FakeReply &reply) { m_pullReply = reply; }
+    void setStreamInterval(int ms) { m_streamIntervalMs = ms; }
+    // "pulling manifest", `steps` progress lines with total and completed, then "success".
+    static QList<QByteArray> pullSuccessLines(qint64 total = 4'000'000, int steps = 4);
+    // Lines with a status text only, ending in "success" (no size known).
+    static QList<QByteArray> pullStatusOnlyLines();
+    // "pulling manifest", then a line with `error`.
+    static QList<QByteArray> pullErrorLines(const QString &message);
+
+    // ---- Going down and coming back ----
+    // Closes the listening socket and every open connection: requests in
+    // flight fail and new ones are refused, as with a server that quit.
+    void stop();
+    // Listens again on the same port.
+    bool resume();
+    bool isListening() const;
+
+    // ---- What was received ----
+    const QList<FakeRequest> &requests() const { return m_requests; }
+    QList<FakeRequest> requests(const QString &path) const;
+    int count(const QString &path) const { return int(requests(path).size()); }
+    // The most requests that were waiting for their answer at the same moment.
+    int peakConcurrent() const { return m_peakConcurrent; }
+    void clearRequests();
+
+protected:
+    bool handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) override;
+    void missingHandler(const QHttpServerRequest &request, QTcpSocket *socket) override;
+
+private:
+    FakeReply replyFor(const FakeRequest &request);
+    FakeReply nextAnswer(const FakeRequest &request);
+    void deliver(QTcpSocket *socket, const FakeRequest &request, const FakeReply &reply);
+    void writeWhole(QTcpSocket *socket, int status, const QByteArray &contentType, const QByteArray &body);
+    void streamFrom(QPointer<QTcpSocket> socket, FakeReply reply, int index);
+    void finished(QTcpSocket *socket);
+
+    quint16 m_port = 0;
+    QList<FakeRequest> m_requests;
+    QList<FakeReply> m_queue;
+    Script m_script;
+    QStringList m_models;
+    std::optional<FakeReply> m_tagsReply;
+    FakeReply m_pullReply;
+    int m_delayMs = 0;
+    int m_streamIntervalMs = 5;
+    QList<QPointer<QTcpSocket>> m_waiting; // requests not answered yet
+    int m_peakConcurrent = 0;
+};
+
+} // namespace testing_support
