@@ -149,6 +149,7 @@ TEST_F(Restore, RescanKeepsFinishedEntriesAndRebuildsTheOthers) {
     for (const auto &f : engine.files()) before[f.path()] = f.id;
     QFile::remove(path("resized.m4a"));
     writeFile(path("new.m4a"), "x");
+    setMtime(path("close.m4a"), fileIdentity(path("close.m4a"))->mtime + 5); // edited since its transcript
     engine.rescan();
     EXPECT_EQ(engine.files().size(), 6);
     for (const auto &f : engine.files()) {
@@ -157,6 +158,9 @@ TEST_F(Restore, RescanKeepsFinishedEntriesAndRebuildsTheOthers) {
         }
         if (f.path() == path("moved.m4a")) {
             EXPECT_NE(f.id, before[f.path()]);
+        }
+        if (f.path() == path("close.m4a")) {
+            EXPECT_EQ(f.status, FileStatus::pending);
         }
         EXPECT_NE(f.path(), path("resized.m4a"));
     }

@@ -28,6 +28,13 @@ AudioFile Transcriber::restoredFromLedger(const QUrl &url) const {
     return file;
 }
 
+bool Transcriber::changedSinceRecorded(const QString &path) const {
+    auto it = m_ledger.find(path);
+    if (it == m_ledger.end()) return false;
+    auto identity = fileIdentity(path);
+    return identity && !sameIdentity(*identity, it->second.size, it->second.mtime);
+}
+
 void Transcriber::setSourceFolder(const QUrl &folder) {
     m_sourceFolder = folder;
     emit sourceFolderChanged();
@@ -49,7 +56,9 @@ void Transcriber::rescan() {
         auto it = current.constFind(url);
         const bool finished = it != current.constEnd() && (m_files[*it].status == FileStatus::done ||
                                                             m_files[*it].status == FileStatus::skipped);
-        queue.append(finished ? m_files[*it] : restoredFromLedger(url));
+        // A finished file re-recorded or edited since its transcript must be
+        // transcribed again, not kept as done.
+        queue.append(finished && !changedSinceRecorded(url.toLocalFile()) ? m_files[*it] : restoredFromLedger(url));
     }
     replaceQueue(std::move(queue));
     log(QStringLiteral("Nouveau scan : %1 fichier(s).").arg(m_files.size()));

@@ -1,11 +1,15 @@
 #include "engine/transcriber.h"
 
+#include <QThread>
+
 Transcriber::Transcriber(Tools tools, QObject *parent) : QObject(parent), m_tools(std::move(tools)) {
     m_saveTimer.setSingleShot(true);
     m_saveTimer.setInterval(1200);
     connect(&m_saveTimer, &QTimer::timeout, this, &Transcriber::saveNow);
+    m_maxParallelism = std::max(1, QThread::idealThreadCount());
     migrateSupportDirIfNeeded();
     load();
+    refreshModels();
 }
 
 Transcriber::~Transcriber() = default;

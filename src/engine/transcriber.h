@@ -4,7 +4,9 @@
 // folder of their area (state store in core/, pipeline in pipeline/, ...);
 // this header only gathers the state.
 
+#include <QDateTime>
 #include <QObject>
+#include <QSet>
 #include <QStringList>
 #include <QTimer>
 #include <QUrl>
@@ -15,9 +17,23 @@
 #include <optional>
 #include <utility>
 
+#include <qcoro/qcorotask.h>
+
 #include "core/records.h"
 #include "core/settings.h"
+#include "pipeline/pipeline_rules.h"
+#include "pipeline/process_runner.h"
 #include "pipeline/tools.h"
+#include "pipeline/whisper_output.h"
+#include "provisioning/downloader.h"
+#include "provisioning/model_catalog.h"
+
+// Figures shown while a batch runs.
+struct LiveStats {
+    double elapsed = 0;
+    double ratePerMin = 0;
+    std::optional<double> eta;
+};
 
 class Transcriber : public QObject {
     Q_OBJECT
@@ -82,13 +98,62 @@ public:
     void setUrlOpener(UrlOpener opener) { m_urlOpener = std::move(opener); }
     void openUrl(const QUrl &url) const;
 
-    // ---- Scheduler (run state shown by the windows) ----
+    // ---- Scheduler ----
+    static constexpr int maxAutoRetries = 3;
+    using IdSet = QSet<QUuid>;
+    void start(std::optional<IdSet> only = std::nullopt);
+    void pause();
+    void resume();
+    void cancel();
+    std::optional<QUuid> claimNextPending();
+    void requeueErrors();
+    void transcribeSelection(const IdSet &ids);
+    void retry(const IdSet &ids);
+    void retryAllErrors();
+    // Resumes a batch interrupted by a quit, when the stored state says so.
+    void resumeInterruptedRunIfNeeded();
     bool isRunning() const { return m_isRunning; }
     bool isPaused() const { return m_isPaused; }
+    bool cancelRequested() const { return m_cancelRequested; }
+    const QStringList &currentFileNames() const { return m_currentFileNames; }
+    int maxParallelism() const { return m_maxParallelism; }
+    int threadsPerJob() const;
+    // Awaitable end of the current run (returns at once when idle).
+    QCoro::Task<> waitForRun();
+
+    // ---- Per-file pipeline ----
+    QCoro::Task<> process(QUuid id);
+    QCoro::Task<std::optional<double>> probeDuration(QString source);
+    void markEmpty(const QUuid &id, std::optional<double> duration);
+    void fail(const QUuid &id, const QString &message);
+    void setProgress(const QUuid &id, double fraction);
+    void cleanupOrphanTempAudio();
+    void removeCurrentName(const QString &name);
+    bool correctionActiveThisRun() const { return m_correctionActiveThisRun; }
+    void setTimeLimits(const TimeLimits &limits) { m_timeLimits = limits; }
+
+    // ---- Live statistics ----
+    int total() const { return int(m_files.size()); }
+    int processedCount() const;
+    double overallProgress() const;
+    std::optional<AudioFile> primaryRunningFile() const;
+    bool isComplete() const;
+    LiveStats liveStats(const QDateTime &now = QDateTime::currentDateTime()) const;
+    const std::optional<QDateTime> &startedAt() const { return m_startedAt; }
+
+    // ---- Whisper models ----
+    void refreshModels();
+    const QList<ModelInfo> &availableModels() const { return m_availableModels; }
+    bool modelAvailable() const;
+    QString modelDisplayName() const;
+    void autoDownloadDefaultModel(std::optional<IdSet> thenStartOnly);
+    const std::optional<double> &modelDownloadProgress() const { return m_modelDownloadProgress; }
+    Downloader &modelDownloader() { return m_modelDownloader; }
 
     // ---- Outside programs ----
     const Tools &tools() const { return m_tools; }
     bool toolsReady() const { return m_tools.ready(); }
+    ProcessRunner &processes() { return m_processes; }
 
 signals:
     void settingsChanged();
@@ -98,15 +163,32 @@ signals:
     void entryChanged(const QUuid &id);  // one entry's status, progress or texts
     void countersChanged();
     void sourceFolderChanged();
-    void runStateChanged();
+    void runStateChanged();      // running, paused, current files
+    void modelsChanged();        // the local models or the automatic download
+    void runFinished();
     void stateSaved(); // the three state files were just written
 
 private:
     AudioFile *mutableEntry(const QUuid &id);
     AudioFile restoredFromLedger(const QUrl &url) const;
+    bool changedSinceRecorded(const QString &path) const;
     void replaceQueue(QList<AudioFile> files);
     void rebuildLedgerFromQueue();
     template <typename T, typename Decode> std::optional<T> readStateFile(const QString &name, Decode decode);
+    QCoro::Task<> runQueue();
+    QCoro::Task<> worker();
+    void finishRun();
+    void setRunning(bool running);
+    bool isPendingInRun(const AudioFile &file) const;
+    void requeue(AudioFile &file);
+    void recordLedger(const QString &source, const QString &status, std::optional<QString> outputPath,
+                      std::optional<QString> errorMessage);
+    std::optional<LedgerEntry> matchingLedgerEntry(const QString &source) const;
+    bool settleFromLedger(const QUuid &id, const QString &source, const QString &txt, const QString &md);
+    void returnToPending(const QUuid &id);
+    QCoro::Task<std::optional<QString>> correctForRun(QUuid id, QString text);
+    QCoro::Task<> correctionPreflight();
+    void chainAfterRun();
 
     // Outside programs, located once.
     Tools m_tools;
@@ -125,9 +207,27 @@ private:
     // Status counters, indexed by FileStatus.
     std::array<int, fileStatusCount> m_counts{};
 
+    // Outside programs: the running children, by queue entry.
+    ProcessRunner m_processes;
+
     // Run state.
     bool m_isRunning = false;
     bool m_isPaused = false;
+    bool m_cancelRequested = false;
+    QStringList m_currentFileNames;
+    std::optional<IdSet> m_restrictedIDs;
+    IdSet m_forceIDs;
+    std::optional<QDateTime> m_startedAt;
+    int m_sessionBaselineProcessed = 0;
+    bool m_correctionActiveThisRun = false;
+    std::optional<QCoro::Task<>> m_runTask;
+    int m_maxParallelism = 1;
+    TimeLimits m_timeLimits;
+
+    // Whisper models and the automatic first download.
+    QList<ModelInfo> m_availableModels;
+    std::optional<double> m_modelDownloadProgress;
+    Downloader m_modelDownloader;
 
     // The rolling log.
     QStringList m_logLines;

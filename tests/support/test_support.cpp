@@ -19,6 +19,9 @@ TempHome::TempHome() {
     qputenv("PARLIVO_HOME", m_dir.path().toUtf8());
     // The former-name migration reads the real per-user data folder: keep it inside too.
     qputenv("XDG_DATA_HOME", (m_dir.path() + "/xdg-data").toUtf8());
+    m_previousTmp = qgetenv("TMPDIR");
+    QDir().mkpath(m_dir.path() + "/tmp");
+    qputenv("TMPDIR", (m_dir.path() + "/tmp").toUtf8());
 }
 
 TempHome::~TempHome() {
@@ -27,6 +30,26 @@ TempHome::~TempHome() {
         qunsetenv("XDG_DATA_HOME");
     else
         qputenv("XDG_DATA_HOME", m_previousXdg);
+    if (m_previousTmp.isEmpty())
+        qunsetenv("TMPDIR");
+    else
+        qputenv("TMPDIR", m_previousTmp);
+}
+
+ScopedEnv::ScopedEnv(std::initializer_list<std::pair<const char *, QString>> values) {
+    for (const auto &[name, value] : values) {
+        m_saved.emplace_back(name, qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt);
+        qputenv(name, value.toUtf8());
+    }
+}
+
+ScopedEnv::~ScopedEnv() {
+    for (const auto &[name, value] : m_saved) {
+        if (value)
+            qputenv(name.constData(), *value);
+        else
+            qunsetenv(name.constData());
+    }
 }
 
 QString TempHome::supportDir() const { return path() + QStringLiteral("/Library/Application Support/Parlivo"); }

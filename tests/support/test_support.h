@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <optional>
+#include <vector>
 #include <ostream>
 
 // Readable failure messages for Qt texts.
@@ -25,7 +26,9 @@ namespace testing_support {
 // A build-folder program: the stand-ins and parlivo-cli.
 QString buildPath(const QString &name);
 
-// A temporary folder that is PARLIVO_HOME while the object lives.
+// A temporary folder that is PARLIVO_HOME while the object lives. The scratch
+// folder (TMPDIR) moves inside it too: tests running side by side must not
+// clean up each other's converted audio.
 class TempHome {
 public:
     TempHome();
@@ -38,6 +41,17 @@ private:
     QTemporaryDir m_dir;
     QByteArray m_previousHome;
     QByteArray m_previousXdg;
+    QByteArray m_previousTmp;
+};
+
+// Sets environment variables for the lifetime of the object (children inherit them).
+class ScopedEnv {
+public:
+    ScopedEnv(std::initializer_list<std::pair<const char *, QString>> values);
+    ~ScopedEnv();
+
+private:
+    std::vector<std::pair<QByteArray, std::optional<QByteArray>>> m_saved;
 };
 
 // Runs the event loop until `task` finishes or `timeoutMs` passes. Returns

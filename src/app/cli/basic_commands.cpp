@@ -12,6 +12,10 @@ int usage(QTextStream &err) {
            "  scan DOSSIER                 choisir DOSSIER comme source et afficher la file\n"
            "  voice-memos                  utiliser le dossier des mémos vocaux\n"
            "  status                       compteurs, puis une ligne par fichier\n"
+           "  run [DOSSIER]                transcrire la file (en reprenant un lot interrompu)\n"
+           "  retry [FICHIER…]             remettre en attente (tous les fichiers en erreur sans argument)\n"
+           "  force FICHIER…               transcrire à nouveau ces fichiers, même à jour\n"
+           "  models [--download FICHIER]  modèles locaux et catalogue, ou un téléchargement\n"
            "  settings [CLÉ [VALEUR]]      afficher ou modifier les réglages\n"
            "  settings --reset-prompt      rétablir l'instruction de correction par défaut\n";
     err.flush();
@@ -34,12 +38,11 @@ void printQueue(const Transcriber &engine, QTextStream &out) {
     out.flush();
 }
 
-QCoro::Task<int> scan(Context &ctx) {
-    if (ctx.args.size() != 1) co_return usage(ctx.err);
-    const QFileInfo folder(ctx.args.first());
+bool chooseFolder(Context &ctx, const QString &path) {
+    const QFileInfo folder(path);
     if (!folder.isDir()) {
-        ctx.err << "Dossier introuvable : " << ctx.args.first() << Qt::endl;
-        co_return badUsage;
+        ctx.err << "Dossier introuvable : " << path << Qt::endl;
+        return false;
     }
     const QUrl url = QUrl::fromLocalFile(QDir::cleanPath(folder.absoluteFilePath()));
     const auto &current = ctx.engine.sourceFolder();
@@ -47,6 +50,12 @@ QCoro::Task<int> scan(Context &ctx) {
         ctx.engine.rescan();
     else
         ctx.engine.setSourceFolder(url);
+    return true;
+}
+
+QCoro::Task<int> scan(Context &ctx) {
+    if (ctx.args.size() != 1) co_return usage(ctx.err);
+    if (!chooseFolder(ctx, ctx.args.first())) co_return badUsage;
     printQueue(ctx.engine, ctx.out);
     co_return success;
 }

@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QTextStream>
 
+#include <functional>
+
 #include <qcoro/qcorotask.h>
 
 class Transcriber;
@@ -18,6 +20,8 @@ struct Context {
     QStringList args; // the arguments after the command name
     QTextStream &out;
     QTextStream &err;
+    // Where log lines go; `run` routes them around its progress bar.
+    std::function<void(const QString &)> printLog;
 };
 
 using Command = QCoro::Task<int> (*)(Context &);
@@ -32,5 +36,13 @@ QCoro::Task<int> scan(Context &ctx);
 QCoro::Task<int> voiceMemos(Context &ctx);
 QCoro::Task<int> status(Context &ctx);
 QCoro::Task<int> settings(Context &ctx);
+QCoro::Task<int> run(Context &ctx);
+QCoro::Task<int> retry(Context &ctx);
+QCoro::Task<int> force(Context &ctx);
+QCoro::Task<int> models(Context &ctx);
+
+// Chooses FOLDER as the source, rescanning when it already is. False (and a
+// message) when it is not a folder.
+bool chooseFolder(Context &ctx, const QString &folder);
 
 } // namespace cli

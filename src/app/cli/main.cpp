@@ -14,6 +14,10 @@ const std::map<QString, cli::Command> &commands() {
         {"voice-memos", cli::voiceMemos},
         {"status", cli::status},
         {"settings", cli::settings},
+        {"run", cli::run},
+        {"retry", cli::retry},
+        {"force", cli::force},
+        {"models", cli::models},
     };
     return table;
 }
@@ -39,11 +43,11 @@ int main(int argc, char **argv) {
     if (found == commands().end()) return cli::usage(err);
 
     Transcriber engine(Tools::resolve());
+    cli::Context ctx{engine, args.mid(1), out, err, [&err](const QString &line) { err << line << Qt::endl; }};
     // Lines logged while loading (a state file set aside) are shown too.
-    for (const QString &line : engine.logLines()) err << line << Qt::endl;
-    QObject::connect(&engine, &Transcriber::logLineAdded, [&](const QString &line) { err << line << Qt::endl; });
+    for (const QString &line : engine.logLines()) ctx.printLog(line);
+    QObject::connect(&engine, &Transcriber::logLineAdded, [&ctx](const QString &line) { ctx.printLog(line); });
 
-    cli::Context ctx{engine, args.mid(1), out, err};
     QTimer::singleShot(0, [&] { runCommand(found->second, ctx); });
     return app.exec();
 }

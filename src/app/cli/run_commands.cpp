@@ -1,0 +1,185 @@
+// Commands that transcribe: run, retry, force, and the whisper models.
+#include <QDir>
+#include <QFileInfo>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <qcoro/qcorosignal.h>
+
+#include "app/cli/cli.h"
+#include "app/cli/progress_line.h"
+#include "core/folders.h"
+#include "engine/transcriber.h"
+
+namespace cli {
+
+namespace {
+
+// Ctrl-C reaches the event loop through a pipe: a signal handler may do
+// nothing but write a byte.
+int interruptPipe[2] = {-1, -1};
+
+void onInterrupt(int) {
+    const char byte = 1;
+    [[maybe_unused]] auto written = ::write(interruptPipe[1], &byte, 1);
+    std::signal(SIGINT, SIG_DFL); // a second Ctrl-C ends the program at once
+}
+
+// While it lives, Ctrl-C cancels the run instead of killing the program.
+class CancelOnInterrupt {
+public:
+    explicit CancelOnInterrupt(Transcriber &engine) {
+        if (interruptPipe[0] < 0 && ::pipe2(interruptPipe, O_CLOEXEC) != 0) return;
+        m_notifier = std::make_unique<QSocketNotifier>(interruptPipe[0], QSocketNotifier::Read);
+        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [&engine] {
+            char byte;
+            [[maybe_unused]] auto got = ::read(interruptPipe[0], &byte, 1);
+            engine.cancel();
+        });
+        std::signal(SIGINT, onInterrupt);
+        std::signal(SIGTERM, onInterrupt);
+    }
+    ~CancelOnInterrupt() {
+        std::signal(SIGINT, SIG_DFL);
+        std::signal(SIGTERM, SIG_DFL);
+    }
+
+private:
+    std::unique_ptr<QSocketNotifier> m_notifier;
+};
+
+// Waits while the automatic first model download runs.
+QCoro::Task<> waitForModelDownload(Transcriber &engine) {
+    while (engine.modelDownloadProgress()) co_await qCoro(&engine, &Transcriber::modelsChanged);
+}
+
+// Queue ids of the given paths; reports the paths that are not queued.
+std::optional<Transcriber::IdSet> idsOf(Context &ctx, const QStringList &paths) {
+    Transcriber::IdSet ids;
+    bool allFound = true;
+    for (const QString &p : paths) {
+        const QString wanted = QDir::cleanPath(QFileInfo(p).absoluteFilePath());
+        bool found = false;
+        for (const AudioFile &file : ctx.engine.files())
+            if (file.path() == wanted) {
+                ids.insert(file.id);
+                found = true;
+            }
+        if (!found) {
+            ctx.err << "Fichier absent de la file : " << p << Qt::endl;
+            allFound = false;
+        }
+    }
+    if (!allFound) return std::nullopt;
+    return ids;
+}
+
+// Runs whatever start() began (a download, then a batch) to its end, with
+// Ctrl-C as the cancel action. The exit status reflects the files' outcome.
+QCoro::Task<int> followRun(Context &ctx) {
+    Transcriber &engine = ctx.engine;
+    CancelOnInterrupt interrupt(engine);
+    ProgressLine progress(engine, ctx.err, ::isatty(STDERR_FILENO));
+    ctx.printLog = [&progress](const QString &line) { progress.logLine(line); };
+    co_await waitForModelDownload(engine);
+    co_await engine.waitForRun();
+    progress.clear();
+    ctx.printLog = [&ctx](const QString &line) { ctx.err << line << Qt::endl; };
+    engine.saveNow();
+    if (engine.cancelRequested() || engine.errorCount() > 0) co_return someFailed;
+    co_return success;
+}
+
+} // namespace
+
+QCoro::Task<int> run(Context &ctx) {
+    Transcriber &engine = ctx.engine;
+    if (ctx.args.size() > 1) co_return usage(ctx.err);
+    if (ctx.args.size() == 1 && !chooseFolder(ctx, ctx.args.first())) co_return badUsage;
+    if (!engine.sourceFolder() && engine.files().isEmpty()) {
+        ctx.err << "Aucun dossier source : parlivo-cli run DOSSIER" << Qt::endl;
+        co_return badUsage;
+    }
+    if (!engine.toolsReady()) {
+        engine.start(); // logs what is missing
+        co_return badUsage;
+    }
+    engine.start();
+    if (!engine.isRunning() && !engine.modelDownloadProgress()) co_return success; // nothing to do
+    const int code = co_await followRun(ctx);
+    if (!engine.modelAvailable()) co_return badUsage; // the model could not be downloaded
+    co_return code;
+}
+
+QCoro::Task<int> retry(Context &ctx) {
+    Transcriber &engine = ctx.engine;
+    if (ctx.args.isEmpty()) {
+        const int failed = engine.errorCount();
+        engine.retryAllErrors();
+        ctx.err << failed << " fichier(s) remis en attente." << Qt::endl;
+        co_return success;
+    }
+    auto ids = idsOf(ctx, ctx.args);
+    if (!ids) co_return badUsage;
+    engine.retry(*ids);
+    ctx.err << ids->size() << " fichier(s) remis en attente." << Qt::endl;
+    co_return success;
+}
+
+QCoro::Task<int> force(Context &ctx) {
+    Transcriber &engine = ctx.engine;
+    if (ctx.args.isEmpty()) co_return usage(ctx.err);
+    auto ids = idsOf(ctx, ctx.args);
+    if (!ids) co_return badUsage;
+    if (!engine.toolsReady()) {
+        engine.start();
+        co_return badUsage;
+    }
+    engine.transcribeSelection(*ids);
+    if (!engine.isRunning() && !engine.modelDownloadProgress()) co_return success;
+    const int code = co_await followRun(ctx);
+    if (!engine.modelAvailable()) co_return badUsage;
+    co_return code;
+}
+
+QCoro::Task<int> models(Context &ctx) {
+    Transcriber &engine = ctx.engine;
+    if (ctx.args.isEmpty()) {
+        ctx.out << "Modèles locaux (" << folders::hestiaDir() << ") :\n";
+        for (const ModelInfo &m : engine.availableModels())
+            ctx.out << (m.path == engine.settings().modelPath ? "* " : "  ") << m.name << '\t'
+                    << QString::number(double(m.sizeBytes) / 1e6, 'f', 1) << " Mo\t" << m.path << '\n';
+        ctx.out << "Catalogue :\n";
+        for (const DownloadableModel &m : DownloadableModel::catalog())
+            ctx.out << "  " << m.filename << '\t' << m.label << '\n';
+        co_return success;
+    }
+    if (ctx.args.size() != 2 || ctx.args.first() != QLatin1String("--download")) co_return usage(ctx.err);
+    const QString filename = ctx.args.at(1);
+    const auto &catalog = DownloadableModel::catalog();
+    if (std::none_of(catalog.begin(), catalog.end(), [&](const auto &m) { return m.filename == filename; })) {
+        ctx.err << "Modèle inconnu du catalogue : " << filename << Qt::endl;
+        co_return badUsage;
+    }
+    Downloader downloader;
+    const QString destination = folders::hestiaDir() + QLatin1Char('/') + filename;
+    std::optional<std::optional<QString>> outcome;
+    downloader.start(modelDownloadUrl(filename), destination, [&](std::optional<QString> error) { outcome = error; });
+    ctx.err << downloader.statusText() << Qt::endl;
+    while (!outcome) co_await qCoro(&downloader, &Downloader::isDownloadingChanged);
+    ctx.err << downloader.statusText() << Qt::endl;
+    if (*outcome) co_return someFailed;
+    if (engine.settings().modelPath.isEmpty()) {
+        // The first model downloaded becomes the one in use.
+        ParlivoSettings s = engine.settings();
+        s.modelPath = destination;
+        engine.setSettings(s);
+    }
+    engine.refreshModels();
+    co_return success;
+}
+
+} // namespace cli

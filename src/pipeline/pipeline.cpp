@@ -1,0 +1,229 @@
+// One queued file from "running" to its final status: skip, empty, convert,
+// recognise, correct, write, remember.
+#include "engine/transcriber.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QScopeGuard>
+
+#include "core/folders.h"
+#include "engine/source_files.h"
+#include "pipeline/pipeline_rules.h"
+#include "pipeline/transcript_files.h"
+
+namespace {
+// A fresh UUID name in the scratch folder.
+QString scratchName() {
+    return folders::tempDir() + QLatin1Char('/') + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+}
+
+// A scratch file removed when the call ends, whatever the way out.
+struct ScratchFile {
+    QString path;
+    explicit ScratchFile(QString p) : path(std::move(p)) {}
+    ~ScratchFile() { QFile::remove(path); }
+    ScratchFile(const ScratchFile &) = delete;
+    ScratchFile &operator=(const ScratchFile &) = delete;
+};
+} // namespace
+
+void Transcriber::setProgress(const QUuid &id, double fraction) {
+    AudioFile *file = mutableEntry(id);
+    if (!file) return;
+    file->progress = std::clamp(fraction, 0.0, 1.0);
+    emit entryChanged(id);
+}
+
+void Transcriber::removeCurrentName(const QString &name) {
+    if (m_currentFileNames.removeOne(name)) emit runStateChanged();
+}
+
+void Transcriber::cleanupOrphanTempAudio() {
+    // Left behind by a crash or a kill: nothing else writes here.
+    const QDir dir(folders::tempDir());
+    for (const QFileInfo &info : dir.entryInfoList(QDir::Files | QDir::Hidden)) {
+        const QString suffix = info.suffix().toLower();
+        if (suffix == QLatin1String("wav") || suffix == QLatin1String("json")) QFile::remove(info.filePath());
+    }
+}
+
+void Transcriber::recordLedger(const QString &source, const QString &status, std::optional<QString> outputPath,
+                               std::optional<QString> errorMessage) {
+    auto identity = fileIdentity(source);
+    if (!identity) return;
+    int attempts = 0;
+    if (status == QLatin1String("error")) {
+        auto previous = m_ledger.find(source);
+        attempts = (previous != m_ledger.end() ? previous->second.attempts.value_or(0) : 0) + 1;
+    }
+    m_ledger[source] = LedgerEntry{identity->size,          identity->mtime, status, std::move(outputPath),
+                                   nowSince1970(),          std::move(errorMessage), attempts};
+    scheduleSave();
+}
+
+std::optional<LedgerEntry> Transcriber::matchingLedgerEntry(const QString &source) const {
+    auto it = m_ledger.find(source);
+    if (it == m_ledger.end()) return std::nullopt;
+    auto identity = fileIdentity(source);
+    if (!identity || !sameIdentity(*identity, it->second.size, it->second.mtime)) return std::nullopt;
+    return it->second;
+}
+
+// The short-cuts that spare any work: a history entry that still applies, or
+// an up-to-date transcript already on disk. True when the file is settled.
+bool Transcriber::settleFromLedger(const QUuid &id, const QString &source, const QString &txt, const QString &md) {
+    if (auto known = matchingLedgerEntry(source)) {
+        if (known->status == QLatin1String("done")) {
+            setStatus(id, FileStatus::skipped);
+            if (AudioFile *file = mutableEntry(id))
+                file->outputPath = known->outputPath ? known->outputPath : existingOutputPath(txt, md);
+            emit entryChanged(id);
+            return true;
+        }
+        if (known->status == QLatin1String("empty")) {
+            setStatus(id, FileStatus::empty);
+            if (AudioFile *file = mutableEntry(id)) file->errorMessage = known->errorMessage;
+            emit entryChanged(id);
+            return true;
+        }
+    }
+    if (shouldSkip(source, txt, md, m_settings.outputFormat)) {
+        const auto existing = existingOutputPath(txt, md);
+        setStatus(id, FileStatus::skipped);
+        if (AudioFile *file = mutableEntry(id)) file->outputPath = existing;
+        emit entryChanged(id);
+        recordLedger(source, QStringLiteral("done"), existing, std::nullopt);
+        return true;
+    }
+    return false;
+}
+
+void Transcriber::markEmpty(const QUuid &id, std::optional<double> duration) {
+    setStatus(id, FileStatus::empty);
+    AudioFile *file = mutableEntry(id);
+    if (!file) return;
+    const QString durationText = emptyDurationText(duration);
+    const QString message = emptyMessage(durationText);
+    file->errorMessage = message;
+    file->progress = 0;
+    emit entryChanged(id);
+    recordLedger(file->path(), QStringLiteral("empty"), std::nullopt, message);
+    log(QStringLiteral("Vocal vide/illisible ignoré : %1 (%2).").arg(file->fileName(), durationText));
+}
+
+void Transcriber::fail(const QUuid &id, const QString &message) {
+    setStatus(id, FileStatus::error);
+    AudioFile *file = mutableEntry(id);
+    if (!file) return;
+    file->errorMessage = message;
+    file->progress = 0;
+    emit entryChanged(id);
+    recordLedger(file->path(), QStringLiteral("error"), std::nullopt, message);
+    log(QStringLiteral("Erreur sur %1 : %2").arg(file->fileName(), firstLine(message)));
+}
+
+QCoro::Task<std::optional<double>> Transcriber::probeDuration(QString source) {
+    if (m_tools.ffprobe) {
+        const QStringList args = ffprobeArguments(source);
+        const ProcessResult probe = co_await m_processes.launch(*m_tools.ffprobe, args, std::nullopt, true);
+        if (auto seconds = parseFfprobeDuration(probe.standardOutput)) co_return seconds;
+    }
+    const QString afinfo = m_tools.afinfo.value_or(QStringLiteral("/usr/bin/afinfo"));
+    const QStringList args{source};
+    const ProcessResult probe = co_await m_processes.launch(afinfo, args, std::nullopt, true);
+    co_return parseAfinfoDuration(probe.standardOutput);
+}
+
+QCoro::Task<> Transcriber::process(QUuid id) {
+    const AudioFile *found = entry(id);
+    if (!found) co_return;
+    const QString source = found->path();
+    const QString name = found->fileName();
+    const TranscriptPaths outputs = transcriptPaths(source, destinationDir(found->url));
+    auto onExit = qScopeGuard([this, name] {
+        removeCurrentName(name);
+        scheduleSave();
+    });
+
+    if (!m_forceIDs.contains(id) && settleFromLedger(id, source, outputs.txt, outputs.md)) co_return;
+
+    const std::optional<double> duration = co_await probeDuration(source);
+    if (AudioFile *file = mutableEntry(id)) {
+        file->durationSeconds = duration;
+        emit entryChanged(id);
+    }
+    if (duration && *duration < emptyThresholdSeconds) {
+        markEmpty(id, duration);
+        co_return;
+    }
+    // The probe is not registered with the runner, so a cancel during it is
+    // only seen here: starting a conversion for a cancelled run would hold the
+    // run open for nothing.
+    if (m_cancelRequested) {
+        returnToPending(id);
+        co_return;
+    }
+
+    const ScratchFile wav(scratchName() + QStringLiteral(".wav"));
+    const bool useFfmpeg = m_tools.ffmpeg.has_value();
+    const QString converter = useFfmpeg ? *m_tools.ffmpeg : m_tools.afconvert.value_or("/usr/bin/afconvert");
+    const QStringList convertArgs = useFfmpeg ? ffmpegArguments(source, wav.path) : afconvertArguments(source, wav.path);
+    const ProcessResult conversion = co_await m_processes.launchWithTimeout(converter, convertArgs, id, m_timeLimits.conversion);
+    if (m_cancelRequested) {
+        returnToPending(id);
+        co_return;
+    }
+    if (conversion.code != 0 || !QFileInfo::exists(wav.path)) {
+        if (m_processes.timedOutIDs().contains(id))
+            fail(id, QStringLiteral("Conversion audio interrompue (délai dépassé)."));
+        else
+            fail(id, QStringLiteral("Échec de la conversion audio (code %1).\n").arg(conversion.code) +
+                         lastLines(conversion.standardError, failureTailLines));
+        co_return;
+    }
+
+    // The recogniser writes its result at the prefix with ".json" appended.
+    const QString prefix = scratchName();
+    const ScratchFile json(prefix + QStringLiteral(".json"));
+    const QStringList whisperArgs = whisperArguments(m_settings.modelPath, m_settings.language, prefix,
+                                                     threadsPerJob(), wav.path);
+    const ProcessResult recognition = co_await m_processes.launchWithTimeout(
+        m_tools.whisper.value_or(QString()), whisperArgs, id, m_timeLimits.recognition(duration),
+        [this, id](const QString &line) {
+            if (auto percent = parseWhisperProgress(line)) setProgress(id, *percent / 100.0);
+        });
+    if (m_cancelRequested) {
+        returnToPending(id);
+        co_return;
+    }
+    std::optional<QList<Segment>> segments;
+    if (recognition.code == 0) segments = parseWhisperJSON(json.path);
+    if (!segments) {
+        if (m_processes.timedOutIDs().contains(id))
+            fail(id, QStringLiteral("Transcription interrompue (délai dépassé)."));
+        else
+            fail(id, QStringLiteral("Échec de whisper-cli (code %1).\n").arg(recognition.code) +
+                         lastLines(recognition.standardError, failureTailLines));
+        co_return;
+    }
+
+    const std::optional<QString> corrected = co_await correctForRun(id, plainText(*segments));
+    if (m_cancelRequested) {
+        returnToPending(id);
+        co_return;
+    }
+
+    if (auto error = writeOutputs(*segments, corrected, source, duration, outputs.txt, outputs.md, m_settings)) {
+        fail(id, QStringLiteral("Impossible d'écrire la transcription : ") + *error);
+        co_return;
+    }
+    const QString outputPath = m_settings.outputFormat == OutputFormat::md ? outputs.md : outputs.txt;
+    setStatus(id, FileStatus::done);
+    if (AudioFile *file = mutableEntry(id)) {
+        file->progress = 1.0;
+        file->outputPath = outputPath;
+        emit entryChanged(id);
+    }
+    recordLedger(source, QStringLiteral("done"), outputPath, std::nullopt);
+}

@@ -1,0 +1,171 @@
+// parlivo-cli run, retry, force and models, as a user types them: a real
+// child process with the stand-in recogniser on its PATH.
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QHttpServer>
+#include <QHttpServerResponse>
+#include <QProcess>
+
+#include <csignal>
+
+#include "core/atomic_file.h"
+#include "support/test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+class CliRun : public ::testing::Test {
+protected:
+    TempHome home;
+    QString src = home.file("memos");
+    QString bin = home.file("bin");
+    QString argsLog = home.file("whisper-args.log");
+    QStringList env;
+
+    void SetUp() override {
+        QDir().mkpath(bin);
+        QFile::link(buildPath("fake-whisper-cli"), bin + "/whisper-cli");
+        env = {"PATH=" + bin + ":" + qEnvironmentVariable("PATH"), "FAKE_WHISPER_ARGS_LOG=" + argsLog};
+        writeFile(home.file(".hestia/ggml-base.bin"), "model");
+        ASSERT_EQ(runCli({"settings", "modelPath", home.file(".hestia/ggml-base.bin")}).code, 0);
+        ASSERT_EQ(runCli({"settings", "correctionEnabled", "false"}).code, 0);
+        ASSERT_EQ(runCli({"settings", "organizeEnabled", "false"}).code, 0);
+    }
+
+    CliResult cli(const QStringList &args, const QStringList &more = {}) { return runCli(args, env + more); }
+    int recogniserCalls() const {
+        auto bytes = readWholeFile(argsLog);
+        return bytes ? int(bytes->count('\n')) : 0;
+    }
+    QStringList transcripts() const {
+        QStringList found;
+        QDirIterator it(src, {"*.txt"}, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext()) found << QFileInfo(it.next()).fileName();
+        found.sort();
+        return found;
+    }
+    QStringList scratch() const { return QDir(home.file("tmp/Parlivo")).entryList(QDir::Files); }
+
+    // A run in the background, for interrupting it.
+    std::unique_ptr<QProcess> startRun(const QStringList &more) {
+        auto process = std::make_unique<QProcess>();
+        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+        for (const QString &pair : env + more) e.insert(pair.section('=', 0, 0), pair.section('=', 1));
+        process->setProcessEnvironment(e);
+        process->start(buildPath("parlivo-cli"), {"run", src});
+        return process;
+    }
+};
+
+TEST_F(CliRun, RunsABatchThenHasNothingLeftToDo) {
+    for (const char *n : {"un.m4a", "sous/deux.mp3"}) makeAudio(src + "/" + n, 1.2);
+    writeFile(src + "/casse.m4a", "not audio");
+    CliResult first = cli({"run", src});
+    EXPECT_EQ(first.code, 1) << first.err.toStdString(); // one file failed
+    EXPECT_TRUE(first.err.contains("Lot terminé : 2 transcrits, 0 sautés, 1 en erreur."));
+    EXPECT_FALSE(first.err.contains("\r")); // not a terminal: plain log lines
+    EXPECT_EQ(transcripts(), (QStringList{"deux.txt", "un.txt"}));
+    EXPECT_EQ(recogniserCalls(), 2);
+
+    CliResult status = cli({"status"});
+    EXPECT_TRUE(status.out.startsWith("En attente 0, En cours 0, Terminé 2, Sauté 0, Erreur 1, Vide 0\n"));
+    EXPECT_TRUE(status.out.contains("error\t-\t" + src + "/casse.m4a\tÉchec de la conversion audio (code "));
+
+    QFile::remove(src + "/casse.m4a");
+    CliResult second = cli({"run", src});
+    EXPECT_EQ(second.code, 0);
+    EXPECT_TRUE(second.err.contains("Rien à transcrire : aucun fichier en attente."));
+    EXPECT_EQ(recogniserCalls(), 2);
+
+    CliResult forced = cli({"force", src + "/un.m4a"});
+    EXPECT_EQ(forced.code, 0) << forced.err.toStdString();
+    EXPECT_EQ(recogniserCalls(), 3);
+    EXPECT_EQ(cli({"force", src + "/absent.m4a"}).code, 2);
+}
+
+TEST_F(CliRun, RetryPutsFailedFilesBackInTheQueue) {
+    writeFile(src + "/casse.m4a", "not audio");
+    EXPECT_EQ(cli({"run", src}).code, 1);
+    CliResult retried = cli({"retry"});
+    EXPECT_EQ(retried.code, 0);
+    EXPECT_TRUE(cli({"status"}).out.contains("pending\t-\t" + src + "/casse.m4a\t\n"));
+    EXPECT_EQ(cli({"retry", src + "/casse.m4a"}).code, 0);
+}
+
+TEST_F(CliRun, MissingRecogniserOrFolderExitsWithTwo) {
+    makeAudio(src + "/un.m4a", 1.2);
+    CliResult noTool = runCli({"run", src}, {"PATH=/usr/bin:/bin"});
+    EXPECT_EQ(noTool.code, 2);
+    EXPECT_TRUE(noTool.err.contains("whisper-cli introuvable."));
+    EXPECT_EQ(cli({"run", home.file("nowhere")}).code, 2);
+}
+
+TEST_F(CliRun, AKilledRunIsFinishedByTheNextOneWithOneTranscriptPerFile) {
+    const QStringList names = {"a.m4a", "b.m4a", "c.m4a", "d.m4a"};
+    for (const QString &n : names) makeAudio(src + "/" + n, 1.2);
+    auto run = startRun({"FAKE_WHISPER_DELAY=1"});
+    ASSERT_TRUE(spinUntil([&] { return recogniserCalls() >= 2; }, 30000));
+    ::kill(pid_t(run->processId()), SIGKILL);
+    run->waitForFinished();
+
+    CliResult again = cli({"run", src});
+    EXPECT_EQ(again.code, 0) << again.err.toStdString();
+    EXPECT_EQ(transcripts(), (QStringList{"a.txt", "b.txt", "c.txt", "d.txt"}));
+    EXPECT_TRUE(scratch().isEmpty()) << scratch().join(' ').toStdString();
+    // Files finished just before the kill may not be in the history yet: their
+    // up-to-date transcripts make them skipped rather than transcribed twice.
+    const QString counters = cli({"status"}).out.section('\n', 0, 0);
+    EXPECT_TRUE(counters.startsWith("En attente 0, En cours 0, ")) << counters.toStdString();
+    EXPECT_TRUE(counters.endsWith("Erreur 0, Vide 0")) << counters.toStdString();
+}
+
+TEST_F(CliRun, CtrlCCancelsSavesAndExitsWithOne) {
+    for (const char *n : {"a.m4a", "b.m4a"}) makeAudio(src + "/" + n, 1.2);
+    auto run = startRun({"FAKE_WHISPER_HANG=1"});
+    ASSERT_TRUE(spinUntil([&] { return recogniserCalls() >= 1; }, 30000));
+    ::kill(pid_t(run->processId()), SIGINT);
+    ASSERT_TRUE(spinUntil([&] { return run->state() == QProcess::NotRunning; }, 15000));
+    EXPECT_EQ(run->exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(run->exitCode(), 1);
+    const QString err = QString::fromUtf8(run->readAllStandardError());
+    EXPECT_TRUE(err.contains("Annulation demandée.")) << err.toStdString();
+    EXPECT_TRUE(err.contains("Lot interrompu."));
+    EXPECT_FALSE(err.contains("délai dépassé"));
+    EXPECT_TRUE(cli({"status"}).out.startsWith("En attente 2, En cours 0"));
+    EXPECT_TRUE(scratch().isEmpty());
+}
+
+TEST_F(CliRun, ModelsListsTheCatalogueAndDownloadsOne) {
+    QHttpServer server;
+    server.route("/<arg>", [](const QString &name) {
+        if (name == "ggml-base.bin") return QHttpServerResponse(QByteArray(4096, 'b'));
+        return QHttpServerResponse(QByteArray(), QHttpServerResponse::StatusCode::NotFound);
+    });
+    const quint16 port = server.listen(QHostAddress::LocalHost, 0);
+    CliResult list = cli({"models"});
+    EXPECT_EQ(list.code, 0);
+    EXPECT_TRUE(list.out.contains("* ggml-base.bin"));
+    EXPECT_TRUE(list.out.contains("ggml-large-v3-turbo.bin\tLarge v3 Turbo (quasi identique, 5x plus rapide, ~1.6 Go)"));
+
+    // The download runs in a child while this process serves it.
+    QFile::remove(home.file(".hestia/ggml-base.bin"));
+    QProcess child;
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    e.insert("PARLIVO_MODEL_BASE_URL", QStringLiteral("http://127.0.0.1:%1/").arg(port));
+    child.setProcessEnvironment(e);
+    child.start(buildPath("parlivo-cli"), {"models", "--download", "ggml-base.bin"});
+    ASSERT_TRUE(spinUntil([&] { return child.state() == QProcess::NotRunning; }, 30000));
+    EXPECT_EQ(child.exitCode(), 0) << child.readAllStandardError().toStdString();
+    EXPECT_EQ(QFileInfo(home.file(".hestia/ggml-base.bin")).size(), 4096);
+
+    child.start(buildPath("parlivo-cli"), {"models", "--download", "ggml-medium.bin"});
+    ASSERT_TRUE(spinUntil([&] { return child.state() == QProcess::NotRunning; }, 30000));
+    EXPECT_EQ(child.exitCode(), 1);
+    EXPECT_TRUE(child.readAllStandardError().contains("Échec : Réponse HTTP 404"));
+    EXPECT_FALSE(QFileInfo::exists(home.file(".hestia/ggml-medium.bin")));
+    EXPECT_EQ(cli({"models", "--download", "ggml-nope.bin"}).code, 2);
+}
+
+} // namespace

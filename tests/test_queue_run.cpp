@@ -1,0 +1,328 @@
+// Whole batches through the engine: real ffmpeg, the stand-in recogniser,
+// real files. What a user sees after pressing start.
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QSignalSpy>
+
+#include "core/atomic_file.h"
+#include "engine/source_files.h"
+#include "support/engine_fixture.h"
+
+using namespace testing_support;
+
+namespace {
+
+class QueueRun : public EngineFixture {
+protected:
+    void chooseSource() { engine->setSourceFolder(QUrl::fromLocalFile(src)); }
+    QString transcriptOf(const QString &relativeAudio) const {
+        const QFileInfo audio(src + "/" + relativeAudio);
+        return audio.absolutePath() + "/" + audio.completeBaseName() + ".txt";
+    }
+    QStringList logTail(int n) const { return engine->logLines().mid(engine->logLines().size() - n); }
+    bool logHas(const QString &text) const { return !engine->logLines().filter(text).isEmpty(); }
+};
+
+TEST_F(QueueRun, NestedFolderWithOddNamesIsTranscribedOnceAndRemembered) {
+    const QStringList names = {"a b.m4a", "sous/été 2024.mp3", "sous/deep/it's \"q\".wav", "-x.m4a", "a\"b$(c).m4a"};
+    for (const QString &n : names) makeAudio(src + "/" + n, 1.5);
+    chooseSource();
+    ASSERT_TRUE(runQueue());
+    EXPECT_EQ(engine->doneCount(), names.size());
+    for (const QString &n : names) {
+        const auto text = readWholeFile(transcriptOf(n));
+        ASSERT_TRUE(text) << n.toStdString();
+        EXPECT_TRUE(text->contains("Source : " + QFileInfo(n).fileName().toUtf8()));
+        EXPECT_TRUE(text->endsWith("Bonjour.\nCeci est un test.\n"));
+        EXPECT_EQ(entryNamed(QFileInfo(n).fileName()).outputPath, transcriptOf(n));
+        EXPECT_EQ(engine->ledger().at(src + "/" + n).status, "done");
+    }
+    EXPECT_TRUE(logTail(1).first().endsWith("Lot terminé : 5 transcrits, 0 sautés, 0 en erreur."));
+    EXPECT_TRUE(scratchFiles().isEmpty());
+    const int calls = recogniserCalls(), probes = probeCalls();
+    EXPECT_EQ(calls, 5);
+
+    // After a restart the history restores everything: nothing to do.
+    relaunch();
+    chooseSource();
+    EXPECT_EQ(engine->doneCount(), 5);
+    engine->start();
+    EXPECT_FALSE(engine->isRunning());
+    EXPECT_TRUE(logTail(1).first().endsWith("Rien à transcrire : aucun fichier en attente."));
+
+    // Requeued by hand but unchanged on disk: settled from the history without probing.
+    Transcriber::IdSet all;
+    for (const auto &f : engine->files()) all.insert(f.id);
+    engine->retry(all);
+    ASSERT_TRUE(runQueue());
+    EXPECT_EQ(engine->skippedCount(), 5);
+    EXPECT_EQ(recogniserCalls(), calls);
+    EXPECT_EQ(probeCalls(), probes);
+
+    // A file changed on disk is transcribed again.
+    makeAudio(src + "/a b.m4a", 2.5);
+    engine->rescan();
+    EXPECT_EQ(entryNamed("a b.m4a").status, FileStatus::pending);
+    ASSERT_TRUE(runQueue());
+    EXPECT_EQ(recogniserCalls(), calls + 1);
+    EXPECT_EQ(entryNamed("a b.m4a").status, FileStatus::done);
+    EXPECT_TRUE(readWholeFile(transcriptOf("a b.m4a"))->contains("(durée 0:03)"));
+}
+
+TEST_F(QueueRun, RecogniserGetsTheExpectedArgumentsAndCustomDestinationMirrorsTheTree) {
+    makeAudio(src + "/2024/janvier/memo.m4a", 1.2);
+    const QString out = home.file("out");
+    updateSettings([&](ParlivoSettings &s) {
+        s.destinationMode = DestinationMode::custom;
+        s.customDestination = out;
+        s.outputFormat = OutputFormat::both;
+        s.language = "fr";
+    });
+    chooseSource();
+    ASSERT_TRUE(runQueue());
+    EXPECT_TRUE(QFileInfo::exists(out + "/2024/janvier/memo.txt"));
+    EXPECT_TRUE(QFileInfo::exists(out + "/2024/janvier/memo.md"));
+    EXPECT_FALSE(QFileInfo::exists(src + "/2024/janvier/memo.txt"));
+    const QString md = QString::fromUtf8(*readWholeFile(out + "/2024/janvier/memo.md"));
+    EXPECT_TRUE(md.contains("\nduree: 0:01\nmodele: ggml-base.bin\nlangue: fr\ncorrection: aucune\n"));
+    const Json args = parseJson(readWholeFile(argsLog)->trimmed());
+    ASSERT_EQ(args.size(), 16u);
+    EXPECT_EQ(args[0], "-m");
+    EXPECT_EQ(QString::fromStdString(args[1]), model);
+    EXPECT_EQ(args[3], "fr");
+    EXPECT_EQ(args[11], "-t");
+    EXPECT_EQ(args[12], std::to_string(engine->threadsPerJob()));
+    EXPECT_TRUE(QString::fromStdString(args[15]).endsWith(".wav"));
+}
+
+TEST_F(QueueRun, ATooShortFileIsEmptyAndStaysEmptyWithoutWork) {
+    makeAudio(src + "/court.m4a", 0.4);
+    chooseSource();
+    ASSERT_TRUE(runQueue());
+    const AudioFile &file = entryNamed("court.m4a");
+    EXPECT_EQ(file.status, FileStatus::empty);
+    ASSERT_TRUE(file.errorMessage);
+    EXPECT_TRUE(file.errorMessage->startsWith("Trop court pour être un vocal (0.4"));
+    EXPECT_TRUE(logHas("Vocal vide/illisible ignoré : court.m4a (0.4"));
+    EXPECT_EQ(engine->ledger().at(src + "/court.m4a").status, "empty");
+    EXPECT_EQ(recogniserCalls(), 0);
+    const int probes = probeCalls();
+
+    engine->retry({file.id});
+    ASSERT_TRUE(runQueue());
+    EXPECT_EQ(entryNamed("court.m4a").status, FileStatus::empty);
+    EXPECT_EQ(probeCalls(), probes); // known empty: not even probed
+}
+
+TEST_F(QueueRun, AnUnreadableFileIsRetriedUpToThreeAttemptsThenLeftAside) {
+    writeFile(src + "/casse.m4a", "this is not audio at all");
+    makeAudio(src + "/bon.m4a", 1.2);
+    chooseSource();
+    ASSERT_TRUE(runQueue());
+    const AudioFile &broken = entryNamed("casse.m4a");
+    EXPECT_EQ(broken.status, FileStatus::error);
+    ASSERT_TRUE(broken.errorMessage);
+    EXPECT_TRUE(broken.errorMessage->startsWith("Échec de la conversion audio (code "));
+    EXPECT_GE(broken.errorMessage->count('\n'), 1); // the converter's own last lines follow
+    EXPECT_LE(broken.errorMessage->count('\n'), 6);
+    EXPECT_TRUE(logHas("Erreur sur casse.m4a : Échec de la conversion audio (code "));
+    EXPECT_EQ(engine->ledger().at(src + "/casse.m4a").attempts, 1);
+
+    for (int attempt = 2; attempt <= 3; ++attempt) {
+        ASSERT_TRUE(runQueue());
+        EXPECT_TRUE(logHas("Réessai automatique de 1 fichier(s) en échec."));
+        EXPECT_EQ(engine->ledger().at(src + "/casse.m4a").attempts, attempt);
+    }
+    engine->start();
+    EXPECT_FALSE(engine->isRunning());
+    EXPECT_TRUE(logHas("1 fichier(s) en échec répété (3 tentatives) laissé(s) de côté. Clic droit > Remettre en "
+                       "attente pour forcer."));
+    EXPECT_EQ(entryNamed("casse.m4a").status, FileStatus::error);
+
+    engine->retryAllErrors();
+    EXPECT_EQ(engine->ledger().at(src + "/casse.m4a").attempts, 0);
+    EXPECT_EQ(entryNamed("casse.m4a").status, FileStatus::pending);
+    ASSERT_TRUE(runQueue());
+    EXPECT_EQ(engine->ledger().at(src + "/casse.m4a").attempts, 1);
+    EXPECT_EQ(engine->doneCount(), 1);
+}
+
+TEST_F(QueueRun, AHangingRecogniserIsEndedByItsTimeLimit) {
+    ScopedEnv hang{{"FAKE_WHISPER_HANG", "1"}};
+    TimeLimits limits;
+    limits.recognitionFactor = 0;
+    limits.recognitionFloor = 1;
+    engine->setTimeLimits(limits);
+    makeAudio(src + "/long.m4a", 1.2);
+    chooseSource();
+    ASSERT_TRUE(runQueue(20000));
+    EXPECT_EQ(entryNamed("long.m4a").status, FileStatus::error);
+    EXPECT_EQ(entryNamed("long.m4a").errorMessage, "Transcription interrompue (délai dépassé).");
+    EXPECT_TRUE(scratchFiles().isEmpty());
+}
+
+TEST_F(QueueRun, CancelReturnsRunningFilesToPendingWithoutATimeOut) {
+    ScopedEnv hang{{"FAKE_WHISPER_HANG", "1"}};
+    for (const char *n : {"a.m4a", "b.m4a", "c.m4a"}) makeAudio(src + "/" + n, 1.2);
+    updateSettings([](ParlivoSettings &s) { s.parallelism = 2; });
+    chooseSource();
+    engine->start();
+    ASSERT_TRUE(spinUntil([&] { return engine->processes().activeCount() == 2 && recogniserCalls() == 2; }, 20000));
+    engine->cancel();
+    ASSERT_TRUE(runTask(engine->waitForRun(), 10000));
+    EXPECT_EQ(engine->pendingCount(), 3);
+    EXPECT_TRUE(engine->currentFileNames().isEmpty());
+    EXPECT_TRUE(logHas("Annulation demandée."));
+    EXPECT_TRUE(logTail(1).first().endsWith("Lot interrompu."));
+    EXPECT_FALSE(logHas("délai dépassé"));
+    for (const auto &f : engine->files()) {
+        EXPECT_EQ(f.progress, 0);
+        EXPECT_FALSE(engine->ledger().count(f.path()));
+    }
+    EXPECT_TRUE(scratchFiles().isEmpty());
+}
+
+TEST_F(QueueRun, PauseLetsClaimedFilesFinishAndClaimsNothingMore) {
+    ScopedEnv slow{{"FAKE_WHISPER_DELAY", "1"}};
+    for (const char *n : {"a.m4a", "b.m4a", "c.m4a", "d.m4a"}) makeAudio(src + "/" + n, 1.2);
+    updateSettings([](ParlivoSettings &s) { s.parallelism = 4; }); // clamped to the cores
+    chooseSource();
+    int mostRunning = 0;
+    QObject::connect(engine.get(), &Transcriber::countersChanged,
+                     [&] { mostRunning = std::max(mostRunning, engine->runningCount()); });
+    engine->start();
+    ASSERT_TRUE(spinUntil([&] { return engine->runningCount() >= 1; }));
+    engine->pause();
+    ASSERT_TRUE(spinUntil([&] { return engine->runningCount() == 0; }, 20000));
+    const int finished = engine->doneCount();
+    EXPECT_GE(finished, 1);
+    spin(1500);
+    EXPECT_EQ(engine->doneCount(), finished);
+    EXPECT_EQ(engine->runningCount(), 0);
+    EXPECT_TRUE(engine->isRunning());
+    engine->resume();
+    ASSERT_TRUE(runTask(engine->waitForRun(), 30000));
+    EXPECT_EQ(engine->doneCount(), 4);
+    EXPECT_LE(mostRunning, engine->maxParallelism());
+}
+
+TEST_F(QueueRun, SelectionDuringARunJoinsItWithoutASecondRun) {
+    for (const char *n : {"a.m4a", "b.m4a"}) makeAudio(src + "/" + n, 1.2);
+    chooseSource();
+    ASSERT_TRUE(runQueue());
+    makeAudio(src + "/c.m4a", 1.2);
+    engine->rescan();
+    ScopedEnv slow{{"FAKE_WHISPER_DELAY", "1"}};
+    QSignalSpy finished(engine.get(), &Transcriber::runFinished);
+    engine->start();
+    ASSERT_TRUE(engine->isRunning());
+    engine->transcribeSelection({entryNamed("a.m4a").id});
+    EXPECT_TRUE(logHas("1 vocal(aux) ajouté(s) au lot en cours."));
+    ASSERT_TRUE(runTask(engine->waitForRun(), 30000));
+    EXPECT_EQ(finished.count(), 1);
+    EXPECT_EQ(entryNamed("a.m4a").status, FileStatus::done); // transcribed again, not skipped
+    EXPECT_EQ(recogniserCalls(), 4);
+
+    // Outside a run, a selection starts a run of exactly those files.
+    engine->transcribeSelection({entryNamed("b.m4a").id});
+    EXPECT_TRUE(logHas("Transcription de 1 vocal(aux) sélectionné(s)."));
+    ASSERT_TRUE(runTask(engine->waitForRun(), 30000));
+    EXPECT_EQ(recogniserCalls(), 5);
+}
+
+TEST_F(QueueRun, AnInterruptedBatchResumesAtLaunch) {
+    for (const char *n : {"a.m4a", "b.m4a"}) makeAudio(src + "/" + n, 1.2);
+    ScopedEnv hang{{"FAKE_WHISPER_HANG", "1"}};
+    chooseSource();
+    engine->start();
+    ASSERT_TRUE(spinUntil([&] { return engine->runningCount() == 1 && recogniserCalls() == 1; }, 20000));
+    engine->saveNow(); // what quitting does
+    engine->processes().terminateAll();
+    engine.reset(); // the application goes away mid-batch
+    qunsetenv("FAKE_WHISPER_HANG");
+
+    engine = std::make_unique<Transcriber>(tools());
+    EXPECT_TRUE(engine->pendingWasRunning());
+    EXPECT_EQ(engine->pendingCount(), 2);
+    engine->resumeInterruptedRunIfNeeded();
+    EXPECT_TRUE(logHas("Reprise automatique du lot après redémarrage."));
+    ASSERT_TRUE(runTask(engine->waitForRun(), 30000));
+    EXPECT_EQ(engine->doneCount(), 2);
+}
+
+TEST_F(QueueRun, StartRefusesWithoutRecogniserOrWork) {
+    engine->start();
+    EXPECT_FALSE(engine->isRunning());
+    EXPECT_TRUE(logTail(1).first().endsWith("Rien à transcrire : aucun fichier en attente."));
+    engine = std::make_unique<Transcriber>(Tools{});
+    EXPECT_FALSE(engine->toolsReady());
+    engine->start();
+    EXPECT_TRUE(logTail(1).first().endsWith("whisper-cli introuvable. Installe-le (brew install whisper-cpp) ou "
+                                            "utilise une version de Parlivo qui l'embarque."));
+}
+
+} // namespace
+
+#include <QHttpServer>
+#include <QHttpServerResponse>
+
+namespace {
+
+// A model repository on 127.0.0.1 that serves ggml-large-v3.bin, or 404.
+class ModelRepository {
+public:
+    explicit ModelRepository(bool available) {
+        m_server.route("/<arg>", [this, available](const QString &name) {
+            ++requests;
+            if (!available || name != "ggml-large-v3.bin")
+                return QHttpServerResponse(QByteArray("no such model"), QHttpServerResponse::StatusCode::NotFound);
+            return QHttpServerResponse(QByteArray(64 * 1024, 'm'));
+        });
+        m_port = m_server.listen(QHostAddress::LocalHost, 0);
+    }
+    QString base() const { return QStringLiteral("http://127.0.0.1:%1/").arg(m_port); }
+    int requests = 0;
+
+private:
+    QHttpServer m_server;
+    quint16 m_port = 0;
+};
+
+TEST_F(QueueRun, WithoutAModelTheDefaultOneIsDownloadedThenTheBatchRuns) {
+    ModelRepository repository(true);
+    ScopedEnv base{{"PARLIVO_MODEL_BASE_URL", repository.base()}};
+    updateSettings([](ParlivoSettings &s) { s.modelPath.clear(); });
+    makeAudio(src + "/a.m4a", 1.2);
+    chooseSource();
+    engine->start();
+    engine->start(); // a second press while downloading starts nothing more
+    EXPECT_TRUE(engine->modelDownloadProgress());
+    EXPECT_TRUE(logHas("Aucun modèle de transcription : téléchargement de ggml-large-v3.bin (une seule fois, ~3 Go)…"));
+    ASSERT_TRUE(spinUntil([&] { return !engine->modelDownloadProgress(); }, 20000));
+    ASSERT_TRUE(runTask(engine->waitForRun(), 30000));
+    EXPECT_EQ(repository.requests, 1);
+    const QString downloaded = home.file(".hestia/ggml-large-v3.bin");
+    EXPECT_EQ(engine->settings().modelPath, downloaded);
+    EXPECT_EQ(QFileInfo(downloaded).size(), 64 * 1024);
+    EXPECT_TRUE(logHas("Modèle prêt : ggml-large-v3.bin. Lancement du lot."));
+    EXPECT_EQ(engine->doneCount(), 1);
+    EXPECT_EQ(engine->modelDisplayName(), "ggml-large-v3.bin");
+}
+
+TEST_F(QueueRun, AModelDownloadAnsweredWith404LeavesNoFileAndNoBatch) {
+    ModelRepository repository(false);
+    ScopedEnv base{{"PARLIVO_MODEL_BASE_URL", repository.base()}};
+    updateSettings([](ParlivoSettings &s) { s.modelPath.clear(); });
+    makeAudio(src + "/a.m4a", 1.2);
+    chooseSource();
+    engine->start();
+    ASSERT_TRUE(spinUntil([&] { return !engine->modelDownloadProgress(); }, 20000));
+    EXPECT_FALSE(engine->isRunning());
+    EXPECT_FALSE(QFileInfo::exists(home.file(".hestia/ggml-large-v3.bin")));
+    EXPECT_TRUE(logHas("Téléchargement du modèle impossible : "));
+    EXPECT_TRUE(logHas("404"));
+    EXPECT_EQ(engine->modelDisplayName(), "Aucun");
+    EXPECT_EQ(engine->pendingCount(), 1);
+}
+
+} // namespace
