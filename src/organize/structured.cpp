@@ -20,8 +20,10 @@ QString trimmedOf(const QString &value, const QString &characters) {
 } // namespace
 
 double parseConfidence(const QString &value) {
+    QString decimal = value;
+    decimal.replace(QLatin1Char(','), QLatin1Char('.'));
     QString number;
-    for (QChar c : QString(value).replace(QLatin1Char(','), QLatin1Char('.')))
+    for (QChar c : std::as_const(decimal))
         if ((c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('.')) number.append(c);
     bool ok = false;
     const double parsed = number.toDouble(&ok);
