@@ -7,6 +7,7 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <exception>
 #include <functional>
 
 // One system-plus-user prompt sent to the organization model. Throws

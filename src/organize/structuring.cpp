@@ -9,11 +9,6 @@
 
 #include <QFileInfo>
 
-QString errorText(const std::exception &error) {
-    if (auto *correction = dynamic_cast<const CorrectionError *>(&error)) return correction->errorDescription();
-    return QString::fromUtf8(error.what());
-}
-
 QString structurePathFor(const QString &transcriptPath) {
     const QFileInfo info(transcriptPath);
     return info.absolutePath() + QLatin1Char('/') + info.completeBaseName() + QStringLiteral(".structure.md");

@@ -27,11 +27,13 @@ QString frontMatterOf(const QString &fileText) {
 } // namespace
 
 std::optional<QString> frontMatterField(const QString &frontMatter, const QString &key) {
-    const QRegularExpression field(
-        QStringLiteral("(?m)^") + QRegularExpression::escape(key) + QStringLiteral(":[ \\t]*(.*)$"), unicode);
-    const auto match = field.match(frontMatter);
-    if (!match.hasMatch()) return std::nullopt;
-    return match.captured(1).trimmed();
+    // One pattern for every key: the first line starting with "key:" wins.
+    static const QRegularExpression field(QStringLiteral("(?m)^([^:\\n]*):[ \\t]*(.*)$"), unicode);
+    for (auto it = field.globalMatch(frontMatter); it.hasNext();) {
+        const auto match = it.next();
+        if (match.capturedView(1) == key) return match.captured(2).trimmed();
+    }
+    return std::nullopt;
 }
 
 TranscriptText readTranscriptText(const QString &fileText) {
