@@ -1,0 +1,42 @@
+#pragma once
+// Where a memo goes in the archive: category folder, theme folder, and the
+// dated name of its own folder.
+
+#include <QDateTime>
+#include <QString>
+
+#include <optional>
+
+#include "organize/org_entry.h"
+
+inline const QString personalFolder = QStringLiteral("Vie perso");
+inline const QString professionalFolder = QStringLiteral("Vie pro");
+inline const QString uncategorizedFolder = QStringLiteral("Transcription non catégorisée");
+// Below this confidence a memo is not trusted to its theme.
+inline constexpr double minimumPlacementConfidence = 0.35;
+
+struct Placement {
+    QString categoryFolder;
+    QString themeFolder; // empty for uncategorized memos
+
+    bool operator==(const Placement &) const = default;
+};
+
+Placement placementFor(const OrgEntry &entry);
+
+// root/category[/theme]
+QString placementDir(const QString &root, const Placement &placement);
+
+// "2024-05-01 14h07"
+QString archiveStamp(const QDateTime &recordedAt);
+
+// stamp + " - " + the title (or the transcript's name) made folder-safe.
+QString memoFolderName(const QDateTime &recordedAt, const OrgEntry &entry);
+
+// True when `path` is `folder` itself or lies below it (lexically, after cleaning).
+bool isInsideFolder(const QString &path, const QString &folder);
+
+// The archive root: the setting when non-empty, else "Archive organisée" in
+// the transcript destination; nothing when neither is known.
+std::optional<QString> organizeRootFolder(const std::optional<QString> &organizeRootSetting,
+                                          const std::optional<QString> &outputRoot);

@@ -1,0 +1,168 @@
+// The structuring pass for one transcript, with a scripted model.
+#include "organize/structure_prompts.h"
+#include "organize/structuring.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include "organize_test_support.h"
+#include "support/test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+const QString documentReply = "---\ntitre: Relance devis client\ntype: projet\ncategorie: pro\n"
+                              "themes: clients, devis\nconfiance: 0.9\nresume: Relancer le client.\n---\n\n"
+                              "## En une phrase\nRelancer le client.\n";
+
+QString transcript(const QString &body, const QString &date = "1 mai 2024 à 14h07") {
+    QString frontMatter = "---\nsource: memo.m4a\nchemin: /sons/memo.m4a\n";
+    if (!date.isEmpty()) frontMatter += "date: " + date + "\n";
+    return frontMatter + "correction: aucune\n---\n\n# Mémo vocal du 1 mai 2024\n\n" + body + "\n";
+}
+
+QString readText(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+class StructureOne : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    OrgLedger ledger;
+    PassProbe probe;
+    QString path() const { return dir.path() + "/memo.md"; }
+    QString structurePath() const { return dir.path() + "/memo.structure.md"; }
+
+    StructureOutcome run(ScriptedModel &model, const QString &content) {
+        writeFile(path(), content.toUtf8());
+        return runTaskFor(structureOne(path(), ledger, probe.hooks(model))).value_or(StructureOutcome::skipped);
+    }
+};
+
+TEST_F(StructureOne, ShortMemoIsSentWholeAndRecorded) {
+    ScriptedModel model;
+    model.reply(documentReply);
+    const QString body = "Il faut relancer le client pour le devis.\n\n## Transcription brute\n\nil faut relancer";
+    EXPECT_EQ(run(model, transcript(body)), StructureOutcome::structured);
+
+    ASSERT_EQ(model.calls.size(), 1u);
+    EXPECT_EQ(model.calls[0].system, structurePrompt());
+    EXPECT_EQ(model.calls[0].user, "Il faut relancer le client pour le devis."); // raw section never sent
+    EXPECT_EQ(readText(structurePath()),
+              "---\ntitre: Relance devis client\ndate: 1 mai 2024 à 14h07\nsource: memo.m4a\ntype: projet\n"
+              "categorie: pro\nthemes: clients, devis\nconfiance: 0.90\nresume: Relancer le client.\n---\n\n"
+              "# Relance devis client\n\n## En une phrase\nRelancer le client.\n");
+    const OrgEntry &entry = ledger.at(path());
+    EXPECT_EQ(entry.transcriptPath, path());
+    EXPECT_EQ(entry.audioPath, "/sons/memo.m4a");
+    EXPECT_EQ(entry.structurePath, structurePath());
+    EXPECT_EQ(entry.title, "Relance devis client");
+    EXPECT_EQ(entry.type, "projet");
+    EXPECT_EQ(entry.rawCategory, "pro");
+    EXPECT_EQ(entry.rawThemes, (QStringList{"clients", "devis"}));
+    EXPECT_DOUBLE_EQ(entry.confidence, 0.9);
+    EXPECT_FALSE(entry.category || entry.theme || entry.folder);
+}
+
+TEST_F(StructureOne, MissingDateLeavesTheDateEmpty) {
+    ScriptedModel model;
+    model.reply(documentReply);
+    run(model, transcript("Un mémo assez long pour être structuré par le modèle.", ""));
+    EXPECT_TRUE(readText(structurePath()).contains("\ndate: \nsource: memo.m4a\n"));
+}
+
+TEST_F(StructureOne, BodyOf12000CharactersIsSentWhole) {
+    ScriptedModel model;
+    model.reply(documentReply);
+    run(model, transcript(QString(12000, 'a')));
+    ASSERT_EQ(model.calls.size(), 1u);
+    EXPECT_EQ(model.calls[0].user.size(), 12000);
+}
+
+TEST_F(StructureOne, LongMemoGoesThroughNotesPassageByPassage) {
+    ScriptedModel model([](const ScriptedModel::Call &call) {
+        return call.system == notesPrompt() ? QString(10000, 'n') : documentReply;
+    });
+    run(model, transcript(QString(7000, 'a') + "\n" + QString(5000, 'b'))); // 12 001 characters
+    ASSERT_EQ(model.calls.size(), 3u);
+    EXPECT_EQ(model.calls[0].system, notesPrompt());
+    EXPECT_EQ(model.calls[0].user, QString(7000, 'a'));
+    EXPECT_EQ(model.calls[1].user, QString(5000, 'b'));
+    EXPECT_EQ(model.calls[2].system, structurePrompt());
+    EXPECT_EQ(model.calls[2].user, (QString(10000, 'n') + "\n\n" + QString(10000, 'n')).left(14000));
+    EXPECT_EQ(probe.current, (QStringList{"memo (partie 1)", "memo (partie 2)"}));
+    EXPECT_TRUE(ledger.contains(path()));
+}
+
+TEST_F(StructureOne, TooShortOrUnreadableTranscriptIsLeftAlone) {
+    ScriptedModel model;
+    EXPECT_EQ(run(model, transcript("Trop court.")), StructureOutcome::skipped);
+    EXPECT_EQ(runTaskFor(structureOne(dir.path() + "/absent.md", ledger, probe.hooks(model))), StructureOutcome::skipped);
+    EXPECT_TRUE(model.calls.empty());
+    EXPECT_TRUE(ledger.empty());
+    EXPECT_FALSE(QFile::exists(structurePath()));
+}
+
+TEST_F(StructureOne, FailedCallIsLoggedAndRecordsNothing) {
+    ScriptedModel model;
+    model.fail(CorrectionError::http(500, "boom"));
+    EXPECT_EQ(run(model, transcript("Un mémo assez long pour être structuré par le modèle.")), StructureOutcome::failed);
+    EXPECT_EQ(probe.log, QStringList{"Structuration échouée : memo.md (Réponse HTTP 500 : boom)"});
+    EXPECT_TRUE(ledger.empty());
+    EXPECT_FALSE(QFile::exists(structurePath()));
+}
+
+TEST_F(StructureOne, DeadBackendIsReportedSoTheCallerCanRestartIt) {
+    ScriptedModel model([](const ScriptedModel::Call &) { return QString(10000, 'n'); });
+    model.reply("notes de la première partie");
+    model.fail(CorrectionError::unreachable("connexion refusée"));
+    EXPECT_EQ(run(model, transcript(QString(7000, 'a') + "\n" + QString(7000, 'b'))), StructureOutcome::backendDown);
+    EXPECT_EQ(model.calls.size(), 2u); // stopped at the failing passage
+    EXPECT_EQ(probe.log, QStringList{"Structuration échouée : memo.md (Service injoignable : connexion refusée)"});
+    EXPECT_TRUE(ledger.empty());
+}
+
+TEST_F(StructureOne, CancellationIsHonouredBeforeEachPassage) {
+    ScriptedModel model([](const ScriptedModel::Call &) { return QString("notes"); });
+    probe.cancelWhen = [&] { return model.calls.size() == 1; };
+    EXPECT_EQ(run(model, transcript(QString(7000, 'a') + "\n" + QString(7000, 'b'))), StructureOutcome::skipped);
+    EXPECT_EQ(model.calls.size(), 1u);
+    EXPECT_TRUE(ledger.empty());
+    EXPECT_TRUE(probe.log.isEmpty());
+}
+
+TEST_F(StructureOne, RestructuringKeepsTheSortingAndThePlace) {
+    OrgEntry sorted;
+    sorted.transcriptPath = path();
+    sorted.category = "pro";
+    sorted.theme = "Clients";
+    sorted.folder = "/archive/Vie pro/Clients/x";
+    ledger[path()] = sorted;
+    ScriptedModel model;
+    model.reply("Pas de front matter, juste un texte.");
+    EXPECT_EQ(run(model, transcript("Un mémo assez long pour être structuré par le modèle.")), StructureOutcome::structured);
+    const OrgEntry &entry = ledger.at(path());
+    EXPECT_EQ(entry.category, "pro");
+    EXPECT_EQ(entry.theme, "Clients");
+    EXPECT_EQ(entry.folder, "/archive/Vie pro/Clients/x");
+    EXPECT_EQ(entry.type, "autre");
+    EXPECT_EQ(entry.rawCategory, "incertain");
+    EXPECT_EQ(entry.title, "memo");
+}
+
+TEST_F(StructureOne, UnwritableDocumentIsAFailure) {
+    QDir().mkpath(structurePath()); // a folder where the document should go
+    ScriptedModel model;
+    model.reply(documentReply);
+    EXPECT_EQ(run(model, transcript("Un mémo assez long pour être structuré par le modèle.")), StructureOutcome::failed);
+    ASSERT_EQ(probe.log.size(), 1);
+    EXPECT_TRUE(probe.log[0].startsWith("Structuration échouée : memo.md ("));
+    EXPECT_TRUE(ledger.empty());
+}
+
+} // namespace

@@ -1,0 +1,267 @@
+// Theme assignment in batches and theme consolidation, with a scripted model.
+#include "organize/themes.h"
+
+#include <gtest/gtest.h>
+
+#include "organize_test_support.h"
+#include "support/test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+OrgEntry structuredEntry(const QString &path, const QString &category, const QStringList &keywords,
+                         const QString &title = "Titre") {
+    OrgEntry e;
+    e.transcriptPath = path;
+    e.structurePath = path + ".structure.md";
+    e.title = title;
+    e.rawCategory = category;
+    e.rawThemes = keywords;
+    e.confidence = 0.8;
+    return e;
+}
+
+OrgEntry sortedAs(const QString &path, const QString &category, const QString &theme, bool placed = false) {
+    OrgEntry e = structuredEntry(path, category, {});
+    e.category = category;
+    e.theme = theme;
+    if (placed) e.folder = "/archive/" + path;
+    return e;
+}
+
+TEST(OrganizeThemeText, AssignPromptListsExistingThemes) {
+    const QString withThemes = assignPrompt({"Clients", "Santé"});
+    EXPECT_EQ(withThemes,
+              "Tu ranges des mémos vocaux par thème. Chaque ligne d'entrée : numéro | catégorie proposée "
+              "(perso/pro/incertain) | mots-clés | titre.\nObjectif : un classement clair et STABLE, avec peu de "
+              "thèmes et des noms courts en français (1 à 3 mots, ex. \"Santé\", \"Clients\", \"Idées produit\", "
+              "\"Famille\", \"Finances\").\nRègles :\n- Réutilise en priorité les thèmes existants : Clients, Santé.\n"
+              "- Ne crée un nouveau thème que si aucun existant ne convient. Maximum 12 thèmes par catégorie.\n"
+              "- categorie : \"perso\" (vie personnelle) ou \"pro\" (travail, business, clients) ; \"incertain\" "
+              "seulement si c'est vraiment impossible à dire.\nRéponds UNIQUEMENT avec un JSON valide, sans texte "
+              "autour, de la forme :\n{\"attributions\":[{\"id\":1,\"categorie\":\"pro\",\"theme\":\"Clients\"}]}\n"
+              "Un objet par numéro d'entrée.");
+    EXPECT_TRUE(assignPrompt({}).contains("thèmes existants : (aucun pour l'instant).\n- Ne crée"));
+}
+
+TEST(OrganizeThemeText, RequestLinePerMemo) {
+    OrgEntry e = structuredEntry("/t/a.md", "pro", {"clients", "devis"}, QString(80, 't'));
+    EXPECT_EQ(assignmentLine(3, &e), "3 | pro | clients, devis | " + QString(70, 't'));
+    e.rawCategory.reset();
+    e.title.reset();
+    EXPECT_EQ(assignmentLine(1, &e), "1 | incertain | clients, devis | ");
+    EXPECT_EQ(assignmentLine(2, nullptr), "2 | incertain |  | ");
+}
+
+TEST(OrganizeThemeText, AssignmentsAcceptIdsAsNumbersOrTexts) {
+    const Assignments parsed = parseAssignments(
+        "Voici :\n```json\n{\"attributions\":[{\"id\":\"2\",\"categorie\":\"Travail\",\"theme\":\"  Clients  \"},"
+        "{\"id\":3.0,\"categorie\":\"perso\",\"theme\":\"Santé\"},{\"categorie\":\"pro\",\"theme\":\"Sans id\"},"
+        "{\"id\":\"deux\",\"theme\":\"X\"},{\"id\":4},\"texte\",{\"id\":3,\"categorie\":\"perso\",\"theme\":\"Sport\"}]}\n```");
+    EXPECT_EQ(parsed, (Assignments{{2, {"pro", "Clients"}}, {3, {"perso", "Sport"}}, {4, {"incertain", ""}}}));
+}
+
+TEST(OrganizeThemeText, UnusableAssignmentRepliesGiveNothing) {
+    for (const char *reply : {"", "pas de json", "} inversé {", "{\"attributions\": [", "{\"autre\":[]}",
+                              "{\"attributions\":{\"id\":1}}", "[{\"id\":1,\"theme\":\"X\"}]"})
+        EXPECT_TRUE(parseAssignments(reply).empty()) << reply;
+}
+
+TEST(OrganizeThemeText, FallbackThemeFromTheFirstKeyword) {
+    EXPECT_EQ(fallbackTheme({"santé", "sport"}), "Santé");
+    EXPECT_EQ(fallbackTheme({"éducation"}), "Éducation");
+    EXPECT_EQ(fallbackTheme({}), "Divers");
+    EXPECT_EQ(fallbackTheme({"../../.ssh"}), "ssh");
+}
+
+TEST(OrganizeThemeText, ConsolidationIsAcceptedOnlyWhenItMerges) {
+    EXPECT_FALSE(acceptConsolidation(15, 15));
+    EXPECT_FALSE(acceptConsolidation(20, 15));
+    EXPECT_TRUE(acceptConsolidation(14, 13));
+    EXPECT_FALSE(acceptConsolidation(13, 13));
+    EXPECT_FALSE(acceptConsolidation(13, 0));
+    EXPECT_TRUE(acceptConsolidation(13, 1));
+}
+
+TEST(AssignThemes, BatchesOf50AndKnownThemesGrowBetweenBatches) {
+    OrgLedger ledger;
+    ledger["/old.md"] = sortedAs("/old.md", "perso", "Santé", true);
+    QStringList paths;
+    for (int i = 0; i < 120; ++i) {
+        paths.append(QString("/t/m%1.md").arg(i));
+        ledger[paths.last()] = structuredEntry(paths.last(), "pro", {"clients"});
+    }
+    int batch = 0;
+    ScriptedModel model([&](const ScriptedModel::Call &) {
+        ++batch;
+        return QString("{\"attributions\":[{\"id\":1,\"categorie\":\"pro\",\"theme\":\"Lot %1\"}]}").arg(batch);
+    });
+    PassProbe probe;
+    runTask(assignThemes(paths, ledger, probe.hooks(model)));
+
+    ASSERT_EQ(model.calls.size(), 3u);
+    EXPECT_EQ(model.calls[0].user.count('\n') + 1, 50);
+    EXPECT_EQ(model.calls[1].user.count('\n') + 1, 50);
+    EXPECT_EQ(model.calls[2].user.count('\n') + 1, 20);
+    EXPECT_TRUE(model.calls[0].user.startsWith("1 | pro | clients | Titre\n2 | pro | clients | Titre\n"));
+    EXPECT_EQ(model.calls[0].system, assignPrompt({"Santé"}));
+    EXPECT_EQ(model.calls[1].system, assignPrompt({"Clients", "Lot 1", "Santé"}));
+    EXPECT_EQ(probe.current, (QStringList{"lot de 50 mémos", "lot de 50 mémos", "lot de 20 mémos"}));
+    EXPECT_EQ(probe.memosDone, 120);
+    EXPECT_EQ(ledger.at("/t/m0.md").theme, "Lot 1");
+    EXPECT_EQ(ledger.at("/t/m50.md").theme, "Lot 2");
+    EXPECT_EQ(ledger.at("/t/m1.md").theme, "Clients"); // absent from the reply: its keyword
+    EXPECT_EQ(ledger.at("/t/m1.md").category, "pro");
+}
+
+TEST(AssignThemes, ReplyOmittingMemosGivesThemTheirFallback) {
+    OrgLedger ledger;
+    ledger["/a.md"] = structuredEntry("/a.md", "perso", {"santé"});
+    ledger["/b.md"] = structuredEntry("/b.md", "perso", {});
+    ledger["/c.md"] = structuredEntry("/c.md", "incertain", {});
+    ledger["/c.md"].rawCategory.reset();
+    ScriptedModel model;
+    model.reply("{\"attributions\":[{\"id\":\"2\",\"categorie\":\"Travail\",\"theme\":\" Clients \"},"
+                "{\"id\":3,\"categorie\":\"pro\",\"theme\":\"\"}]}");
+    PassProbe probe;
+    runTask(assignThemes({"/a.md", "/b.md", "/c.md"}, ledger, probe.hooks(model)));
+    EXPECT_EQ(ledger.at("/a.md").category, "perso");
+    EXPECT_EQ(ledger.at("/a.md").theme, "Santé");
+    EXPECT_EQ(ledger.at("/b.md").category, "pro");
+    EXPECT_EQ(ledger.at("/b.md").theme, "Clients");
+    EXPECT_EQ(ledger.at("/c.md").category, "incertain"); // empty theme from the model: fallback
+    EXPECT_EQ(ledger.at("/c.md").theme, "Divers");
+    EXPECT_TRUE(probe.log.isEmpty());
+}
+
+TEST(AssignThemes, FailedCallIsLoggedAndTheBatchStillGetsThemes) {
+    OrgLedger ledger;
+    ledger["/a.md"] = structuredEntry("/a.md", "pro", {"budget"});
+    ScriptedModel model;
+    model.fail(CorrectionError::http(500, "erreur"));
+    PassProbe probe;
+    runTask(assignThemes({"/a.md", "/inconnu.md"}, ledger, probe.hooks(model)));
+    EXPECT_EQ(probe.log, QStringList{"Tri échoué sur un lot : Réponse HTTP 500 : erreur"});
+    EXPECT_EQ(ledger.at("/a.md").theme, "Budget");
+    EXPECT_EQ(ledger.at("/inconnu.md").theme, "Divers");
+    EXPECT_EQ(ledger.at("/inconnu.md").category, "incertain");
+    EXPECT_EQ(ledger.at("/inconnu.md").transcriptPath, "/inconnu.md");
+}
+
+TEST(AssignThemes, HostileThemesAreMadeFolderSafe) {
+    OrgLedger ledger;
+    for (const char *p : {"/a.md", "/b.md", "/c.md"}) ledger[p] = structuredEntry(p, "pro", {});
+    ScriptedModel model;
+    model.reply("{\"attributions\":[{\"id\":1,\"categorie\":\"pro\",\"theme\":\"../../../etc\"},"
+                "{\"id\":2,\"categorie\":\"pro\",\"theme\":\"..\"},{\"id\":3,\"categorie\":\"pro\",\"theme\":\"/tmp/x\"}]}");
+    PassProbe probe;
+    runTask(assignThemes({"/a.md", "/b.md", "/c.md"}, ledger, probe.hooks(model)));
+    EXPECT_EQ(ledger.at("/a.md").theme, "etc");
+    EXPECT_EQ(ledger.at("/b.md").theme, "Sans titre");
+    EXPECT_EQ(ledger.at("/c.md").theme, "tmp x");
+}
+
+TEST(AssignThemes, CancellationStopsBeforeTheNextBatch) {
+    OrgLedger ledger;
+    QStringList paths;
+    for (int i = 0; i < 60; ++i) paths.append(QString("/m%1.md").arg(i));
+    ScriptedModel model;
+    PassProbe probe;
+    probe.cancelWhen = [&] { return !model.calls.empty(); };
+    runTask(assignThemes(paths, ledger, probe.hooks(model)));
+    EXPECT_EQ(model.calls.size(), 1u);
+    EXPECT_EQ(ledger.size(), 50u);
+    EXPECT_EQ(probe.memosDone, 50);
+}
+
+class ConsolidateThemes : public ::testing::Test {
+protected:
+    OrgLedger ledger;
+    PassProbe probe;
+    // `count` pending perso themes T0…, T0 used twice.
+    void pendingThemes(int count) {
+        for (int i = 0; i < count; ++i) ledger[QString("/p%1.md").arg(i)] = sortedAs(QString("/p%1.md").arg(i), "perso", QString("T%1").arg(i));
+        ledger["/extra.md"] = sortedAs("/extra.md", "perso", "T0");
+    }
+    QString mapping(int count, int targets) {
+        QStringList pairs;
+        for (int i = 0; i < count; ++i) pairs.append(QString("\"T%1\":\"C%2\"").arg(i).arg(i % targets));
+        return "{\"map\":{" + pairs.join(',') + "}}";
+    }
+};
+
+TEST_F(ConsolidateThemes, TwelvePendingThemesAreLeftAlone) {
+    pendingThemes(12);
+    ScriptedModel model;
+    runTask(consolidateThemes(ledger, probe.hooks(model)));
+    EXPECT_TRUE(model.calls.empty());
+}
+
+TEST_F(ConsolidateThemes, ThirteenAreMergedIntoPlacedThemesFirst) {
+    pendingThemes(13);
+    ledger["/placed.md"] = sortedAs("/placed.md", "perso", "Famille", true);
+    ledger["/pro.md"] = sortedAs("/pro.md", "pro", "Clients");
+    ledger["/u.md"] = sortedAs("/u.md", "incertain", "T5");
+    ScriptedModel model;
+    model.reply("```json\n" + mapping(13, 4) + "\n```");
+    runTask(consolidateThemes(ledger, probe.hooks(model)));
+
+    ASSERT_EQ(model.calls.size(), 1u); // "pro" has one theme, "incertain" is never merged
+    EXPECT_EQ(model.calls[0].system,
+              "Tu regroupes une liste de thèmes en AU PLUS 12 thèmes canoniques, stables, à noms courts (1 à 3 mots, "
+              "en français). Thèmes canoniques DÉJÀ en place, à réutiliser en priorité : Famille. Fusionne les "
+              "synonymes, le singulier/pluriel, les variantes d'accent ou de casse, et range chaque thème à un seul "
+              "élément dans le thème canonique le plus proche. Réponds UNIQUEMENT avec un JSON valide, sans texte "
+              "autour, de la forme {\"map\":{\"Thème d'origine\":\"Thème canonique\"}} couvrant TOUS les thèmes fournis.");
+    EXPECT_TRUE(model.calls[0].user.startsWith("T0 (2), T1 (1), T2 (1), T3 (1)"));
+    EXPECT_TRUE(model.calls[0].user.endsWith("T12 (1)"));
+    EXPECT_EQ(ledger.at("/p5.md").theme, "C1");
+    EXPECT_EQ(ledger.at("/extra.md").theme, "C0");
+    EXPECT_EQ(ledger.at("/placed.md").theme, "Famille"); // placed memos never move
+    EXPECT_EQ(ledger.at("/u.md").theme, "T5");
+    EXPECT_EQ(probe.log, QStringList{"Thèmes perso consolidés : 13 -> 4."});
+}
+
+TEST_F(ConsolidateThemes, MergeThatDoesNotReduceIsRejected) {
+    pendingThemes(15);
+    ScriptedModel model;
+    model.reply(mapping(15, 15));
+    runTask(consolidateThemes(ledger, probe.hooks(model)));
+    EXPECT_EQ(ledger.at("/p3.md").theme, "T3");
+    EXPECT_TRUE(probe.log.isEmpty());
+}
+
+TEST_F(ConsolidateThemes, ThirteenTargetsNeedMoreThanThirteenThemes) {
+    pendingThemes(14);
+    ScriptedModel model;
+    model.reply(mapping(14, 13));
+    runTask(consolidateThemes(ledger, probe.hooks(model)));
+    EXPECT_EQ(ledger.at("/p13.md").theme, "C0");
+
+    OrgLedger thirteen;
+    std::swap(ledger, thirteen);
+    pendingThemes(13);
+    ScriptedModel again;
+    again.reply(mapping(13, 13));
+    runTask(consolidateThemes(ledger, probe.hooks(again)));
+    EXPECT_EQ(ledger.at("/p12.md").theme, "T12");
+}
+
+TEST_F(ConsolidateThemes, BrokenOrFailedRepliesChangeNothing) {
+    pendingThemes(13);
+    const OrgLedger before = ledger;
+    for (const QString &reply : {QString("pas de json"), QString("{\"map\":[\"a\"]}"), QString("{\"map\":{\"T1\":3}}")}) {
+        ScriptedModel model;
+        model.reply(reply);
+        runTask(consolidateThemes(ledger, probe.hooks(model)));
+        EXPECT_EQ(ledger, before) << reply.toStdString();
+    }
+    ScriptedModel failing;
+    failing.fail(CorrectionError::unreachable("x"));
+    runTask(consolidateThemes(ledger, probe.hooks(failing)));
+    EXPECT_EQ(ledger, before);
+    EXPECT_TRUE(probe.log.isEmpty());
+}
+
+} // namespace
