@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "organize_test_support.h"
+#include "support/organize_test_support.h"
 #include "support/test_support.h"
 
 using namespace testing_support;

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "organize_test_support.h"
+#include "support/organize_test_support.h"
 #include "support/test_support.h"
 
 using namespace testing_support;

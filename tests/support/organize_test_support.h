@@ -17,8 +17,7 @@
 #include "correction/correction_error.h"
 #include "organize/org_pass.h"
 
-// Readable failures: gtest would print a QString as raw code units.
-inline void PrintTo(const QString &text, std::ostream *out) { *out << '"' << text.toStdString() << '"'; }
+#include "support/test_support.h"
 
 namespace testing_support {
 
