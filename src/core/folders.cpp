@@ -34,4 +34,11 @@ QString tempDir() { return created(QDir::tempPath() + QStringLiteral("/Parlivo")
 
 QString hestiaDir() { return overrideHome().value_or(realHome()) + QStringLiteral("/.hestia"); }
 
+std::unique_ptr<QSettings> preferences() {
+    if (auto home = overrideHome())
+        return std::make_unique<QSettings>(*home + QStringLiteral("/Library/Preferences/Parlivo.ini"),
+                                           QSettings::IniFormat);
+    return std::make_unique<QSettings>(QStringLiteral("Parlivo"), QStringLiteral("Parlivo"));
+}
+
 } // namespace folders

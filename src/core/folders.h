@@ -2,8 +2,10 @@
 // Where Parlivo keeps its files. PARLIVO_HOME, when set and non-empty, stands
 // for the user's home folder for the state files and the models.
 
+#include <QSettings>
 #include <QString>
 
+#include <memory>
 #include <optional>
 
 namespace folders {
@@ -14,4 +16,8 @@ QString userSupportBase();  // the real per-user application data folder
 QString tempDir();          // converted audio during processing; created on each call
 QString hestiaDir();        // whisper models; not created here
 QString realHome();
+
+// The per-user preference store (window sizes, counters that outlive a run).
+// Under PARLIVO_HOME it is a file inside it, like everything else.
+std::unique_ptr<QSettings> preferences();
 } // namespace folders
