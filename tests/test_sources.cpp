@@ -35,8 +35,11 @@ TEST(Scan, NaturalOrderSkipsHiddenPackagesAndAssetsWhateverTheLocale) {
     for (const char *name : {"b10.m4a", "b2.m4a", "A1.MP3", ".hidden.m4a", "notes.txt", "ApplicationAssets/x.m4a",
                              ".cache/y.m4a", "Memo.app/z.m4a", "sub/MEMO.WAV", "sub/c.opus"})
         writeFile(dir.path() + "/" + name, "x");
+    // A linked folder is not followed (it could loop); a linked file counts.
+    QFile::link(dir.path() + "/sub", dir.path() + "/zz-loop");
+    QFile::link(dir.path() + "/b2.m4a", dir.path() + "/sub/lien.m4a");
     const QUrl folder = QUrl::fromLocalFile(dir.path());
-    const QStringList expected = {"A1.MP3", "b2.m4a", "b10.m4a", "c.opus", "MEMO.WAV"};
+    const QStringList expected = {"A1.MP3", "b2.m4a", "b10.m4a", "c.opus", "lien.m4a", "MEMO.WAV"};
     EXPECT_EQ(names(scanAudioFiles(folder, Transcriber::audioExtensions)), expected);
     QLocale::setDefault(QLocale(QLocale::French, QLocale::France));
     EXPECT_EQ(names(scanAudioFiles(folder, Transcriber::audioExtensions)), expected);

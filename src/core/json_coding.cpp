@@ -74,9 +74,10 @@ QByteArray dumpCompact(const Json &json) {
 }
 
 Json toJson(const AudioFile &file) {
+    // Byte forms straight into the document: a large queue is written often.
     Json j = Json::object();
-    j["id"] = utf8(uuidText(file.id));
-    j["url"] = utf8(urlText(file.url));
+    j["id"] = file.id.toByteArray(QUuid::WithoutBraces).toUpper().toStdString();
+    j["url"] = file.url.toEncoded(QUrl::FullyEncoded).toStdString();
     j["status"] = utf8(rawValue(file.status));
     j["progress"] = file.progress;
     if (file.errorMessage) j["errorMessage"] = utf8(*file.errorMessage);
@@ -124,18 +125,10 @@ LedgerEntry ledgerEntryFromJson(const Json &j) {
 }
 
 Json toJson(const Ledger &ledger) {
-    Json j = Json::object();
-    for (const auto &[path, entry] : ledger) j[utf8(path)] = toJson(entry);
-    return j;
+    return keyedObject(ledger, [](const LedgerEntry &e) { return toJson(e); });
 }
 
-Ledger ledgerFromJson(const Json &j) {
-    requireObject(j, "ledger");
-    Ledger ledger;
-    for (auto it = j.begin(); it != j.end(); ++it)
-        ledger.emplace(QString::fromStdString(it.key()), ledgerEntryFromJson(it.value()));
-    return ledger;
-}
+Ledger ledgerFromText(const QByteArray &bytes) { return keyedMapFromText<Ledger>(bytes, ledgerEntryFromJson); }
 
 Json toJson(const PersistedState &state) {
     Json j = Json::object();

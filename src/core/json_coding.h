@@ -26,12 +26,38 @@ Json toJson(const PersistedState &state);
 
 AudioFile audioFileFromJson(const Json &json);
 LedgerEntry ledgerEntryFromJson(const Json &json);
-Ledger ledgerFromJson(const Json &json);
+Ledger ledgerFromText(const QByteArray &bytes);
 PersistedState persistedStateFromJson(const Json &json);
 
 // Parses compact or indented JSON text; DecodeError on malformed text.
 Json parseJson(const QByteArray &bytes);
 QByteArray dumpCompact(const Json &json);
+
+// Maps keyed by file path hold thousands of keys, and an ordered_json object
+// finds each key by a linear search: building or parsing one key by key would
+// take quadratic time. These two go through the underlying list instead.
+template <typename Map, typename Encode> Json keyedObject(const Map &map, Encode encode) {
+    Json json = Json::object();
+    auto &items = static_cast<std::vector<std::pair<const std::string, Json>> &>(json.get_ref<Json::object_t &>());
+    items.reserve(map.size());
+    for (const auto &[key, value] : map) items.emplace_back(key.toStdString(), encode(value));
+    return json;
+}
+
+// Decodes a JSON object text into a path-keyed map; DecodeError on any fault.
+template <typename Map, typename Decode> Map keyedMapFromText(const QByteArray &bytes, Decode decode) {
+    nlohmann::json object; // a sorted map: logarithmic key insertion
+    try {
+        object = nlohmann::json::parse(bytes.constBegin(), bytes.constEnd());
+    } catch (const nlohmann::json::exception &e) {
+        throw DecodeError(e.what());
+    }
+    if (!object.is_object()) throw DecodeError("not an object");
+    Map map;
+    for (auto it = object.begin(); it != object.end(); ++it)
+        map.emplace(QString::fromStdString(it.key()), decode(Json(it.value())));
+    return map;
+}
 
 // Small typed readers shared by every decoder.
 namespace jsonfield {

@@ -41,7 +41,7 @@ std::optional<T> Transcriber::readStateFile(const QString &name, Decode decode) 
     auto bytes = readWholeFile(path);
     if (!bytes) return std::nullopt;
     try {
-        return decode(parseJson(*bytes));
+        return decode(*bytes);
     } catch (const std::exception &) {
         // Kept aside rather than overwritten by the next save: the user's
         // queue or history may still be recovered from it by hand.
@@ -57,9 +57,10 @@ std::optional<T> Transcriber::readStateFile(const QString &name, Decode decode) 
 
 void Transcriber::load() {
     m_isLoading = true;
-    if (auto settings = readStateFile<ParlivoSettings>(settingsFile, settingsFromJson)) setSettings(*settings);
-    if (auto ledger = readStateFile<Ledger>(ledgerFile, ledgerFromJson)) m_ledger = std::move(*ledger);
-    if (auto state = readStateFile<PersistedState>(queueFile, persistedStateFromJson)) {
+    auto document = [](auto decode) { return [decode](const QByteArray &bytes) { return decode(parseJson(bytes)); }; };
+    if (auto settings = readStateFile<ParlivoSettings>(settingsFile, document(settingsFromJson))) setSettings(*settings);
+    if (auto ledger = readStateFile<Ledger>(ledgerFile, ledgerFromText)) m_ledger = std::move(*ledger);
+    if (auto state = readStateFile<PersistedState>(queueFile, document(persistedStateFromJson))) {
         m_sourceFolder = state->sourceFolder;
         for (auto &file : state->files) {
             if (file.status == FileStatus::running) file.status = FileStatus::pending;
