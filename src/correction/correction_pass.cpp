@@ -85,7 +85,7 @@ void Transcriber::cancelCorrectionPass() {
 }
 
 QCoro::Task<> Transcriber::waitForCorrectionPass() {
-    while (m_correctionPassActive) co_await qCoro(this, &Transcriber::correctionChanged);
+    while (m_correctionPassActive) co_await qCoro(this, &Transcriber::correctionPassFinished);
 }
 
 void Transcriber::setCorrectionJobTotal(int total) {
@@ -176,6 +176,7 @@ void Transcriber::finishCorrectionPass(CorrectionPassEnd end) {
     m_correctionStartedAt.reset();
     emit correctionChanged();
     refreshRawCount();
+    emit correctionPassFinished();
 }
 
 RateEstimate Transcriber::correctionLiveStats(const QDateTime &now) const {

@@ -192,6 +192,8 @@ public:
     // Largest pass total seen, kept across launches; 0 once nothing is raw.
     int correctionJobTotal() const { return m_correctionJobTotal; }
     const std::optional<QDateTime> &correctionStartedAt() const { return m_correctionStartedAt; }
+    // The first count after launch has been made (it may start the pass once).
+    bool didConsiderAutoCorrect() const { return m_didConsiderAutoCorrect; }
     // How the last pass ended, for the command line's exit status.
     enum class CorrectionPassEnd { none, finished, cancelled, backendUnavailable, noOutputRoot, nothingToCorrect };
     CorrectionPassEnd lastCorrectionPassEnd() const { return m_lastCorrectionPassEnd; }
@@ -229,6 +231,9 @@ signals:
     void ollamaChanged();        // installed, running, model present
     void correctionChanged();    // the raw count, the pass and its figures
     void installChanged();       // the one-action install's progress and status
+    // Once each, at the very end (awaited by the waits above: never emitted twice in a row).
+    void correctionPassFinished();
+    void installFinished();
     void runFinished();
     void stateSaved(); // the three state files were just written
 

@@ -58,13 +58,12 @@ void Transcriber::setInstall(double progress, const QString &status) {
 
 void Transcriber::installOllama() {
     if (m_installingOllama) return;
-    m_installingOllama = true;
-    emit installChanged();
+    m_installingOllama = true; // announced with the first phase
     m_installTask = runOllamaInstall();
 }
 
 QCoro::Task<> Transcriber::waitForInstall() {
-    while (m_installingOllama) co_await qCoro(this, &Transcriber::installChanged);
+    while (m_installingOllama) co_await qCoro(this, &Transcriber::installFinished);
 }
 
 QCoro::Task<> Transcriber::unpackOllamaArchive(QString archive, QString destination) {
@@ -118,6 +117,7 @@ QCoro::Task<> Transcriber::runOllamaInstall() {
             setOllamaInstalled(isOllamaInstalled());
             m_installingOllama = false;
             emit installChanged();
+            emit installFinished();
             co_return;
         }
 
@@ -135,4 +135,5 @@ QCoro::Task<> Transcriber::runOllamaInstall() {
     setOllamaInstalled(isOllamaInstalled());
     m_installingOllama = false;
     emit installChanged();
+    emit installFinished();
 }
