@@ -93,15 +93,15 @@ protected:
         ASSERT_NE(server.port(), 0);
         server.setModels({"qwen2.5:7b"});
         prepareEngine();
-        settleLaunchCount();
     }
     void prepareEngine() {
         engine->setOllamaTimings({3, 10ms, 50ms});
         useOutputRoot();
     }
-    // The count made at launch, over an empty output root: later counts only count.
-    void settleLaunchCount() {
-        engine->refreshRawCount();
+    // What the window does once it is up; the monitor is not under test here.
+    void launchWork() {
+        engine->startBackgroundWork();
+        engine->stopOllamaMonitor();
         ASSERT_TRUE(spinUntil([&] { return engine->didConsiderAutoCorrect(); }));
     }
     void useOutputRoot() {
@@ -217,7 +217,6 @@ TEST_F(CorrectionPass, EarlyExitsLogWhyAndLeaveThePassIdle) {
     folders::preferences()->setValue("correctionJobTotal", 7);
     relaunch();
     prepareEngine();
-    settleLaunchCount();
     EXPECT_EQ(engine->correctionJobTotal(), 7);
     ASSERT_TRUE(runPass());
     EXPECT_TRUE(logHas("Aucune transcription brute à corriger."));
@@ -241,14 +240,17 @@ TEST_F(CorrectionPass, EarlyExitsLogWhyAndLeaveThePassIdle) {
     EXPECT_EQ(engine->rawCount(), 0);
 }
 
-TEST_F(CorrectionPass, TheFirstCountAfterLaunchStartsThePassOnlyOnce) {
-    relaunch();
-    prepareEngine();
+TEST_F(CorrectionPass, TheCountAtLaunchStartsThePassOnce) {
     writeRawTranscript(out, "a", dictation("A", 40));
     writeRawTranscript(out, "b", dictation("B", 60));
-    engine->refreshRawCount();
+    engine->refreshRawCount(); // an ordinary count only counts
     EXPECT_EQ(engine->rawCount(), 0); // counted off the main thread: not yet
-    ASSERT_TRUE(spinUntil([&] { return engine->correctionPassActive(); }));
+    ASSERT_TRUE(spinUntil([&] { return engine->rawCount() == 2; }));
+    spin(50);
+    EXPECT_FALSE(engine->correctionPassActive());
+
+    launchWork();
+    EXPECT_TRUE(engine->correctionPassActive());
     ASSERT_TRUE(runTask(engine->waitForCorrectionPass()));
     EXPECT_EQ(server.count(FakeLlmServer::chatPath), 2);
     EXPECT_TRUE(spinUntil([&] { return engine->rawCount() == 0; }));
@@ -262,13 +264,11 @@ TEST_F(CorrectionPass, TheFirstCountAfterLaunchStartsThePassOnlyOnce) {
     EXPECT_EQ(server.count(FakeLlmServer::chatPath), 2);
 }
 
-TEST_F(CorrectionPass, TheFirstCountStartsNothingWithAnotherBackend) {
-    relaunch();
-    prepareEngine();
+TEST_F(CorrectionPass, TheCountAtLaunchStartsNothingWithAnotherBackend) {
     writeRawTranscript(out, "a", dictation("A", 40));
     updateSettings([](ParlivoSettings &s) { s.correctionBackend = CorrectionBackend::anthropic; });
-    engine->refreshRawCount();
-    ASSERT_TRUE(spinUntil([&] { return engine->rawCount() == 1; }));
+    launchWork();
+    EXPECT_EQ(engine->rawCount(), 1);
     spin(100);
     EXPECT_FALSE(engine->correctionPassActive());
     EXPECT_EQ(server.count(FakeLlmServer::chatPath), 0);

@@ -193,7 +193,9 @@ void Transcriber::setRawCount(int count) {
     emit correctionChanged();
 }
 
-void Transcriber::refreshRawCount() {
+void Transcriber::refreshRawCount() { countRawTranscripts(false); }
+
+void Transcriber::countRawTranscripts(bool atLaunch) {
     const auto root = outputRootFolder();
     if (!root) {
         setRawCount(0);
@@ -205,9 +207,12 @@ void Transcriber::refreshRawCount() {
     const quint64 request = ++m_rawCountRequest;
     auto promise = std::make_shared<QPromise<int>>();
     auto *watcher = new QFutureWatcher<int>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, request] {
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, request, atLaunch] {
         watcher->deleteLater();
-        if (request == m_rawCountRequest && watcher->future().resultCount() > 0) rawCountArrived(watcher->result());
+        if (watcher->future().resultCount() == 0) return;
+        const int count = watcher->result();
+        if (request == m_rawCountRequest) setRawCount(count); // an older walk may end last
+        if (atLaunch) considerAutoStart(count);
     });
     watcher->setFuture(promise->future());
     promise->start();
@@ -217,9 +222,8 @@ void Transcriber::refreshRawCount() {
     });
 }
 
-void Transcriber::rawCountArrived(int count) {
-    setRawCount(count);
-    // Only the first count after launch may start anything, and not over a batch.
+void Transcriber::considerAutoStart(int count) {
+    // Once per launch, and not over a batch (its end chains the pass anyway).
     if (std::exchange(m_didConsiderAutoCorrect, true) || m_isRunning) return;
     if (count == 0) {
         if (m_settings.organizeEnabled) organizeAfterCorrection(true);

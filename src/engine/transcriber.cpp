@@ -21,7 +21,7 @@ Transcriber::Transcriber(Tools tools, QObject *parent) : QObject(parent), m_tool
 void Transcriber::startBackgroundWork() {
     resumeInterruptedRunIfNeeded();
     startOllamaMonitor();
-    refreshRawCount();
+    countRawTranscripts(true);
 }
 
 Transcriber::~Transcriber() = default;

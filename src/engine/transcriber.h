@@ -192,7 +192,7 @@ public:
     // Largest pass total seen, kept across launches; 0 once nothing is raw.
     int correctionJobTotal() const { return m_correctionJobTotal; }
     const std::optional<QDateTime> &correctionStartedAt() const { return m_correctionStartedAt; }
-    // The first count after launch has been made (it may start the pass once).
+    // The count made at launch has arrived (it may start the pass, once).
     bool didConsiderAutoCorrect() const { return m_didConsiderAutoCorrect; }
     // How the last pass ended, for the command line's exit status.
     enum class CorrectionPassEnd { none, finished, cancelled, backendUnavailable, noOutputRoot, nothingToCorrect };
@@ -269,7 +269,8 @@ private:
     void finishCorrectionPass(CorrectionPassEnd end);
     void setCorrectionJobTotal(int total);
     void setRawCount(int count);
-    void rawCountArrived(int count);
+    void countRawTranscripts(bool atLaunch);
+    void considerAutoStart(int count);
     void setInstall(double progress, const QString &status);
     QCoro::Task<> unpackOllamaArchive(QString archive, QString destination);
     std::function<void(const ollama::PullUpdate &)> installPullProgress();
