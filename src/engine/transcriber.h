@@ -162,7 +162,8 @@ public:
 
     // ---- Start-up work once the window is up ----
     // Resumes an interrupted batch, starts watching the Ollama server and
-    // counts the raw transcripts (a first count may start the correction pass).
+    // counts the raw transcripts; that count may start the correction pass (or
+    // resume the organization), once per launch.
     void startBackgroundWork();
 
     // ---- Ollama runtime: is the local server installed, up, and holding the model ----
@@ -231,7 +232,8 @@ signals:
     void ollamaChanged();        // installed, running, model present
     void correctionChanged();    // the raw count, the pass and its figures
     void installChanged();       // the one-action install's progress and status
-    // Once each, at the very end (awaited by the waits above: never emitted twice in a row).
+    // Emitted once at the very end of a pass or an install. The waits await
+    // these rather than the change signals, which may fire twice in a row.
     void correctionPassFinished();
     void installFinished();
     void runFinished();

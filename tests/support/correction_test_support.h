@@ -29,7 +29,8 @@ inline QString writeRawTranscript(const QString &folder, const QString &name, co
     inputs.segments = {Segment{0, 5, body}};
     const QString md = folder + QLatin1Char('/') + name + QStringLiteral(".md");
     writeFile(md, mdContent(inputs, settings).toUtf8());
-    if (withPlain) writeFile(folder + QLatin1Char('/') + name + QStringLiteral(".txt"), txtContent(inputs, settings).toUtf8());
+    if (withPlain)
+        writeFile(folder + QLatin1Char('/') + name + QStringLiteral(".txt"), txtContent(inputs, settings).toUtf8());
     return md;
 }
 
