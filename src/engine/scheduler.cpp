@@ -89,6 +89,7 @@ void Transcriber::finishRun() {
     log(summary);
     notify(QStringLiteral("Parlivo"), summary);
     saveNow();
+    refreshRawCount();
     if (!cancelled) chainAfterRun();
     emit runFinished();
 }

@@ -2,14 +2,26 @@
 
 #include <QThread>
 
+#include "core/folders.h"
+
 Transcriber::Transcriber(Tools tools, QObject *parent) : QObject(parent), m_tools(std::move(tools)) {
     m_saveTimer.setSingleShot(true);
     m_saveTimer.setInterval(1200);
     connect(&m_saveTimer, &QTimer::timeout, this, &Transcriber::saveNow);
     m_maxParallelism = std::max(1, QThread::idealThreadCount());
+    m_monitorTimer.setSingleShot(true);
+    connect(&m_monitorTimer, &QTimer::timeout, this, [this] { monitorCycle(); });
     migrateSupportDirIfNeeded();
     load();
     refreshModels();
+    m_ollamaInstalled = isOllamaInstalled();
+    m_correctionJobTotal = folders::preferences()->value(QStringLiteral("correctionJobTotal"), 0).toInt();
+}
+
+void Transcriber::startBackgroundWork() {
+    resumeInterruptedRunIfNeeded();
+    startOllamaMonitor();
+    countRawTranscripts(true);
 }
 
 Transcriber::~Transcriber() = default;

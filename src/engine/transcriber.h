@@ -25,8 +25,11 @@
 #include "pipeline/process_runner.h"
 #include "pipeline/tools.h"
 #include "pipeline/whisper_output.h"
+#include "engine/live_stats.h"
 #include "provisioning/downloader.h"
 #include "provisioning/model_catalog.h"
+#include "provisioning/ollama_local.h"
+#include "provisioning/ollama_pull.h"
 
 // Figures shown while a batch runs.
 struct LiveStats {
@@ -130,6 +133,8 @@ public:
     void cleanupOrphanTempAudio();
     void removeCurrentName(const QString &name);
     bool correctionActiveThisRun() const { return m_correctionActiveThisRun; }
+    // The file whose text is with the language model during a batch.
+    const std::optional<QString> &correctingName() const { return m_correctingName; }
     void setTimeLimits(const TimeLimits &limits) { m_timeLimits = limits; }
 
     // ---- Live statistics ----
@@ -155,6 +160,65 @@ public:
     bool toolsReady() const { return m_tools.ready(); }
     ProcessRunner &processes() { return m_processes; }
 
+    // ---- Start-up work once the window is up ----
+    // Resumes an interrupted batch, starts watching the Ollama server and
+    // counts the raw transcripts; that count may start the correction pass (or
+    // resume the organization), once per launch.
+    void startBackgroundWork();
+
+    // ---- Ollama runtime: is the local server installed, up, and holding the model ----
+    bool ollamaInstalled() const { return m_ollamaInstalled; }
+    bool ollamaRunning() const { return m_ollamaRunning; }
+    const std::optional<bool> &ollamaModelInstalled() const { return m_ollamaModelInstalled; }
+    bool isOllamaInstalled() const;
+    // Opens the server's bundle, or starts `ollama serve`; logs when there is none.
+    void launchOllamaApp();
+    // The user's action: start the server, then probe it once.
+    void launchOllama();
+    // True when the server answers (started and awaited when needed) and has
+    // the correction model (pulled once when missing).
+    QCoro::Task<bool> ensureOllamaRunning();
+    QCoro::Task<bool> ensureModelInstalled();
+    // Looks at the server now, then every few seconds, publishing changes only.
+    void startOllamaMonitor();
+    void stopOllamaMonitor();
+    void setOllamaTimings(const ollama::Timings &timings) { m_ollamaTimings = timings; }
+
+    // ---- Correction pass: raw transcripts under the output root, corrected one at a time ----
+    int rawCount() const { return m_rawCount; }
+    bool correctionPassActive() const { return m_correctionPassActive; }
+    int correctionPassDone() const { return m_correctionPassDone; }
+    int correctionPassTotal() const { return m_correctionPassTotal; }
+    const std::optional<QString> &correctionPassCurrent() const { return m_correctionPassCurrent; }
+    // Largest pass total seen, kept across launches; 0 once nothing is raw.
+    int correctionJobTotal() const { return m_correctionJobTotal; }
+    const std::optional<QDateTime> &correctionStartedAt() const { return m_correctionStartedAt; }
+    // The count made at launch has arrived (it may start the pass, once).
+    bool didConsiderAutoCorrect() const { return m_didConsiderAutoCorrect; }
+    // How the last pass ended, for the command line's exit status.
+    enum class CorrectionPassEnd { none, finished, cancelled, backendUnavailable, noOutputRoot, nothingToCorrect };
+    CorrectionPassEnd lastCorrectionPassEnd() const { return m_lastCorrectionPassEnd; }
+    // True when the file was corrected and rewritten.
+    QCoro::Task<bool> correctTranscript(QString md);
+    // Rewrites the .md (and its .txt sibling) with the corrected text; write errors are ignored.
+    void rewriteCorrected(const QString &md, const QString &content, const QString &raw, const QString &corrected);
+    void startCorrectionPass();
+    void cancelCorrectionPass();
+    // Awaitable end of the current pass (returns at once when idle).
+    QCoro::Task<> waitForCorrectionPass();
+    // Counts the raw transcripts on a worker thread and publishes the count.
+    void refreshRawCount();
+    RateEstimate correctionLiveStats(const QDateTime &now = QDateTime::currentDateTime()) const;
+
+    // ---- Ollama installer: download, unpack, start, pull the model ----
+    bool installingOllama() const { return m_installingOllama; }
+    double installProgress() const { return m_installProgress; }
+    const QString &installStatus() const { return m_installStatus; }
+    void installOllama();
+    QCoro::Task<> runOllamaInstall();
+    // Awaitable end of the install (returns at once when idle).
+    QCoro::Task<> waitForInstall();
+
 signals:
     void settingsChanged();
     void logLineAdded(const QString &line);
@@ -165,6 +229,13 @@ signals:
     void sourceFolderChanged();
     void runStateChanged();      // running, paused, current files
     void modelsChanged();        // the local models or the automatic download
+    void ollamaChanged();        // installed, running, model present
+    void correctionChanged();    // the raw count, the pass and its figures
+    void installChanged();       // the one-action install's progress and status
+    // Emitted once at the very end of a pass or an install. The waits await
+    // these rather than the change signals, which may fire twice in a row.
+    void correctionPassFinished();
+    void installFinished();
     void runFinished();
     void stateSaved(); // the three state files were just written
 
@@ -189,6 +260,28 @@ private:
     QCoro::Task<std::optional<QString>> correctForRun(QUuid id, QString text);
     QCoro::Task<> correctionPreflight();
     void chainAfterRun();
+    void setCorrectingName(std::optional<QString> name);
+    QCoro::Task<> monitorCycle();
+    void setOllamaInstalled(bool installed);
+    void setOllamaRunning(bool running);
+    void setOllamaModelInstalled(bool installed);
+    std::function<void(const ollama::PullUpdate &)> modelPullLogger(const QString &model);
+    QCoro::Task<> runCorrectionPass();
+    QCoro::Task<int> correctionCycle(QStringList files);
+    void finishCorrectionPass(CorrectionPassEnd end);
+    void setCorrectionJobTotal(int total);
+    void setRawCount(int count);
+    void countRawTranscripts(bool atLaunch);
+    void considerAutoStart(int count);
+    void setInstall(double progress, const QString &status);
+    QCoro::Task<> unpackOllamaArchive(QString archive, QString destination);
+    std::function<void(const ollama::PullUpdate &)> installPullProgress();
+    // The organization run joins here. Called when organization is enabled:
+    // after a correction pass that was not cancelled, after a batch that left
+    // nothing to correct, and once at launch when nothing is raw
+    // (`resumingAtLaunch`: only memos the organization ledger still holds as
+    // pending are taken up).
+    void organizeAfterCorrection(bool resumingAtLaunch);
 
     // Outside programs, located once.
     Tools m_tools;
@@ -223,6 +316,40 @@ private:
     std::optional<QCoro::Task<>> m_runTask;
     int m_maxParallelism = 1;
     TimeLimits m_timeLimits;
+
+    // Language model during a batch.
+    std::optional<QString> m_correctingName;
+
+    // Ollama runtime, and the monitor's timer between two looks.
+    bool m_ollamaInstalled = false;
+    bool m_ollamaRunning = false;
+    std::optional<bool> m_ollamaModelInstalled;
+    ollama::Timings m_ollamaTimings;
+    bool m_monitorActive = false;
+    bool m_monitorCycleRunning = false;
+    QTimer m_monitorTimer;
+
+    // Correction pass. The flag is the pass's cancellation, checked before
+    // each file and between cycles.
+    int m_rawCount = 0;
+    bool m_correctionPassActive = false;
+    int m_correctionPassDone = 0;
+    int m_correctionPassTotal = 0;
+    std::optional<QString> m_correctionPassCurrent;
+    int m_correctionJobTotal = 0;
+    std::optional<QDateTime> m_correctionStartedAt;
+    bool m_correctionPassCancelled = false;
+    CorrectionPassEnd m_lastCorrectionPassEnd = CorrectionPassEnd::none;
+    std::optional<QCoro::Task<>> m_correctionPassTask;
+    bool m_didConsiderAutoCorrect = false;
+    quint64 m_rawCountRequest = 0; // only the latest count is published
+
+    // One-action install of the Ollama server.
+    bool m_installingOllama = false;
+    double m_installProgress = 0;
+    QString m_installStatus;
+    std::optional<QCoro::Task<>> m_installTask;
+    Downloader m_installDownloader;
 
     // Whisper models and the automatic first download.
     QList<ModelInfo> m_availableModels;

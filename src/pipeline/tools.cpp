@@ -47,6 +47,7 @@ Tools Tools::resolve() {
     tools.whisper = find(QStringLiteral("whisper-cli"));
     tools.ffmpeg = find(QStringLiteral("ffmpeg"));
     tools.ffprobe = find(QStringLiteral("ffprobe"));
+    tools.ollama = find(QStringLiteral("ollama"));
     for (auto [field, path] : {std::pair{&tools.afconvert, "/usr/bin/afconvert"},
                                std::pair{&tools.afinfo, "/usr/bin/afinfo"}})
         if (isExecutableFile(QString::fromLatin1(path))) *field = QString::fromLatin1(path);

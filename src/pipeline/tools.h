@@ -11,6 +11,7 @@ struct Tools {
     std::optional<QString> ffprobe;   // preferred duration probe
     std::optional<QString> afconvert; // platform converter
     std::optional<QString> afinfo;    // platform duration reader
+    std::optional<QString> ollama;    // the local language-model server, when installed like a tool
 
     // The application's own copies first, then the usual install folders, then PATH.
     static std::optional<QString> find(const QString &name);

@@ -12,10 +12,12 @@ int usage(QTextStream &err) {
            "  scan DOSSIER                 choisir DOSSIER comme source et afficher la file\n"
            "  voice-memos                  utiliser le dossier des mémos vocaux\n"
            "  status                       compteurs, puis une ligne par fichier\n"
-           "  run [DOSSIER]                transcrire la file (en reprenant un lot interrompu)\n"
+           "  run [DOSSIER]                transcrire la file (en reprenant un lot interrompu), puis corriger\n"
            "  retry [FICHIER…]             remettre en attente (tous les fichiers en erreur sans argument)\n"
            "  force FICHIER…               transcrire à nouveau ces fichiers, même à jour\n"
            "  models [--download FICHIER]  modèles locaux et catalogue, ou un téléchargement\n"
+           "  correct                      corriger par l'IA les transcriptions restées brutes\n"
+           "  install-ollama               installer Ollama et son modèle de correction\n"
            "  settings [CLÉ [VALEUR]]      afficher ou modifier les réglages\n"
            "  settings --reset-prompt      rétablir l'instruction de correction par défaut\n";
     err.flush();

@@ -40,6 +40,8 @@ QCoro::Task<int> run(Context &ctx);
 QCoro::Task<int> retry(Context &ctx);
 QCoro::Task<int> force(Context &ctx);
 QCoro::Task<int> models(Context &ctx);
+QCoro::Task<int> correct(Context &ctx);
+QCoro::Task<int> installOllama(Context &ctx);
 
 // Chooses FOLDER as the source, rescanning when it already is. False (and a
 // message) when it is not a folder.

@@ -18,6 +18,8 @@ const std::map<QString, cli::Command> &commands() {
         {"retry", cli::retry},
         {"force", cli::force},
         {"models", cli::models},
+        {"correct", cli::correct},
+        {"install-ollama", cli::installOllama},
     };
     return table;
 }

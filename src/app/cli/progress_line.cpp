@@ -27,6 +27,16 @@ void ProgressLine::logLine(const QString &line) {
     redraw();
 }
 
+QString ProgressLine::renderPass() const {
+    const Transcriber &e = m_engine;
+    QString line = QStringLiteral("Correction %1/%2").arg(e.correctionPassDone()).arg(e.correctionPassTotal());
+    if (const auto &current = e.correctionPassCurrent()) line += QStringLiteral("  ") + *current;
+    const RateEstimate stats = e.correctionLiveStats();
+    if (stats.ratePerMin > 0) line += QStringLiteral("  %1/min").arg(stats.ratePerMin, 0, 'f', 1);
+    if (stats.eta) line += QStringLiteral("  reste %1").arg(formatDurationHuman(*stats.eta));
+    return line;
+}
+
 QString ProgressLine::render() const {
     const Transcriber &e = m_engine;
     const int width = 24;
@@ -43,8 +53,8 @@ QString ProgressLine::render() const {
 }
 
 void ProgressLine::redraw() {
-    if (!m_terminal || !m_engine.isRunning()) return;
-    m_err << "\r\x1b[2K" << render();
+    if (!m_terminal || (!m_engine.isRunning() && !m_engine.correctionPassActive())) return;
+    m_err << "\r\x1b[2K" << (m_engine.isRunning() ? render() : renderPass());
     m_err.flush();
     m_shown = true;
 }

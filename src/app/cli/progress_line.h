@@ -1,5 +1,5 @@
 #pragma once
-// The one-line progress bar of `parlivo-cli run` on a terminal: redrawn in
+// The one-line progress bar of `parlivo-cli run` and `correct` on a terminal: redrawn in
 // place, cleared before each log line so the two never mix.
 
 #include <QString>
@@ -19,7 +19,8 @@ public:
 
 private:
     void redraw();
-    QString render() const;
+    QString render() const;     // the batch
+    QString renderPass() const; // the correction pass
 
     Transcriber &m_engine;
     QTextStream &m_err;

@@ -1,15 +1,13 @@
 // Commands that transcribe: run, retry, force, and the whisper models.
 #include <QDir>
 #include <QFileInfo>
-#include <QSocketNotifier>
 
-#include <csignal>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <qcoro/qcorosignal.h>
 
 #include "app/cli/cli.h"
+#include "app/cli/interrupt.h"
 #include "app/cli/progress_line.h"
 #include "core/folders.h"
 #include "engine/transcriber.h"
@@ -17,39 +15,6 @@
 namespace cli {
 
 namespace {
-
-// Ctrl-C reaches the event loop through a pipe: a signal handler may do
-// nothing but write a byte.
-int interruptPipe[2] = {-1, -1};
-
-void onInterrupt(int) {
-    const char byte = 1;
-    [[maybe_unused]] auto written = ::write(interruptPipe[1], &byte, 1);
-    std::signal(SIGINT, SIG_DFL); // a second Ctrl-C ends the program at once
-}
-
-// While it lives, Ctrl-C cancels the run instead of killing the program.
-class CancelOnInterrupt {
-public:
-    explicit CancelOnInterrupt(Transcriber &engine) {
-        if (interruptPipe[0] < 0 && ::pipe2(interruptPipe, O_CLOEXEC) != 0) return;
-        m_notifier = std::make_unique<QSocketNotifier>(interruptPipe[0], QSocketNotifier::Read);
-        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [&engine] {
-            char byte;
-            [[maybe_unused]] auto got = ::read(interruptPipe[0], &byte, 1);
-            engine.cancel();
-        });
-        std::signal(SIGINT, onInterrupt);
-        std::signal(SIGTERM, onInterrupt);
-    }
-    ~CancelOnInterrupt() {
-        std::signal(SIGINT, SIG_DFL);
-        std::signal(SIGTERM, SIG_DFL);
-    }
-
-private:
-    std::unique_ptr<QSocketNotifier> m_notifier;
-};
 
 // Waits while the automatic first model download runs.
 QCoro::Task<> waitForModelDownload(Transcriber &engine) {
@@ -77,19 +42,30 @@ std::optional<Transcriber::IdSet> idsOf(Context &ctx, const QStringList &paths) 
     return ids;
 }
 
-// Runs whatever start() began (a download, then a batch) to its end, with
-// Ctrl-C as the cancel action. The exit status reflects the files' outcome.
+// Ctrl-C: the batch and the correction pass it chains.
+std::function<void()> cancelAll(Transcriber &engine) {
+    return [&engine] {
+        engine.cancel();
+        engine.cancelCorrectionPass();
+    };
+}
+
+// Runs whatever start() began (a download, then a batch, then the correction
+// pass it chains) to its end, with Ctrl-C as the cancel action. The exit
+// status reflects the files' outcome.
 QCoro::Task<int> followRun(Context &ctx) {
     Transcriber &engine = ctx.engine;
-    CancelOnInterrupt interrupt(engine);
+    CancelOnInterrupt interrupt(cancelAll(engine));
     ProgressLine progress(engine, ctx.err, ::isatty(STDERR_FILENO));
     ctx.printLog = [&progress](const QString &line) { progress.logLine(line); };
     co_await waitForModelDownload(engine);
     co_await engine.waitForRun();
+    const bool cancelled = engine.cancelRequested();
+    co_await engine.waitForCorrectionPass();
     progress.clear();
     ctx.printLog = [&ctx](const QString &line) { ctx.err << line << Qt::endl; };
     engine.saveNow();
-    if (engine.cancelRequested() || engine.errorCount() > 0) co_return someFailed;
+    if (cancelled || engine.errorCount() > 0) co_return someFailed;
     co_return success;
 }
 

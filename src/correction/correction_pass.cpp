@@ -1,0 +1,233 @@
+// The correction pass: transcripts written raw (correction off, backend down)
+// are corrected afterwards, one at a time, in place.
+#include "engine/transcriber.h"
+
+#include <QFileInfo>
+#include <QFutureWatcher>
+#include <QPointer>
+#include <QPromise>
+#include <QStringDecoder>
+#include <QThreadPool>
+
+#include <qcoro/qcorosignal.h>
+
+#include "core/atomic_file.h"
+#include "core/folders.h"
+#include "correction/corrector.h"
+#include "correction/raw_transcripts.h"
+
+namespace {
+std::optional<QString> readUtf8(const QString &path) {
+    auto bytes = readWholeFile(path);
+    if (!bytes) return std::nullopt;
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    QString text = decoder.decode(*bytes);
+    if (decoder.hasError()) return std::nullopt;
+    return text;
+}
+
+QString siblingPlainText(const QString &md) {
+    const QFileInfo info(md);
+    return info.path() + QLatin1Char('/') + info.completeBaseName() + QStringLiteral(".txt");
+}
+} // namespace
+
+// ---------------------------------------------------------------- one file
+
+QCoro::Task<bool> Transcriber::correctTranscript(QString md) {
+    const auto content = readUtf8(md);
+    if (!content) co_return false;
+    const auto raw = correctionBody(*content);
+    if (!raw) co_return false;
+
+    QPointer<Transcriber> self(this);
+    std::optional<QString> answer;
+    bool backendDown = false;
+    try {
+        answer = co_await Corrector::correct(*raw, m_settings);
+    } catch (const CorrectionError &error) {
+        backendDown = error.isBackendDown();
+    } catch (const std::exception &) {
+    }
+    if (!self) co_return false;
+    if (answer) {
+        const QString corrected = answer->trimmed();
+        if (corrected.isEmpty()) co_return false;
+        rewriteCorrected(md, *content, *raw, corrected);
+        co_return true;
+    }
+    log(QStringLiteral("Correction échouée : ") + QFileInfo(md).fileName());
+    // A dead backend: give the local server its chance to come back before
+    // the next file, whatever the backend.
+    if (backendDown) co_await ensureOllamaRunning();
+    co_return false;
+}
+
+void Transcriber::rewriteCorrected(const QString &md, const QString &content, const QString &raw,
+                                   const QString &corrected) {
+    const QString markdown = correctedMarkdown(content, passCorrectionLabel(m_settings), raw, corrected);
+    writeFileAtomically(md, markdown.toUtf8());
+    const QString txt = siblingPlainText(md);
+    const auto plain = readUtf8(txt);
+    if (!plain) return;
+    writeFileAtomically(txt, correctedPlainText(*plain, corrected).toUtf8());
+}
+
+// ---------------------------------------------------------------- the pass
+
+void Transcriber::startCorrectionPass() {
+    if (m_correctionPassActive || m_isRunning) return;
+    m_correctionPassTask = runCorrectionPass();
+}
+
+void Transcriber::cancelCorrectionPass() {
+    if (m_correctionPassActive) m_correctionPassCancelled = true;
+}
+
+QCoro::Task<> Transcriber::waitForCorrectionPass() {
+    while (m_correctionPassActive) co_await qCoro(this, &Transcriber::correctionPassFinished);
+}
+
+void Transcriber::setCorrectionJobTotal(int total) {
+    if (m_correctionJobTotal == total) return;
+    m_correctionJobTotal = total;
+    folders::preferences()->setValue(QStringLiteral("correctionJobTotal"), total);
+    emit correctionChanged();
+}
+
+QCoro::Task<> Transcriber::runCorrectionPass() {
+    QPointer<Transcriber> self(this);
+    m_correctionPassActive = true;
+    m_correctionPassCancelled = false;
+    m_correctionPassDone = 0;
+    m_correctionPassTotal = 0;
+    m_correctionPassCurrent.reset();
+    m_correctionStartedAt = QDateTime::currentDateTime();
+    emit correctionChanged();
+
+    const bool ready = co_await ensureOllamaRunning();
+    if (!self) co_return;
+    if (!ready) {
+        log(QStringLiteral("Ollama indisponible : correction impossible."));
+        finishCorrectionPass(CorrectionPassEnd::backendUnavailable);
+        co_return;
+    }
+    const auto root = outputRootFolder();
+    if (!root) {
+        log(QStringLiteral("Dossier de sortie inconnu."));
+        finishCorrectionPass(CorrectionPassEnd::noOutputRoot);
+        co_return;
+    }
+    const QString rootPath = root->toLocalFile();
+    QStringList files = rawTranscripts(rootPath);
+    if (files.isEmpty()) {
+        log(QStringLiteral("Aucune transcription brute à corriger."));
+        setCorrectionJobTotal(0);
+        finishCorrectionPass(CorrectionPassEnd::nothingToCorrect);
+        co_return;
+    }
+
+    for (int cycle = 1;; ++cycle) {
+        m_correctionPassTotal += int(files.size());
+        if (m_correctionJobTotal < m_correctionPassTotal) setCorrectionJobTotal(m_correctionPassTotal);
+        emit correctionChanged();
+        if (cycle == 1)
+            log(QStringLiteral("Correction IA de %1 transcription(s) brute(s)…").arg(files.size()));
+        else
+            log(QStringLiteral("Nouveau tour : %1 transcription(s) brute(s) restante(s).").arg(files.size()));
+        const int fixed = co_await correctionCycle(files);
+        if (!self) co_return;
+        // A cycle that fixed nothing would fail the same way again.
+        if (fixed == 0 || m_correctionPassCancelled) break;
+        files = rawTranscripts(rootPath);
+        if (files.isEmpty()) break;
+    }
+
+    const bool cancelled = m_correctionPassCancelled;
+    log(QStringLiteral("Correction IA terminée : %1/%2.").arg(m_correctionPassDone).arg(m_correctionPassTotal));
+    if (!cancelled)
+        notify(QStringLiteral("Correction terminée"),
+               QStringLiteral("%1 transcription(s) corrigée(s) par l'IA.").arg(m_correctionPassDone));
+    if (rawTranscripts(rootPath).isEmpty()) setCorrectionJobTotal(0);
+    finishCorrectionPass(cancelled ? CorrectionPassEnd::cancelled : CorrectionPassEnd::finished);
+    if (m_settings.organizeEnabled && !cancelled) organizeAfterCorrection(false);
+}
+
+QCoro::Task<int> Transcriber::correctionCycle(QStringList files) {
+    QPointer<Transcriber> self(this);
+    int fixed = 0;
+    for (const QString &md : files) {
+        if (m_correctionPassCancelled) break;
+        m_correctionPassCurrent = QFileInfo(md).completeBaseName();
+        emit correctionChanged();
+        const bool corrected = co_await correctTranscript(md);
+        if (!self) co_return fixed;
+        ++m_correctionPassDone;
+        if (corrected) ++fixed;
+        emit correctionChanged();
+    }
+    co_return fixed;
+}
+
+void Transcriber::finishCorrectionPass(CorrectionPassEnd end) {
+    m_lastCorrectionPassEnd = end;
+    m_correctionPassActive = false;
+    m_correctionPassCurrent.reset();
+    m_correctionStartedAt.reset();
+    emit correctionChanged();
+    refreshRawCount();
+    emit correctionPassFinished();
+}
+
+RateEstimate Transcriber::correctionLiveStats(const QDateTime &now) const {
+    if (!m_correctionStartedAt || m_correctionPassDone == 0) return {};
+    const double elapsed = double(m_correctionStartedAt->msecsTo(now)) / 1000.0;
+    return estimateRate(m_correctionPassDone, elapsed, std::max(0, m_correctionPassTotal - m_correctionPassDone));
+}
+
+// ---------------------------------------------------------------- the count
+
+void Transcriber::setRawCount(int count) {
+    if (m_rawCount == count) return;
+    m_rawCount = count;
+    emit correctionChanged();
+}
+
+void Transcriber::refreshRawCount() { countRawTranscripts(false); }
+
+void Transcriber::countRawTranscripts(bool atLaunch) {
+    const auto root = outputRootFolder();
+    if (!root) {
+        setRawCount(0);
+        return;
+    }
+    // The walk reads every Markdown transcript: on a worker thread, so the
+    // window stays live. The watcher belongs to the engine, so a result that
+    // arrives after the engine is gone goes nowhere.
+    const quint64 request = ++m_rawCountRequest;
+    auto promise = std::make_shared<QPromise<int>>();
+    auto *watcher = new QFutureWatcher<int>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, request, atLaunch] {
+        watcher->deleteLater();
+        if (watcher->future().resultCount() == 0) return;
+        const int count = watcher->result();
+        if (request == m_rawCountRequest) setRawCount(count); // an older walk may end last
+        if (atLaunch) considerAutoStart(count);
+    });
+    watcher->setFuture(promise->future());
+    promise->start();
+    QThreadPool::globalInstance()->start([promise, path = root->toLocalFile()] {
+        promise->addResult(int(rawTranscripts(path).size()));
+        promise->finish();
+    });
+}
+
+void Transcriber::considerAutoStart(int count) {
+    // Once per launch, and not over a batch (its end chains the pass anyway).
+    if (std::exchange(m_didConsiderAutoCorrect, true) || m_isRunning) return;
+    if (count == 0) {
+        if (m_settings.organizeEnabled) organizeAfterCorrection(true);
+    } else if (m_settings.correctionEnabled && m_settings.correctionBackend == CorrectionBackend::ollama) {
+        startCorrectionPass();
+    }
+}

@@ -1,0 +1,70 @@
+#pragma once
+// Helpers for the correction and Ollama tests: transcripts as the pipeline
+// writes them, and a stand-in `ollama` program that only records how it was
+// started (the tests never start a real server).
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <unistd.h>
+
+#include "core/atomic_file.h"
+#include "pipeline/transcript_files.h"
+#include "support/test_support.h"
+
+namespace testing_support {
+
+// A transcript written without correction, through the pipeline's own writer,
+// as `<folder>/<name>.md` (and `.txt` with `withPlain`). Returns the .md path.
+inline QString writeRawTranscript(const QString &folder, const QString &name, const QString &body,
+                                  bool withPlain = true) {
+    ParlivoSettings settings;
+    settings.modelPath = QStringLiteral("/models/ggml-base.bin");
+    TranscriptInputs inputs;
+    inputs.sourcePath = folder + QLatin1Char('/') + name + QStringLiteral(".m4a");
+    inputs.recordedAt = QDateTime(QDate(2026, 12, 5), QTime(14, 7));
+    inputs.writtenAt = inputs.recordedAt.addSecs(60);
+    inputs.duration = 5;
+    inputs.segments = {Segment{0, 5, body}};
+    const QString md = folder + QLatin1Char('/') + name + QStringLiteral(".md");
+    writeFile(md, mdContent(inputs, settings).toUtf8());
+    if (withPlain)
+        writeFile(folder + QLatin1Char('/') + name + QStringLiteral(".txt"), txtContent(inputs, settings).toUtf8());
+    return md;
+}
+
+// A dictation of exactly `length` characters, starting with `tag` and ending
+// with a full stop (nothing a trim would change).
+inline QString dictation(const QString &tag, int length) {
+    QString text = tag + QStringLiteral(" : ");
+    while (text.size() < length) text += QStringLiteral("on avance sur le projet, ");
+    return text.left(length - 1) + QLatin1Char('.');
+}
+
+inline QString readText(const QString &path) {
+    auto bytes = readWholeFile(path);
+    return bytes ? QString::fromUtf8(*bytes) : QString();
+}
+
+// Writes an executable `ollama` at `path` that appends one line per start to
+// `callsLog`: its arguments, then whether it runs in a session of its own
+// ("own-session" or "same-session" as the test process).
+inline QString writeStandInOllama(const QString &path, const QString &callsLog) {
+    const QString script =
+        QStringLiteral("#!/bin/sh\n"
+                       "sid=$(ps -o sid= -p $$ | tr -d ' ')\n"
+                       "if [ \"$sid\" = \"%1\" ]; then where=same-session; else where=own-session; fi\n"
+                       "echo \"$* $where\" >> '%2'\n")
+            .arg(::getsid(0))
+            .arg(callsLog);
+    writeFile(path, script.toUtf8());
+    QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner);
+    return path;
+}
+
+inline QStringList linesOf(const QString &path) {
+    return readText(path).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+} // namespace testing_support

@@ -1,0 +1,110 @@
+// parlivo-cli correct, install-ollama, and run waiting for the pass it
+// chains: a real child process, served by the stand-ins of this process.
+#include <QHttpServer>
+#include <QHttpServerResponse>
+#include <QProcess>
+
+#include "correction/raw_transcripts.h"
+#include "support/correction_test_support.h"
+#include "support/fake_llm_server.h"
+
+using namespace testing_support;
+
+namespace {
+
+class CliCorrection : public ::testing::Test {
+protected:
+    TempHome home;
+    QString src = home.file("memos");
+    QString bin = home.file("bin");
+    FakeLlmServer server;
+
+    void SetUp() override {
+        ASSERT_NE(server.port(), 0);
+        server.setModels({"qwen2.5:7b"});
+        QDir().mkpath(src);
+        QDir().mkpath(bin);
+        QFile::link(buildPath("fake-whisper-cli"), bin + "/whisper-cli");
+        writeFile(home.file(".hestia/ggml-base.bin"), "model");
+        ASSERT_EQ(runCli({"settings", "modelPath", home.file(".hestia/ggml-base.bin")}).code, 0);
+        ASSERT_EQ(runCli({"settings", "organizeEnabled", "false"}).code, 0);
+        ASSERT_EQ(runCli({"settings", "outputFormat", "md"}).code, 0);
+        ASSERT_EQ(runCli({"settings", "ollamaEndpoint", server.endpoint()}).code, 0);
+    }
+
+    // Runs parlivo-cli while this process keeps serving the stand-ins.
+    CliResult served(const QStringList &args, const QStringList &env = {}) {
+        QProcess child;
+        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+        e.insert("PATH", bin + ":" + e.value("PATH"));
+        for (const QString &pair : env) e.insert(pair.section('=', 0, 0), pair.section('=', 1));
+        child.setProcessEnvironment(e);
+        child.start(buildPath("parlivo-cli"), args);
+        if (!spinUntil([&] { return child.state() == QProcess::NotRunning; }, 60000)) {
+            child.kill();
+            child.waitForFinished();
+            ADD_FAILURE() << "parlivo-cli did not finish: " << args.join(' ').toStdString();
+        }
+        return {child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -1,
+                QString::fromUtf8(child.readAllStandardOutput()), QString::fromUtf8(child.readAllStandardError())};
+    }
+};
+
+TEST_F(CliCorrection, CorrectNeedsAnOutputRoot) {
+    const CliResult result = runCli({"correct"});
+    EXPECT_EQ(result.code, 2);
+    EXPECT_TRUE(result.err.contains("Dossier de sortie inconnu")) << result.err.toStdString();
+    EXPECT_EQ(runCli({"correct", "extra"}).code, 2);
+}
+
+TEST_F(CliCorrection, CorrectRunsThePassAndReportsWhatStayedRaw) {
+    const QString a = writeRawTranscript(src, "a", dictation("A", 60));
+    const QString b = writeRawTranscript(src + "/sous", "b", dictation("B", 90));
+    ASSERT_EQ(runCli({"scan", src}).code, 0);
+
+    server.enqueue(FakeReply::error(500, "surcharge")); // a fails in the first round only
+    server.failWith(500, "surcharge");
+    server.enqueue(FakeReply::answer("B, corrigé."));
+    const CliResult failing = served({"correct"});
+    EXPECT_EQ(failing.code, 1) << failing.err.toStdString();
+    EXPECT_TRUE(failing.err.contains("Correction IA de 2 transcription(s) brute(s)…"));
+    EXPECT_EQ(failing.out, "brute\t" + a + "\n");
+    EXPECT_TRUE(readText(b).contains("B, corrigé."));
+
+    server.echo();
+    const CliResult passing = served({"correct"});
+    EXPECT_EQ(passing.code, 0) << passing.err.toStdString();
+    EXPECT_TRUE(passing.err.contains("Correction IA terminée : 1/1."));
+    EXPECT_TRUE(passing.out.isEmpty());
+    EXPECT_TRUE(rawTranscripts(src).isEmpty());
+}
+
+TEST_F(CliCorrection, RunWaitsForThePassItChains) {
+    const QString earlier = writeRawTranscript(src, "ancien", dictation("Ancien", 80));
+    makeAudio(src + "/nouveau.m4a", 1.2);
+    const CliResult run = served({"run", src});
+    EXPECT_EQ(run.code, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains("Lot terminé : 1 transcrits, 0 sautés, 0 en erreur."));
+    EXPECT_TRUE(run.err.contains("Correction IA terminée : 1/1."));
+    EXPECT_TRUE(readText(earlier).contains("\ncorrection: Ollama (qwen2.5:7b)\n"));
+    EXPECT_TRUE(rawTranscripts(src).isEmpty());
+}
+
+TEST_F(CliCorrection, InstallOllamaReportsAFailedDownload) {
+    QHttpServer archives;
+    archives.route("/ollama-linux-amd64.tgz", [] {
+        return QHttpServerResponse("text/html", "<html>introuvable</html>", QHttpServerResponse::StatusCode::NotFound);
+    });
+    const quint16 port = archives.listen(QHostAddress::LocalHost, 0);
+    ASSERT_NE(port, 0);
+    const CliResult result =
+        served({"install-ollama"},
+               {QStringLiteral("PARLIVO_OLLAMA_DOWNLOAD_URL=http://127.0.0.1:%1/ollama-linux-amd64.tgz").arg(port)});
+    EXPECT_EQ(result.code, 1);
+    EXPECT_TRUE(result.err.contains("Installation Ollama échouée : Téléchargement impossible : Réponse HTTP 404"))
+        << result.err.toStdString();
+    EXPECT_EQ(result.out, "Téléchargement du moteur (~190 Mo, ça peut prendre 1 à 2 min)…\n");
+    EXPECT_FALSE(QFileInfo::exists(home.file(".local/bin/ollama")));
+}
+
+} // namespace

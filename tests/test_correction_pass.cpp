@@ -1,0 +1,293 @@
+// The correction pass: which transcripts count as raw, how one is rewritten,
+// and the pass over the output root against the stand-in server.
+#include <QSignalSpy>
+
+#include "core/folders.h"
+#include "correction/raw_transcripts.h"
+#include "support/correction_test_support.h"
+#include "support/engine_fixture.h"
+#include "support/fake_llm_server.h"
+
+using namespace testing_support;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString markerLine = QStringLiteral("correction: Ollama (qwen2.5:7b)\n");
+
+QString withMarker(const QString &marker) {
+    return QStringLiteral("---\nsource: a.m4a\n") + marker + QStringLiteral("\n---\n\n# Mémo\n\nTexte.\n");
+}
+
+// ---------------------------------------------------------------- pure text
+
+TEST(RawTranscripts, OnlyALineSayingExactlyAucuneMarksARawTranscript) {
+    EXPECT_TRUE(isRawTranscript(withMarker("correction: aucune")));
+    EXPECT_TRUE(isRawTranscript(withMarker("correction:   aucune  ")));
+    EXPECT_FALSE(isRawTranscript(withMarker("correction: Ollama (local) (qwen2.5:7b)")));
+    EXPECT_FALSE(isRawTranscript(withMarker("Correction: aucune")));
+    EXPECT_FALSE(isRawTranscript(withMarker("correction: aucune retouche")));
+    EXPECT_FALSE(isRawTranscript(QStringLiteral("Le mot correction: aucune au milieu d'une phrase.")));
+}
+
+TEST(RawTranscripts, TheWalkFindsRawMarkdownOnlyShortestFirstAndSkipsHiddenItems) {
+    TempHome home;
+    const QString root = home.file("out");
+    const QString longest = writeRawTranscript(root, "b", dictation("B", 500));
+    const QString shortest = writeRawTranscript(root + "/2024", "a", dictation("A", 40));
+    const QString middle = writeRawTranscript(root + "/2025/mars", "c", dictation("C", 200));
+    writeRawTranscript(root + "/.cache", "d", dictation("D", 10));
+    writeRawTranscript(root, ".e", dictation("E", 10));
+    writeFile(root + "/f.md", withMarker("correction: Ollama (local) (qwen2.5:7b)").toUtf8());
+    writeFile(root + "/g.txt", withMarker("correction: aucune").toUtf8());
+    writeFile(root + "/h.MD", withMarker("correction: aucune").toUtf8() + QByteArray(2000, 'x'));
+    writeFile(root + "/i.md", QByteArray("correction: aucune\n\xff\xfe broken"));
+
+    EXPECT_EQ(rawTranscripts(root), (QStringList{shortest, middle, longest, root + "/h.MD"}));
+    EXPECT_TRUE(rawTranscripts(home.file("nowhere")).isEmpty());
+}
+
+TEST(RawTranscripts, TheBodyIsTheTextUnderTheHeadingWithoutAnEarlierRawSection) {
+    const QString md = QStringLiteral("---\ncorrection: aucune\n---\n\n# Mémo vocal\n\n  Le texte corrigé.\n\n"
+                                      "## Transcription brute\n\nle texte brut\n");
+    EXPECT_EQ(correctionBody(md), QStringLiteral("Le texte corrigé."));
+    EXPECT_EQ(correctionBody(QStringLiteral("correction: aucune\nPas de titre ici.\n")), std::nullopt);
+    EXPECT_EQ(correctionBody(QStringLiteral("# Titre\n\n  \n## Transcription brute\n\nbrut\n")), std::nullopt);
+    EXPECT_EQ(correctionBody(QStringLiteral("# Titre sans retour à la ligne")), std::nullopt);
+}
+
+TEST(RawTranscripts, TheRewriteNamesTheModelAndKeepsExactlyOneRawSection) {
+    ParlivoSettings settings;
+    EXPECT_EQ(passCorrectionLabel(settings), "Ollama (qwen2.5:7b)");
+    settings.correctionBackend = CorrectionBackend::anthropic;
+    EXPECT_EQ(passCorrectionLabel(settings), "Anthropic (claude-haiku-4-5-20251001)");
+
+    const QString before = QStringLiteral("---\nsource: a.m4a\ncorrection: aucune\n---\n\n# Mémo vocal\n\nvieux texte "
+                                          "corrigé\n\n## Transcription brute\n\nle brut\n");
+    const QString after = correctedMarkdown(before, "Ollama (qwen$1:\\1)", "le brut", "Le texte propre.");
+    EXPECT_EQ(after, QStringLiteral("---\nsource: a.m4a\ncorrection: Ollama (qwen$1:\\1)\n---\n\n# Mémo vocal\n\n"
+                                    "Le texte propre.\n\n## Transcription brute\n\nle brut\n"));
+    EXPECT_EQ(after.count("## Transcription brute"), 1);
+
+    // Without a heading only the marker changes.
+    EXPECT_EQ(correctedMarkdown("correction: aucune\ntexte\n", "Ollama (m)", "texte", "Texte."),
+              "correction: Ollama (m)\ntexte\n");
+}
+
+TEST(RawTranscripts, ThePlainTextKeepsItsHeaderAndTakesTheCorrectedTextAlone) {
+    const QString header = QStringLiteral("Mémo vocal du 5 décembre 2026 à 14h07\nSource : a.m4a\n") +
+                           QString(56, QLatin1Char('=')) + QStringLiteral("\n\n");
+    EXPECT_EQ(correctedPlainText(header + "texte brut\n", "Texte propre."), header + "Texte propre.\n");
+    EXPECT_EQ(correctedPlainText("=== trop court\n\ntexte brut\n", "Texte propre."), "Texte propre.\n");
+}
+
+// ---------------------------------------------------------------- the pass in the engine
+
+class CorrectionPass : public EngineFixture {
+protected:
+    FakeLlmServer server;
+    QString out = home.file("out");
+
+    void SetUp() override {
+        EngineFixture::SetUp();
+        ASSERT_NE(server.port(), 0);
+        server.setModels({"qwen2.5:7b"});
+        prepareEngine();
+    }
+    void prepareEngine() {
+        engine->setOllamaTimings({3, 10ms, 50ms});
+        useOutputRoot();
+    }
+    // What the window does once it is up; the monitor is not under test here.
+    void launchWork() {
+        engine->startBackgroundWork();
+        engine->stopOllamaMonitor();
+        ASSERT_TRUE(spinUntil([&] { return engine->didConsiderAutoCorrect(); }));
+    }
+    void useOutputRoot() {
+        updateSettings([&](ParlivoSettings &s) {
+            s.correctionEnabled = true;
+            s.ollamaEndpoint = server.endpoint();
+            s.destinationMode = DestinationMode::custom;
+            s.customDestination = out;
+        });
+    }
+    bool runPass() {
+        engine->startCorrectionPass();
+        return runTask(engine->waitForCorrectionPass(), 20000);
+    }
+    bool logHas(const QString &text) const { return !engine->logLines().filter(text).isEmpty(); }
+    QStringList sentTexts() const {
+        QStringList texts;
+        for (const FakeRequest &r : server.requests(FakeLlmServer::chatPath)) texts << r.userMessage();
+        return texts;
+    }
+    static int storedJobTotal() { return folders::preferences()->value("correctionJobTotal", -1).toInt(); }
+};
+
+TEST_F(CorrectionPass, CorrectsShortestFirstAndRewritesBothFiles) {
+    writeRawTranscript(out, "a", dictation("A", 500));
+    const QString b = writeRawTranscript(out + "/sous", "b", dictation("B", 40));
+    writeRawTranscript(out, "c", dictation("C", 200));
+    server.echo([](const QString &text) { return "Voici le texte corrigé :\n\n" + text.toUpper(); });
+    int highestJobTotal = 0;
+    QObject::connect(engine.get(), &Transcriber::correctionChanged,
+                     [&] { highestJobTotal = std::max(highestJobTotal, engine->correctionJobTotal()); });
+
+    ASSERT_TRUE(runPass());
+    EXPECT_EQ(sentTexts(), (QStringList{dictation("B", 40), dictation("C", 200), dictation("A", 500)}));
+    EXPECT_EQ(engine->correctionPassDone(), 3);
+    EXPECT_EQ(engine->correctionPassTotal(), 3);
+    EXPECT_FALSE(engine->correctionPassActive());
+    EXPECT_FALSE(engine->correctionStartedAt());
+    EXPECT_FALSE(engine->correctionPassCurrent());
+    EXPECT_TRUE(logHas("Correction IA de 3 transcription(s) brute(s)…"));
+    EXPECT_TRUE(logHas("Correction IA terminée : 3/3."));
+
+    const QString md = readText(b);
+    EXPECT_TRUE(md.contains("\n" + markerLine));
+    EXPECT_TRUE(md.endsWith("# Mémo vocal du 5 décembre 2026 à 14h07\n\n" + dictation("B", 40).toUpper() +
+                            "\n\n## Transcription brute\n\n" + dictation("B", 40) + "\n"));
+    const QString txt = readText(out + "/sous/b.txt");
+    EXPECT_TRUE(txt.startsWith("Mémo vocal du 5 décembre 2026 à 14h07  (durée 0:05)\nSource : b.m4a\n"));
+    EXPECT_TRUE(txt.endsWith(QString(56, '=') + "\n\n" + dictation("B", 40).toUpper() + "\n"));
+    EXPECT_FALSE(txt.contains("Transcription brute"));
+    EXPECT_TRUE(rawTranscripts(out).isEmpty());
+
+    // The high-water mark rose to the pass total and went back to 0, stored.
+    EXPECT_EQ(highestJobTotal, 3);
+    EXPECT_EQ(engine->correctionJobTotal(), 0);
+    EXPECT_EQ(storedJobTotal(), 0);
+}
+
+TEST_F(CorrectionPass, AFileThatFailsIsRetriedInTheNextCycleWhileEachCycleFixesOne) {
+    writeRawTranscript(out, "a", dictation("A", 40));
+    writeRawTranscript(out, "b", dictation("B", 80));
+    server.enqueue(FakeReply::error(500, "surcharge"));
+    ASSERT_TRUE(runPass());
+    EXPECT_TRUE(logHas("Correction échouée : a.md"));
+    EXPECT_TRUE(logHas("Nouveau tour : 1 transcription(s) brute(s) restante(s)."));
+    EXPECT_TRUE(logHas("Correction IA terminée : 3/3."));
+    EXPECT_EQ(engine->correctionPassTotal(), 3);
+    EXPECT_TRUE(rawTranscripts(out).isEmpty());
+}
+
+TEST_F(CorrectionPass, ACycleWhereEverythingFailsEndsThePassAndLeavesTheFilesRaw) {
+    const QString a = writeRawTranscript(out, "a", dictation("A", 40));
+    writeRawTranscript(out, "b", dictation("B", 80));
+    const QString before = readText(a);
+    server.failWith(500, "panne");
+    ASSERT_TRUE(runPass());
+    EXPECT_EQ(engine->correctionPassDone(), 2);
+    EXPECT_EQ(engine->correctionPassTotal(), 2);
+    EXPECT_EQ(server.count(FakeLlmServer::chatPath), 2);
+    EXPECT_TRUE(logHas("Correction IA terminée : 2/2."));
+    EXPECT_EQ(readText(a), before);
+    EXPECT_EQ(rawTranscripts(out).size(), 2);
+    // Files are left raw: the high-water mark stays for the window.
+    EXPECT_EQ(engine->correctionJobTotal(), 2);
+    EXPECT_EQ(storedJobTotal(), 2);
+    EXPECT_TRUE(spinUntil([&] { return engine->rawCount() == 2; }));
+}
+
+TEST_F(CorrectionPass, UnusableFilesCountAsAttemptedAndStayRaw) {
+    writeFile(out + "/sans-titre.md", "---\ncorrection: aucune\n---\n\nPas de titre.\n");
+    writeFile(out + "/vide.md", "---\ncorrection: aucune\n---\n\n# Mémo\n\n   \n");
+    ASSERT_TRUE(runPass());
+    EXPECT_EQ(engine->correctionPassDone(), 2);
+    EXPECT_EQ(server.count(FakeLlmServer::chatPath), 0);
+    EXPECT_TRUE(logHas("Correction IA terminée : 2/2."));
+}
+
+TEST_F(CorrectionPass, CancellingFinishesTheCurrentFileAndStopsWithoutNotice) {
+    for (const char *name : {"a", "b", "c"}) writeRawTranscript(out, name, dictation(name, 60));
+    server.setDelay(50);
+    QObject::connect(engine.get(), &Transcriber::correctionChanged, [&] {
+        if (engine->correctionPassDone() == 1) engine->cancelCorrectionPass();
+    });
+    ASSERT_TRUE(runPass());
+    EXPECT_EQ(engine->correctionPassDone(), 1);
+    EXPECT_EQ(engine->lastCorrectionPassEnd(), Transcriber::CorrectionPassEnd::cancelled);
+    EXPECT_TRUE(logHas("Correction IA terminée : 1/3."));
+    EXPECT_EQ(rawTranscripts(out).size(), 2);
+}
+
+TEST_F(CorrectionPass, EarlyExitsLogWhyAndLeaveThePassIdle) {
+    // Nothing raw: the stored high-water mark is cleared.
+    folders::preferences()->setValue("correctionJobTotal", 7);
+    relaunch();
+    prepareEngine();
+    EXPECT_EQ(engine->correctionJobTotal(), 7);
+    ASSERT_TRUE(runPass());
+    EXPECT_TRUE(logHas("Aucune transcription brute à corriger."));
+    EXPECT_EQ(storedJobTotal(), 0);
+
+    // The server down and nothing to start: files untouched.
+    const QString a = writeRawTranscript(out, "a", dictation("A", 40));
+    server.stop();
+    ASSERT_TRUE(runPass());
+    EXPECT_TRUE(logHas("Ollama injoignable, démarrage automatique…"));
+    EXPECT_TRUE(logHas("Ollama indisponible : correction impossible."));
+    EXPECT_EQ(engine->lastCorrectionPassEnd(), Transcriber::CorrectionPassEnd::backendUnavailable);
+    EXPECT_TRUE(isRawTranscript(readText(a)));
+    server.resume();
+
+    // No output root.
+    updateSettings([](ParlivoSettings &s) { s.destinationMode = DestinationMode::besideSource; });
+    ASSERT_TRUE(runPass());
+    EXPECT_TRUE(logHas("Dossier de sortie inconnu."));
+    engine->refreshRawCount();
+    EXPECT_EQ(engine->rawCount(), 0);
+}
+
+TEST_F(CorrectionPass, TheCountAtLaunchStartsThePassOnce) {
+    writeRawTranscript(out, "a", dictation("A", 40));
+    writeRawTranscript(out, "b", dictation("B", 60));
+    engine->refreshRawCount(); // an ordinary count only counts
+    EXPECT_EQ(engine->rawCount(), 0); // counted off the main thread: not yet
+    ASSERT_TRUE(spinUntil([&] { return engine->rawCount() == 2; }));
+    spin(50);
+    EXPECT_FALSE(engine->correctionPassActive());
+
+    launchWork();
+    EXPECT_TRUE(engine->correctionPassActive());
+    ASSERT_TRUE(runTask(engine->waitForCorrectionPass()));
+    EXPECT_EQ(server.count(FakeLlmServer::chatPath), 2);
+    EXPECT_TRUE(spinUntil([&] { return engine->rawCount() == 0; }));
+
+    // Later counts only count.
+    writeRawTranscript(out, "c", dictation("C", 60));
+    engine->refreshRawCount();
+    ASSERT_TRUE(spinUntil([&] { return engine->rawCount() == 1; }));
+    spin(100);
+    EXPECT_FALSE(engine->correctionPassActive());
+    EXPECT_EQ(server.count(FakeLlmServer::chatPath), 2);
+}
+
+TEST_F(CorrectionPass, TheCountAtLaunchStartsNothingWithAnotherBackend) {
+    writeRawTranscript(out, "a", dictation("A", 40));
+    updateSettings([](ParlivoSettings &s) { s.correctionBackend = CorrectionBackend::anthropic; });
+    launchWork();
+    EXPECT_EQ(engine->rawCount(), 1);
+    spin(100);
+    EXPECT_FALSE(engine->correctionPassActive());
+    EXPECT_EQ(server.count(FakeLlmServer::chatPath), 0);
+}
+
+TEST_F(CorrectionPass, LiveFiguresFollowTheFilesDone) {
+    for (const char *name : {"a", "b", "c"}) writeRawTranscript(out, name, dictation(name, 60));
+    std::optional<RateEstimate> atFirstFile;
+    QObject::connect(engine.get(), &Transcriber::correctionChanged, [&] {
+        if (engine->correctionPassDone() == 1 && !atFirstFile && engine->correctionStartedAt())
+            atFirstFile = engine->correctionLiveStats(engine->correctionStartedAt()->addSecs(30));
+    });
+    EXPECT_FALSE(engine->correctionLiveStats().eta);
+    ASSERT_TRUE(runPass());
+    ASSERT_TRUE(atFirstFile);
+    EXPECT_DOUBLE_EQ(atFirstFile->ratePerMin, 2.0); // one file in 30 s
+    ASSERT_TRUE(atFirstFile->eta);
+    EXPECT_DOUBLE_EQ(*atFirstFile->eta, 60.0); // two left
+    EXPECT_EQ(engine->correctionLiveStats().ratePerMin, 0); // the pass is over
+}
+
+} // namespace

@@ -1,0 +1,331 @@
+// The local Ollama server seen from the engine: finding and starting it,
+// waiting for it, pulling the model on the streamed /api/pull, watching it,
+// and the one-action install. The server is the in-process stand-in; the
+// `ollama` program is a script that only records how it was started.
+#include <QHttpServer>
+#include <QHttpServerResponse>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTimer>
+
+#include "provisioning/ollama_local.h"
+#include "provisioning/ollama_pull.h"
+#include "support/correction_test_support.h"
+#include "support/engine_fixture.h"
+#include "support/fake_llm_server.h"
+
+using namespace testing_support;
+using namespace std::chrono_literals;
+
+namespace {
+
+// ---------------------------------------------------------------- pull lines
+
+TEST(OllamaPullLines, ProgressComesFromSizesOrElseFromSuccess) {
+    auto update = ollama::parsePullLine(R"({"status":"pulling 6a07","total":4000,"completed":1000})").update;
+    ASSERT_TRUE(update);
+    EXPECT_DOUBLE_EQ(update->fraction, 0.25);
+    EXPECT_TRUE(update->hasTotal);
+    EXPECT_EQ(update->status, "pulling 6a07");
+
+    update = ollama::parsePullLine(R"({"status":"success"})").update;
+    ASSERT_TRUE(update);
+    EXPECT_DOUBLE_EQ(update->fraction, 1.0);
+    EXPECT_FALSE(update->hasTotal);
+    EXPECT_DOUBLE_EQ(ollama::parsePullLine(R"({"status":"pulling manifest","total":0})").update->fraction, 0.0);
+
+    EXPECT_EQ(ollama::parsePullLine(R"({"error":"pull model manifest: file does not exist"})").error,
+              "pull model manifest: file does not exist");
+    const auto junk = ollama::parsePullLine("<html>502 Bad Gateway</html>");
+    EXPECT_FALSE(junk.error);
+    EXPECT_FALSE(junk.update);
+    EXPECT_FALSE(ollama::parsePullLine(R"(["status","success"])").update);
+
+    EXPECT_EQ(ollama::progressTenth(0.0), 0);
+    EXPECT_EQ(ollama::progressTenth(0.19), 1);
+    EXPECT_EQ(ollama::progressTenth(0.999), 9);
+    EXPECT_EQ(ollama::progressTenth(1.0), 10);
+}
+
+// ---------------------------------------------------------------- the engine side
+
+class OllamaRuntime : public EngineFixture {
+protected:
+    FakeLlmServer server;
+    QString calls = home.file("ollama-calls.log");
+    QTimer resumer; // brings the server up once the stand-in program was started
+
+    void SetUp() override {
+        EngineFixture::SetUp();
+        ASSERT_NE(server.port(), 0);
+        engine->setOllamaTimings({3, 10ms, 50ms});
+        updateSettings([&](ParlivoSettings &s) { s.ollamaEndpoint = server.endpoint(); });
+        resumer.setInterval(10);
+        QObject::connect(&resumer, &QTimer::timeout, [this] {
+            if (QFileInfo::exists(calls)) {
+                server.resume();
+                resumer.stop();
+            }
+        });
+    }
+    bool logHas(const QString &text) const { return !engine->logLines().filter(text).isEmpty(); }
+    int logCount(const QString &text) const { return int(engine->logLines().filter(text).size()); }
+    QStringList modelProgressLines() const {
+        QStringList lines;
+        for (const QString &line : engine->logLines())
+            if (line.contains(" %") && line.contains("Modèle qwen2.5:7b : ")) lines << line.section("] ", 1);
+        return lines;
+    }
+    // The stand-in `ollama` where the one-action install puts it, and the
+    // server coming up as soon as it is started.
+    void installStandIn() {
+        writeStandInOllama(ollama::localServer(), calls);
+        server.stop();
+        resumer.start();
+    }
+    bool ensureRunning(int timeoutMs = 20000) {
+        return runTaskFor(engine->ensureOllamaRunning(), timeoutMs).value_or(false);
+    }
+};
+
+TEST_F(OllamaRuntime, AModelMissingFromTheServerIsPulledOnceWithProgressByTenths) {
+    server.setModels({"llama3:8b"});
+    server.setPullReply(FakeReply::stream(FakeLlmServer::pullSuccessLines(4'000'000, 20)));
+    ASSERT_TRUE(ensureRunning());
+    EXPECT_TRUE(logHas("Modèle qwen2.5:7b absent : téléchargement automatique (une seule fois)…"));
+    const QStringList progress = modelProgressLines();
+    // 20 steps of 5 %: one line per tenth reached, never two in a row for the same tenth.
+    for (const char *tenth : {"Modèle qwen2.5:7b : 0 %", "Modèle qwen2.5:7b : 10 %", "Modèle qwen2.5:7b : 50 %",
+                              "Modèle qwen2.5:7b : 90 %", "Modèle qwen2.5:7b : 100 %"})
+        EXPECT_TRUE(progress.contains(tenth)) << tenth;
+    EXPECT_FALSE(progress.contains("Modèle qwen2.5:7b : 15 %"));
+    for (qsizetype i = 1; i < progress.size(); ++i) EXPECT_NE(progress[i], progress[i - 1]);
+    EXPECT_TRUE(engine->logLines().last().endsWith("Modèle qwen2.5:7b prêt."));
+    EXPECT_EQ(engine->ollamaModelInstalled(), true);
+
+    const FakeRequest pull = server.requests(FakeLlmServer::pullPath).first();
+    EXPECT_EQ(pull.header("Content-Type"), "application/json");
+    EXPECT_EQ(pull.json(), Json({{"name", "qwen2.5:7b"}, {"stream", true}}));
+}
+
+TEST_F(OllamaRuntime, ABareModelNameMatchesItsTaggedFormWithoutAnyPull) {
+    server.setModels({"qwen2.5:latest"});
+    updateSettings([](ParlivoSettings &s) { s.ollamaModel = "qwen2.5"; });
+    ASSERT_TRUE(ensureRunning());
+    EXPECT_EQ(server.count(FakeLlmServer::pullPath), 0);
+    EXPECT_FALSE(logHas("absent"));
+}
+
+TEST_F(OllamaRuntime, AFailedPullIsLoggedOnceAndLeavesTheModelUnknown) {
+    server.setModels({});
+    server.setPullReply(FakeReply::stream(FakeLlmServer::pullErrorLines("pull model manifest: file does not exist")));
+    EXPECT_FALSE(ensureRunning());
+    EXPECT_EQ(logCount("Téléchargement du modèle impossible : "), 1);
+    EXPECT_TRUE(logHas("pull model manifest: file does not exist"));
+    EXPECT_FALSE(logHas("prêt"));
+    EXPECT_FALSE(engine->ollamaModelInstalled());
+
+    server.setPullReply(FakeReply::error(500, R"({"error":"busy"})"));
+    EXPECT_FALSE(ensureRunning());
+    EXPECT_TRUE(logHas("réponse HTTP invalide"));
+}
+
+TEST_F(OllamaRuntime, APullStreamCutHalfWayIsAFailureNotAModel) {
+    server.setModels({});
+    server.setPullReply(FakeReply::stream(FakeLlmServer::pullSuccessLines(), 3));
+    EXPECT_FALSE(ensureRunning());
+    EXPECT_EQ(logCount("Téléchargement du modèle impossible : "), 1);
+    EXPECT_FALSE(logHas("prêt"));
+    EXPECT_FALSE(engine->ollamaModelInstalled());
+}
+
+TEST_F(OllamaRuntime, StatusOnlyLinesReportNothingThenEverything) {
+    server.setPullReply(FakeReply::stream(FakeLlmServer::pullStatusOnlyLines()));
+    std::vector<double> fractions;
+    auto record = [&](const ollama::PullUpdate &u) { fractions.push_back(u.fraction); };
+    ASSERT_TRUE(runTask(ollama::pullModel(server.endpoint(), "qwen2.5:7b", record)));
+    EXPECT_EQ(fractions, (std::vector<double>{0.0, 1.0}));
+}
+
+TEST_F(OllamaRuntime, WithNothingToStartTheWaitProbesAndGivesUp) {
+    server.setTagsReply(FakeReply::error(500, "down")); // answers, but not as a ready server
+    EXPECT_FALSE(engine->isOllamaInstalled());
+    EXPECT_FALSE(ensureRunning());
+    EXPECT_TRUE(logHas("Ollama injoignable, démarrage automatique…"));
+    EXPECT_TRUE(logHas("Ollama.app introuvable. Installe Ollama (https://ollama.com) pour activer la correction "
+                       "locale."));
+    EXPECT_EQ(server.count(FakeLlmServer::tagsPath), 1 + 3); // the first look, then each probe
+    EXPECT_FALSE(logHas("Ollama démarré."));
+}
+
+TEST_F(OllamaRuntime, TheServerProgramIsStartedOnItsOwnAndAwaited) {
+    server.setModels({"qwen2.5:7b"});
+    engine->setOllamaTimings({200, 20ms, 50ms});
+    installStandIn();
+    EXPECT_TRUE(engine->isOllamaInstalled());
+    ASSERT_TRUE(ensureRunning());
+    EXPECT_TRUE(logHas("Ollama démarré."));
+    ASSERT_TRUE(spinUntil([&] { return !linesOf(calls).isEmpty(); }));
+    EXPECT_EQ(linesOf(calls), QStringList{"serve own-session"});
+}
+
+TEST_F(OllamaRuntime, OnlyAnExecutableCountsAsInstalled) {
+    writeFile(ollama::localServer(), "not a program");
+    EXPECT_FALSE(engine->isOllamaInstalled());
+    QFile::setPermissions(ollama::localServer(), QFile::permissions(ollama::localServer()) | QFileDevice::ExeOwner);
+    EXPECT_TRUE(engine->isOllamaInstalled());
+    EXPECT_EQ(ollama::locate(std::nullopt).kind, ollama::Launch::Kind::runServer);
+}
+
+TEST_F(OllamaRuntime, TheUsersLaunchStartsTheServerThenLooksOnce) {
+    writeStandInOllama(ollama::localServer(), calls);
+    engine->launchOllama();
+    ASSERT_TRUE(spinUntil([&] { return engine->ollamaRunning(); }));
+    ASSERT_TRUE(spinUntil([&] { return !linesOf(calls).isEmpty(); }));
+    spin(200);
+    EXPECT_EQ(server.count(FakeLlmServer::tagsPath), 1);
+    EXPECT_EQ(linesOf(calls), QStringList{"serve own-session"});
+}
+
+TEST_F(OllamaRuntime, TheMonitorPublishesChangesOnly) {
+    server.setModels({"qwen2.5:7b"});
+    QSignalSpy changes(engine.get(), &Transcriber::ollamaChanged);
+    engine->startOllamaMonitor();
+    ASSERT_TRUE(spinUntil([&] { return engine->ollamaModelInstalled().has_value(); }));
+    EXPECT_TRUE(engine->ollamaRunning());
+    EXPECT_EQ(engine->ollamaModelInstalled(), true);
+    EXPECT_FALSE(engine->ollamaInstalled());
+    const int afterFirstLook = int(changes.size());
+    EXPECT_EQ(afterFirstLook, 2);
+
+    ASSERT_TRUE(spinUntil([&] { return server.count(FakeLlmServer::tagsPath) >= 8; })); // several more looks
+    EXPECT_EQ(changes.size(), afterFirstLook);
+
+    server.stop();
+    ASSERT_TRUE(spinUntil([&] { return !engine->ollamaRunning(); }));
+    EXPECT_EQ(engine->ollamaModelInstalled(), true); // unknown while down: kept
+    writeStandInOllama(ollama::localServer(), calls);
+    ASSERT_TRUE(spinUntil([&] { return engine->ollamaInstalled(); }));
+    EXPECT_EQ(changes.size(), afterFirstLook + 2);
+    engine->stopOllamaMonitor();
+}
+
+// ---------------------------------------------------------------- the one-action install
+
+class OllamaInstall : public OllamaRuntime {
+protected:
+    QHttpServer archives;
+    QByteArray archiveBody;
+    int archiveStatus = 200;
+    int archiveRequests = 0;
+    std::unique_ptr<ScopedEnv> downloadUrl;
+
+    void SetUp() override {
+        OllamaRuntime::SetUp();
+        archives.route("/ollama-linux-amd64.tgz", [this] {
+            ++archiveRequests;
+            return QHttpServerResponse("application/octet-stream", archiveBody,
+                                       QHttpServerResponse::StatusCode(archiveStatus));
+        });
+        const quint16 port = archives.listen(QHostAddress::LocalHost, 0);
+        ASSERT_NE(port, 0);
+        downloadUrl = std::make_unique<ScopedEnv>(std::initializer_list<std::pair<const char *, QString>>{
+            {"PARLIVO_OLLAMA_DOWNLOAD_URL", QStringLiteral("http://127.0.0.1:%1/ollama-linux-amd64.tgz").arg(port)}});
+        engine->setOllamaTimings({200, 20ms, 50ms});
+        server.setModels({"qwen2.5:7b"});
+        server.stop(); // nothing runs before the install
+    }
+
+    // An archive laid out like the vendor's: bin/ollama and its libraries.
+    void serveArchiveWith(const QString &serverScript) {
+        const QString staging = home.file("staging");
+        writeFile(staging + "/bin/ollama", serverScript.toUtf8());
+        QFile::setPermissions(staging + "/bin/ollama", QFile::permissions(staging + "/bin/ollama") |
+                                                           QFileDevice::ExeOwner);
+        writeFile(staging + "/lib/ollama/libggml-base.so", "lib");
+        QProcess tar;
+        tar.start("tar", {"-czf", home.file("archive.tgz"), "-C", staging, "bin", "lib"});
+        ASSERT_TRUE(tar.waitForFinished());
+        ASSERT_EQ(tar.exitCode(), 0);
+        archiveBody = *readWholeFile(home.file("archive.tgz"));
+    }
+    QString recordingScript() const {
+        return QStringLiteral("#!/bin/sh\necho \"$*\" >> '%1'\n").arg(calls);
+    }
+    bool install() {
+        engine->installOllama();
+        return runTask(engine->waitForInstall(), 30000);
+    }
+};
+
+TEST_F(OllamaInstall, DownloadsUnpacksStartsAndPullsWithMilestones) {
+    serveArchiveWith(recordingScript());
+    resumer.start();
+    std::vector<double> milestones;
+    QObject::connect(engine.get(), &Transcriber::installChanged, [&] {
+        if (milestones.empty() || milestones.back() != engine->installProgress())
+            milestones.push_back(engine->installProgress());
+    });
+    ASSERT_TRUE(install());
+
+    EXPECT_EQ(engine->installStatus(), "Prêt à corriger.");
+    EXPECT_DOUBLE_EQ(engine->installProgress(), 1.0);
+    EXPECT_FALSE(engine->installingOllama());
+    EXPECT_TRUE(engine->ollamaInstalled());
+    EXPECT_TRUE(logHas("Ollama installé et modèle qwen2.5:7b prêt."));
+    EXPECT_TRUE(QFileInfo(home.file(".local/bin/ollama")).isExecutable());
+    EXPECT_TRUE(QFileInfo::exists(home.file(".local/lib/ollama/libggml-base.so")));
+    EXPECT_EQ(linesOf(calls), QStringList{"serve"});
+    EXPECT_FALSE(QFileInfo::exists(home.file("tmp/Parlivo/ollama-linux-amd64.tgz"))); // the archive has served
+
+    ASSERT_GE(milestones.size(), 5u);
+    EXPECT_EQ(std::vector<double>(milestones.begin(), milestones.begin() + 4),
+              (std::vector<double>{0.05, 0.6, 0.68, 0.72}));
+    EXPECT_TRUE(std::is_sorted(milestones.begin(), milestones.end()));
+    EXPECT_EQ(server.count(FakeLlmServer::pullPath), 1);
+}
+
+TEST_F(OllamaInstall, AskingTwiceRunsOneSequence) {
+    serveArchiveWith(recordingScript());
+    resumer.start();
+    engine->installOllama();
+    engine->installOllama();
+    ASSERT_TRUE(runTask(engine->waitForInstall(), 30000));
+    EXPECT_EQ(archiveRequests, 1);
+    EXPECT_EQ(logCount("Ollama installé et modèle qwen2.5:7b prêt."), 1);
+}
+
+TEST_F(OllamaInstall, ARejectedArchiveEndsWithTheUnpackingStatus) {
+    archiveBody = "<html>not an archive</html>";
+    ASSERT_TRUE(install());
+    EXPECT_TRUE(logHas("Installation Ollama échouée : Installation impossible : Décompression impossible (code "));
+    EXPECT_FALSE(engine->installingOllama());
+    EXPECT_FALSE(engine->ollamaInstalled());
+    EXPECT_EQ(engine->installStatus(), "Installation…");
+}
+
+TEST_F(OllamaInstall, AnErrorPageIsNeverUnpacked) {
+    serveArchiveWith(recordingScript());
+    archiveStatus = 404;
+    ASSERT_TRUE(install());
+    EXPECT_TRUE(logHas("Installation Ollama échouée : Téléchargement impossible : Réponse HTTP 404"));
+    EXPECT_FALSE(QFileInfo::exists(home.file(".local/bin/ollama")));
+    EXPECT_DOUBLE_EQ(engine->installProgress(), 0.05);
+}
+
+TEST_F(OllamaInstall, AServerThatDoesNotAnswerLeavesTheManualStepAndPullsNothing) {
+    serveArchiveWith(recordingScript());
+    engine->setOllamaTimings({3, 10ms, 50ms});
+    server.resume();
+    server.setTagsReply(FakeReply::error(503, "starting")); // up, but never ready
+    ASSERT_TRUE(install());
+    EXPECT_EQ(engine->installStatus(),
+              "Ollama installé. Ouvre-le une fois manuellement (alerte de sécurité macOS), puis reviens.");
+    EXPECT_DOUBLE_EQ(engine->installProgress(), 0.68);
+    EXPECT_EQ(server.count(FakeLlmServer::pullPath), 0);
+    EXPECT_TRUE(engine->ollamaInstalled());
+    EXPECT_FALSE(engine->installingOllama());
+    EXPECT_FALSE(logHas("Installation Ollama échouée"));
+}
+
+} // namespace
