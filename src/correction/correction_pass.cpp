@@ -150,7 +150,6 @@ QCoro::Task<> Transcriber::runCorrectionPass() {
                QStringLiteral("%1 transcription(s) corrigée(s) par l'IA.").arg(m_correctionPassDone));
     if (rawTranscripts(rootPath).isEmpty()) setCorrectionJobTotal(0);
     finishCorrectionPass(cancelled ? CorrectionPassEnd::cancelled : CorrectionPassEnd::finished);
-    if (m_settings.organizeEnabled && !cancelled) organizeAfterCorrection(false);
 }
 
 QCoro::Task<int> Transcriber::correctionCycle(QStringList files) {
@@ -176,6 +175,9 @@ void Transcriber::finishCorrectionPass(CorrectionPassEnd end) {
     m_correctionStartedAt.reset();
     emit correctionChanged();
     refreshRawCount();
+    // Organization starts before the end is announced, so whoever waits for
+    // the pass finds it already running and can wait for it in turn.
+    if (end == CorrectionPassEnd::finished && m_settings.organizeEnabled) organizeAfterCorrection(false);
     emit correctionPassFinished();
 }
 

@@ -16,6 +16,7 @@ Transcriber::Transcriber(Tools tools, QObject *parent) : QObject(parent), m_tool
     refreshModels();
     m_ollamaInstalled = isOllamaInstalled();
     m_correctionJobTotal = folders::preferences()->value(QStringLiteral("correctionJobTotal"), 0).toInt();
+    loadOrgLedger();
 }
 
 void Transcriber::startBackgroundWork() {

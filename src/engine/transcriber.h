@@ -21,6 +21,8 @@
 
 #include "core/records.h"
 #include "core/settings.h"
+#include "organize/org_entry.h"
+#include "organize/org_pass.h"
 #include "pipeline/pipeline_rules.h"
 #include "pipeline/process_runner.h"
 #include "pipeline/tools.h"
@@ -154,6 +156,8 @@ public:
     void autoDownloadDefaultModel(std::optional<IdSet> thenStartOnly);
     const std::optional<double> &modelDownloadProgress() const { return m_modelDownloadProgress; }
     Downloader &modelDownloader() { return m_modelDownloader; }
+    // Awaitable end of the automatic download (returns at once when none runs).
+    QCoro::Task<> waitForModelDownload();
 
     // ---- Outside programs ----
     const Tools &tools() const { return m_tools; }
@@ -219,6 +223,27 @@ public:
     // Awaitable end of the install (returns at once when idle).
     QCoro::Task<> waitForInstall();
 
+    // ---- Organization: structured documents, themes, the archive and its index ----
+    bool orgActive() const { return m_orgActive; }
+    const QString &orgPhase() const { return m_orgPhase; }
+    int orgDone() const { return m_orgDone; }
+    int orgTotal() const { return m_orgTotal; }
+    const std::optional<QString> &orgCurrent() const { return m_orgCurrent; }
+    int orgOrganizedCount() const { return m_orgOrganizedCount; }
+    const OrgLedger &orgLedger() const { return m_orgLedger; }
+    // Refused while a run, a batch or a correction pass is active.
+    void startOrganization();
+    void cancelOrganization();
+    // Awaitable end of the current run (returns at once when idle).
+    QCoro::Task<> waitForOrganization();
+    // Transcripts whose memo has no folder in the archive, or lost it.
+    int pendingOrganizationCount() const;
+    std::optional<QString> organizeRootFolder() const;
+    QStringList organizeTranscriptFiles() const;
+    void revealOrganizedArchive() const;
+    void loadOrgLedger();
+    void saveOrgLedger() const;
+
 signals:
     void settingsChanged();
     void logLineAdded(const QString &line);
@@ -236,6 +261,9 @@ signals:
     // these rather than the change signals, which may fire twice in a row.
     void correctionPassFinished();
     void installFinished();
+    void organizationChanged();  // the run's phase, figures and current memo
+    void organizationFinished(); // once, at the very end of a run
+    void modelDownloadFinished(); // once, when the automatic download ends
     void runFinished();
     void stateSaved(); // the three state files were just written
 
@@ -282,6 +310,9 @@ private:
     // (`resumingAtLaunch`: only memos the organization ledger still holds as
     // pending are taken up).
     void organizeAfterCorrection(bool resumingAtLaunch);
+    QCoro::Task<> runOrganization();
+    void setOrgProgress(const QString &phase, int total);
+    OrgPassHooks organizationHooks();
 
     // Outside programs, located once.
     Tools m_tools;
@@ -350,6 +381,18 @@ private:
     QString m_installStatus;
     std::optional<QCoro::Task<>> m_installTask;
     Downloader m_installDownloader;
+
+    // Organization run and its ledger. The flag is the run's cancellation,
+    // checked before each memo and between phases.
+    bool m_orgActive = false;
+    QString m_orgPhase;
+    int m_orgDone = 0;
+    int m_orgTotal = 0;
+    std::optional<QString> m_orgCurrent;
+    int m_orgOrganizedCount = 0;
+    bool m_orgCancelRequested = false;
+    OrgLedger m_orgLedger;
+    std::optional<QCoro::Task<>> m_orgTask;
 
     // Whisper models and the automatic first download.
     QList<ModelInfo> m_availableModels;

@@ -55,25 +55,17 @@ OrgEntry orgEntryFromJson(const Json &j) {
 }
 
 Json toJson(const OrgLedger &ledger) {
-    Json j = Json::object();
-    for (const auto &[path, entry] : ledger) j[utf8(path)] = toJson(entry);
-    return j;
+    return keyedObject(ledger, [](const OrgEntry &e) { return toJson(e); });
 }
 
-OrgLedger orgLedgerFromJson(const Json &j) {
-    requireObject(j, "organization ledger");
-    OrgLedger ledger;
-    for (auto it = j.begin(); it != j.end(); ++it)
-        ledger.emplace(QString::fromStdString(it.key()), orgEntryFromJson(it.value()));
-    return ledger;
-}
+OrgLedger orgLedgerFromText(const QByteArray &bytes) { return keyedMapFromText<OrgLedger>(bytes, orgEntryFromJson); }
 
 OrgLedgerLoad loadOrgLedger(const QString &path) {
     OrgLedgerLoad result;
     auto bytes = readWholeFile(path);
     if (!bytes) return result;
     try {
-        result.ledger = orgLedgerFromJson(parseJson(*bytes));
+        result.ledger = orgLedgerFromText(*bytes);
         result.status = OrgLedgerLoad::Status::loaded;
     } catch (const std::exception &) {
         result.asidePath = path + QStringLiteral(".corrupt");

@@ -32,7 +32,7 @@ using OrgLedger = std::map<QString, OrgEntry>;
 Json toJson(const OrgEntry &entry);
 Json toJson(const OrgLedger &ledger);
 OrgEntry orgEntryFromJson(const Json &json);
-OrgLedger orgLedgerFromJson(const Json &json);
+OrgLedger orgLedgerFromText(const QByteArray &bytes);
 
 struct OrgLedgerLoad {
     enum class Status {

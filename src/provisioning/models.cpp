@@ -4,6 +4,8 @@
 
 #include <QFileInfo>
 
+#include <qcoro/qcorosignal.h>
+
 #include "core/folders.h"
 
 void Transcriber::refreshModels() {
@@ -38,13 +40,18 @@ void Transcriber::autoDownloadDefaultModel(std::optional<IdSet> thenStartOnly) {
                                 if (error) {
                                     emit modelsChanged();
                                     log(QStringLiteral("Téléchargement du modèle impossible : ") + *error);
-                                    return;
+                                } else {
+                                    ParlivoSettings s = m_settings;
+                                    s.modelPath = destination;
+                                    setSettings(s);
+                                    refreshModels();
+                                    log(QStringLiteral("Modèle prêt : %1. Lancement du lot.").arg(filename));
+                                    start(thenStartOnly);
                                 }
-                                ParlivoSettings s = m_settings;
-                                s.modelPath = destination;
-                                setSettings(s);
-                                refreshModels();
-                                log(QStringLiteral("Modèle prêt : %1. Lancement du lot.").arg(filename));
-                                start(thenStartOnly);
+                                emit modelDownloadFinished();
                             });
+}
+
+QCoro::Task<> Transcriber::waitForModelDownload() {
+    while (m_modelDownloadProgress) co_await qCoro(this, &Transcriber::modelDownloadFinished);
 }

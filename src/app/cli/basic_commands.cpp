@@ -18,6 +18,7 @@ int usage(QTextStream &err) {
            "  models [--download FICHIER]  modèles locaux et catalogue, ou un téléchargement\n"
            "  correct                      corriger par l'IA les transcriptions restées brutes\n"
            "  install-ollama               installer Ollama et son modèle de correction\n"
+           "  organize                     ranger les mémos par thème dans l'archive organisée\n"
            "  settings [CLÉ [VALEUR]]      afficher ou modifier les réglages\n"
            "  settings --reset-prompt      rétablir l'instruction de correction par défaut\n";
     err.flush();

@@ -42,6 +42,7 @@ QCoro::Task<int> force(Context &ctx);
 QCoro::Task<int> models(Context &ctx);
 QCoro::Task<int> correct(Context &ctx);
 QCoro::Task<int> installOllama(Context &ctx);
+QCoro::Task<int> organize(Context &ctx);
 
 // Chooses FOLDER as the source, rescanning when it already is. False (and a
 // message) when it is not a folder.

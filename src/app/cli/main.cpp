@@ -20,6 +20,7 @@ const std::map<QString, cli::Command> &commands() {
         {"models", cli::models},
         {"correct", cli::correct},
         {"install-ollama", cli::installOllama},
+        {"organize", cli::organize},
     };
     return table;
 }

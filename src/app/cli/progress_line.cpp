@@ -1,5 +1,8 @@
 #include "app/cli/progress_line.h"
 
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include "engine/live_stats.h"
 #include "engine/transcriber.h"
 
@@ -37,6 +40,13 @@ QString ProgressLine::renderPass() const {
     return line;
 }
 
+QString ProgressLine::renderOrganization() const {
+    const Transcriber &e = m_engine;
+    QString line = QStringLiteral("%1 %2/%3").arg(e.orgPhase()).arg(e.orgDone()).arg(e.orgTotal());
+    if (const auto &current = e.orgCurrent()) line += QStringLiteral("  ") + *current;
+    return line;
+}
+
 QString ProgressLine::render() const {
     const Transcriber &e = m_engine;
     const int width = 24;
@@ -53,10 +63,26 @@ QString ProgressLine::render() const {
 }
 
 void ProgressLine::redraw() {
-    if (!m_terminal || (!m_engine.isRunning() && !m_engine.correctionPassActive())) return;
-    m_err << "\r\x1b[2K" << (m_engine.isRunning() ? render() : renderPass());
+    if (!m_terminal) return;
+    QString line;
+    if (m_engine.isRunning())
+        line = render();
+    else if (m_engine.correctionPassActive())
+        line = renderPass();
+    else if (m_engine.orgActive())
+        line = renderOrganization();
+    else
+        return;
+    // Wider than the terminal, the line would wrap and \r could no longer redraw it.
+    m_err << "\r\x1b[2K" << line.left(terminalColumns() - 1);
     m_err.flush();
     m_shown = true;
+}
+
+int ProgressLine::terminalColumns() {
+    winsize size {};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 10) return size.ws_col;
+    return 80;
 }
 
 } // namespace cli

@@ -19,7 +19,9 @@ public:
 
 private:
     void redraw();
-    QString render() const;     // the batch
+    QString render() const;
+    QString renderOrganization() const;
+    static int terminalColumns();     // the batch
     QString renderPass() const; // the correction pass
 
     Transcriber &m_engine;

@@ -17,9 +17,6 @@ namespace cli {
 namespace {
 
 // Waits while the automatic first model download runs.
-QCoro::Task<> waitForModelDownload(Transcriber &engine) {
-    while (engine.modelDownloadProgress()) co_await qCoro(&engine, &Transcriber::modelsChanged);
-}
 
 // Queue ids of the given paths; reports the paths that are not queued.
 std::optional<Transcriber::IdSet> idsOf(Context &ctx, const QStringList &paths) {
@@ -42,26 +39,28 @@ std::optional<Transcriber::IdSet> idsOf(Context &ctx, const QStringList &paths) 
     return ids;
 }
 
-// Ctrl-C: the batch and the correction pass it chains.
+// Ctrl-C: the batch and the stages it chains.
 std::function<void()> cancelAll(Transcriber &engine) {
     return [&engine] {
         engine.cancel();
         engine.cancelCorrectionPass();
+        engine.cancelOrganization();
     };
 }
 
 // Runs whatever start() began (a download, then a batch, then the correction
-// pass it chains) to its end, with Ctrl-C as the cancel action. The exit
+// pass and organization it chains) to its end, with Ctrl-C as the cancel action. The exit
 // status reflects the files' outcome.
 QCoro::Task<int> followRun(Context &ctx) {
     Transcriber &engine = ctx.engine;
     CancelOnInterrupt interrupt(cancelAll(engine));
     ProgressLine progress(engine, ctx.err, ::isatty(STDERR_FILENO));
     ctx.printLog = [&progress](const QString &line) { progress.logLine(line); };
-    co_await waitForModelDownload(engine);
+    co_await engine.waitForModelDownload();
     co_await engine.waitForRun();
     const bool cancelled = engine.cancelRequested();
     co_await engine.waitForCorrectionPass();
+    co_await engine.waitForOrganization();
     progress.clear();
     ctx.printLog = [&ctx](const QString &line) { ctx.err << line << Qt::endl; };
     engine.saveNow();
