@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QSaveFile>
+#include <QStringDecoder>
 
 namespace {
 QString frenchReason(QFileDevice::FileError error, const QString &fallback) {
@@ -34,4 +35,13 @@ std::optional<QByteArray> readWholeFile(const QString &path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
     return file.readAll();
+}
+
+std::optional<QString> readUtf8File(const QString &path) {
+    auto bytes = readWholeFile(path);
+    if (!bytes) return std::nullopt;
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    QString text = decoder.decode(*bytes);
+    if (decoder.hasError()) return std::nullopt;
+    return text;
 }

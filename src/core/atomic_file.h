@@ -16,3 +16,6 @@ std::optional<QString> writeFileAtomically(const QString &path, const QByteArray
 
 // Reads a whole file; nothing when it is missing or unreadable.
 std::optional<QByteArray> readWholeFile(const QString &path);
+
+// A whole file as UTF-8 text; nothing when it cannot be read or is not UTF-8.
+std::optional<QString> readUtf8File(const QString &path);

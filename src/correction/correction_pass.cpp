@@ -17,14 +17,6 @@
 #include "correction/raw_transcripts.h"
 
 namespace {
-std::optional<QString> readUtf8(const QString &path) {
-    auto bytes = readWholeFile(path);
-    if (!bytes) return std::nullopt;
-    QStringDecoder decoder(QStringDecoder::Utf8);
-    QString text = decoder.decode(*bytes);
-    if (decoder.hasError()) return std::nullopt;
-    return text;
-}
 
 QString siblingPlainText(const QString &md) {
     const QFileInfo info(md);
@@ -35,7 +27,7 @@ QString siblingPlainText(const QString &md) {
 // ---------------------------------------------------------------- one file
 
 QCoro::Task<bool> Transcriber::correctTranscript(QString md) {
-    const auto content = readUtf8(md);
+    const auto content = readUtf8File(md);
     if (!content) co_return false;
     const auto raw = correctionBody(*content);
     if (!raw) co_return false;
@@ -68,7 +60,7 @@ void Transcriber::rewriteCorrected(const QString &md, const QString &content, co
     const QString markdown = correctedMarkdown(content, passCorrectionLabel(m_settings), raw, corrected);
     writeFileAtomically(md, markdown.toUtf8());
     const QString txt = siblingPlainText(md);
-    const auto plain = readUtf8(txt);
+    const auto plain = readUtf8File(txt);
     if (!plain) return;
     writeFileAtomically(txt, correctedPlainText(*plain, corrected).toUtf8());
 }

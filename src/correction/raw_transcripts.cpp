@@ -37,15 +37,6 @@ const QRegularExpression &plainHeaderEnd() {
 
 const QString rawSectionTitle = QStringLiteral("## Transcription brute");
 
-// The file's text, or nothing when it cannot be read or is not UTF-8.
-std::optional<QString> readUtf8(const QString &path) {
-    auto bytes = readWholeFile(path);
-    if (!bytes) return std::nullopt;
-    QStringDecoder decoder(QStringDecoder::Utf8);
-    QString text = decoder.decode(*bytes);
-    if (decoder.hasError()) return std::nullopt;
-    return text;
-}
 
 } // namespace
 
@@ -65,7 +56,7 @@ QStringList rawTranscripts(const QString &root) {
     while (walk.hasNext()) {
         const QString path = walk.next();
         if (walk.fileInfo().suffix().toLower() != QLatin1String("md")) continue;
-        const auto text = readUtf8(path);
+        const auto text = readUtf8File(path);
         if (!text || !marker.match(*text).hasMatch()) continue;
         found.push_back({path, text->size()});
     }

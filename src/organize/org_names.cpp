@@ -1,5 +1,7 @@
 #include "organize/org_names.h"
 
+#include "core/text.h"
+
 #include "organize/text_units.h"
 
 #include <QRegularExpression>
@@ -25,13 +27,6 @@ QString collapseWhitespace(const QString &value) {
     return value.split(whitespace, Qt::SkipEmptyParts).join(QLatin1Char(' '));
 }
 
-QString trimCharacters(const QString &value, const QString &characters) {
-    qsizetype start = 0;
-    qsizetype end = value.size();
-    while (start < end && characters.contains(value[start])) ++start;
-    while (end > start && characters.contains(value[end - 1])) --end;
-    return value.mid(start, end - start);
-}
 } // namespace
 
 QString foldDiacritics(const QString &value) {

@@ -5,18 +5,12 @@
 
 #include <QRegularExpression>
 
+#include "core/text.h"
+
 #include <algorithm>
 
 namespace {
-const QString spacesAndTabs = QStringLiteral(" \t");
 
-QString trimmedOf(const QString &value, const QString &characters) {
-    qsizetype start = 0;
-    qsizetype end = value.size();
-    while (start < end && characters.contains(value[start])) ++start;
-    while (end > start && characters.contains(value[end - 1])) --end;
-    return value.mid(start, end - start);
-}
 } // namespace
 
 double parseConfidence(const QString &value) {
@@ -34,7 +28,7 @@ double parseConfidence(const QString &value) {
 QStringList parseKeywords(const QString &value) {
     QStringList keywords;
     for (const QString &piece : value.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-        const QString keyword = trimmedOf(piece, spacesAndTabs);
+        const QString keyword = trimSpacesAndTabs(piece);
         if (keyword.isEmpty()) continue;
         keywords.append(keyword);
         if (keywords.size() == 3) break;

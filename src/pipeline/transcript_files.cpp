@@ -1,5 +1,7 @@
 #include "pipeline/transcript_files.h"
 
+#include "core/text.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>

@@ -1,5 +1,7 @@
 #include "pipeline/whisper_output.h"
 
+#include "core/text.h"
+
 #include <nlohmann/json.hpp>
 
 #include "core/atomic_file.h"
@@ -56,14 +58,6 @@ std::optional<QList<Segment>> parseWhisperJSON(const QString &path) {
         segments.append(segmentFrom(element));
     }
     return segments;
-}
-
-QString trimSpacesAndTabs(const QString &text) {
-    const auto blank = [](QChar c) { return c == QLatin1Char(' ') || c == QLatin1Char('\t'); };
-    qsizetype first = 0, last = text.size();
-    while (first < last && blank(text[first])) ++first;
-    while (last > first && blank(text[last - 1])) --last;
-    return text.mid(first, last - first);
 }
 
 QString plainText(const QList<Segment> &segments) {

@@ -37,6 +37,3 @@ QString lastLines(const QString &text, int count);
 
 // Phrases the recogniser invents on silence or noise; compiled once per process.
 const QList<QRegularExpression> &whisperHallucinationPatterns();
-
-// `text` without spaces and tabs at either end; line breaks are kept.
-QString trimSpacesAndTabs(const QString &text);
