@@ -59,8 +59,8 @@ protected:
         engine->setSourceFolder(QUrl::fromLocalFile(src));
     }
 
-    void launch() {
-        engine = std::make_unique<Transcriber>(Tools{});
+    void launch(const Tools &tools = {}) {
+        engine = std::make_unique<Transcriber>(tools);
         engine->setOllamaTimings({2, std::chrono::milliseconds(10), std::chrono::milliseconds(50)});
         ParlivoSettings s = engine->settings();
         s.ollamaEndpoint = server.endpoint();
@@ -214,24 +214,14 @@ TEST_F(Organization, HostileTitlesAndThemesStayInsideTheArchive) {
     EXPECT_FALSE(QFileInfo::exists(home.path() + "/evil"));
 }
 
-} // namespace
-
-#include <QProcess>
-
-namespace {
-
 TEST_F(Organization, AFinishedBatchWithNothingToCorrectGoesOnToOrganization) {
     ScopedEnv segments{{"FAKE_WHISPER_SEGMENTS", R"([" Rappeler le client pour le devis de la toiture."])"}};
     Tools tools;
     tools.whisper = buildPath("fake-whisper-cli");
-    tools.ffmpeg = QStringLiteral("/usr/bin/ffmpeg");
-    engine = std::make_unique<Transcriber>(tools);
-    engine->setOllamaTimings({2, std::chrono::milliseconds(10), std::chrono::milliseconds(50)});
+    tools.ffmpeg = "/usr/bin/ffmpeg";
+    launch(tools);
     ParlivoSettings s = engine->settings();
     s.modelPath = writeFile(home.file(".hestia/ggml-base.bin"), "model");
-    s.ollamaEndpoint = server.endpoint();
-    s.outputFormat = OutputFormat::md;
-    s.correctionEnabled = false;
     engine->setSettings(s);
     makeAudio(src + "/nouveau.m4a", 1.2);
     engine->rescan();
@@ -245,13 +235,10 @@ TEST_F(Organization, AFinishedBatchWithNothingToCorrectGoesOnToOrganization) {
 
 TEST_F(Organization, CommandLineOrganizesAndReports) {
     engine->saveNow(); // the source folder and the server's address, for the child
-    QProcess cli;
-    cli.start(buildPath("parlivo-cli"), {"organize"});
-    ASSERT_TRUE(spinUntil([&] { return cli.state() == QProcess::NotRunning; }, 30000));
-    const QString err = QString::fromUtf8(cli.readAllStandardError());
-    EXPECT_EQ(cli.exitCode(), 0) << err.toStdString();
-    EXPECT_EQ(QString::fromUtf8(cli.readAllStandardOutput()), "3 vocal(aux) rangé(s) dans " + archive + "\n");
-    EXPECT_TRUE(err.contains("Organisation de 3 transcription(s) : structuration, tri, rangement."));
+    const CliResult cli = runCli({"organize"});
+    EXPECT_EQ(cli.code, 0) << cli.err.toStdString();
+    EXPECT_EQ(cli.out, "3 vocal(aux) rangé(s) dans " + archive + "\n");
+    EXPECT_TRUE(cli.err.contains("Organisation de 3 transcription(s) : structuration, tri, rangement."));
     EXPECT_EQ(memoFolders().size(), 3);
 }
 

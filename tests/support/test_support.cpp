@@ -96,6 +96,13 @@ QString writeFile(const QString &path, const QByteArray &content) {
     return path;
 }
 
+QString readText(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+QStringList linesOf(const QString &path) { return readText(path).split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
+
 QString makeAudio(const QString &path, double seconds) {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QProcess ffmpeg;
@@ -118,7 +125,8 @@ CliResult runCli(const QStringList &args, const QStringList &extraEnv, int timeo
     }
     cli.setProcessEnvironment(env);
     cli.start(buildPath(QStringLiteral("parlivo-cli")), args);
-    if (!cli.waitForFinished(timeoutMs)) {
+    // The event loop keeps turning, so stand-in servers of this process answer the child.
+    if (!spinUntil([&] { return cli.state() == QProcess::NotRunning; }, timeoutMs)) {
         cli.kill();
         cli.waitForFinished();
         ADD_FAILURE() << "parlivo-cli did not finish: " << args.join(' ').toStdString();

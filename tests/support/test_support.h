@@ -47,7 +47,10 @@ private:
 // Sets environment variables for the lifetime of the object (children inherit them).
 class ScopedEnv {
 public:
-    ScopedEnv(std::initializer_list<std::pair<const char *, QString>> values);
+    using Values = std::initializer_list<std::pair<const char *, QString>>;
+    ScopedEnv(Values values);
+    ScopedEnv(const char *name, const QString &value) : ScopedEnv(Values{{name, value}}) {}
+    ScopedEnv(const ScopedEnv &) = delete;
     ~ScopedEnv();
 
 private:
@@ -73,11 +76,15 @@ bool spinUntil(const std::function<bool()> &condition, int timeoutMs = 10000);
 
 // Writes a file, creating its folder; returns the path.
 QString writeFile(const QString &path, const QByteArray &content);
+// A file's text (UTF-8), or its lines without the empty ones; empty when it cannot be read.
+QString readText(const QString &path);
+QStringList linesOf(const QString &path);
 
 // A sine tone made by ffmpeg: `seconds` long, in the container the extension names.
 QString makeAudio(const QString &path, double seconds);
 
 // Runs the built parlivo-cli with `args`; PARLIVO_HOME comes from this process.
+// `extraEnv` holds NAME=VALUE pairs, or a bare NAME to unset it.
 struct CliResult {
     int code = -1;
     QString out;
