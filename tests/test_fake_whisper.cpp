@@ -24,17 +24,8 @@ class FakeWhisper : public ::testing::Test {
 protected:
     QTemporaryDir dir;
     QString model = writeFile(dir.filePath("ggml-base.bin"), "not a real model");
-    QString wav = makeWav("memo.wav", 16000, 1);
+    QString wav = makeAudio(dir.filePath("memo.wav"), 1, {"-ar", "16000"});
     QString json = dir.filePath("result.json");
-
-    QString makeWav(const QString &name, int rate, int channels) {
-        const QString path = dir.filePath(name);
-        QProcess ffmpeg;
-        ffmpeg.start("ffmpeg", {"-y", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i", "sine=duration=1", "-ac",
-                                QString::number(channels), "-ar", QString::number(rate), "-c:a", "pcm_s16le", path});
-        EXPECT_TRUE(ffmpeg.waitForFinished(60000));
-        return path;
-    }
     QStringList arguments(const QString &audio) const {
         return {"-m", model, "-l", "auto", "-oj", "-of", dir.filePath("result"), "-pp", "-mc", "0", "-sns",
                 "-t", "2", "-p", "1", audio};
@@ -95,7 +86,7 @@ TEST_F(FakeWhisper, UnknownArgumentsUnconvertedAudioAndMissingModelsWriteNoJson)
     EXPECT_FALSE(QFile::exists(json));
 
     const QString notWav = writeFile(dir.filePath("memo.m4a.wav"), QByteArray(4096, 'x'));
-    for (const auto &audio : {makeWav("stereo.wav", 44100, 2), notWav, dir.filePath("absent.wav")}) {
+    for (const auto &audio : {makeAudio(dir.filePath("stereo.wav"), 1, {"-ac", "2"}), notWav, dir.filePath("absent.wav")}) {
         const auto outcome = run(arguments(audio));
         EXPECT_NE(outcome.exitCode, 0) << audio.toStdString();
         EXPECT_TRUE(outcome.standardError.contains(audio)) << outcome.standardError.toStdString();

@@ -19,6 +19,8 @@ const QString documentReply = "---\ntitre: Relance devis client\ntype: projet\nc
                               "themes: clients, devis\nconfiance: 0.9\nresume: Relancer le client.\n---\n\n"
                               "## En une phrase\nRelancer le client.\n";
 
+const QString longEnough = "Un mémo assez long pour être structuré par le modèle.";
+
 QString transcript(const QString &body, const QString &date = "1 mai 2024 à 14h07") {
     QString frontMatter = "---\nsource: memo.m4a\nchemin: /sons/memo.m4a\n";
     if (!date.isEmpty()) frontMatter += "date: " + date + "\n";
@@ -91,13 +93,19 @@ TEST_F(StructureOne, TooShortOrUnreadableTranscriptIsLeftAlone) {
     EXPECT_FALSE(QFile::exists(structurePath()));
 }
 
-TEST_F(StructureOne, FailedCallIsLoggedAndRecordsNothing) {
+TEST_F(StructureOne, AFailedCallOrAnUnwritableDocumentIsLoggedAndRecordsNothing) {
     ScriptedModel model;
     model.fail(CorrectionError::http(500, "boom"));
-    EXPECT_EQ(run(model, transcript("Un mémo assez long pour être structuré par le modèle.")), StructureOutcome::failed);
+    EXPECT_EQ(run(model, transcript(longEnough)), StructureOutcome::failed);
     EXPECT_EQ(probe.log, QStringList{"Structuration échouée : memo.md (Réponse HTTP 500 : boom)"});
-    EXPECT_TRUE(ledger.empty());
     EXPECT_FALSE(QFile::exists(structurePath()));
+
+    QDir().mkpath(structurePath()); // a folder where the document should go
+    model.reply(documentReply);
+    EXPECT_EQ(run(model, transcript(longEnough)), StructureOutcome::failed);
+    ASSERT_EQ(probe.log.size(), 2);
+    EXPECT_TRUE(probe.log[1].startsWith("Structuration échouée : memo.md ("));
+    EXPECT_TRUE(ledger.empty());
 }
 
 TEST_F(StructureOne, DeadBackendIsReportedSoTheCallerCanRestartIt) {
@@ -128,7 +136,7 @@ TEST_F(StructureOne, RestructuringKeepsTheSortingAndThePlace) {
     ledger[path()] = sorted;
     ScriptedModel model;
     model.reply("Pas de front matter, juste un texte.");
-    EXPECT_EQ(run(model, transcript("Un mémo assez long pour être structuré par le modèle.")), StructureOutcome::structured);
+    EXPECT_EQ(run(model, transcript(longEnough)), StructureOutcome::structured);
     const OrgEntry &entry = ledger.at(path());
     EXPECT_EQ(entry.category, "pro");
     EXPECT_EQ(entry.theme, "Clients");
@@ -136,16 +144,6 @@ TEST_F(StructureOne, RestructuringKeepsTheSortingAndThePlace) {
     EXPECT_EQ(entry.type, "autre");
     EXPECT_EQ(entry.rawCategory, "incertain");
     EXPECT_EQ(entry.title, "memo");
-}
-
-TEST_F(StructureOne, UnwritableDocumentIsAFailure) {
-    QDir().mkpath(structurePath()); // a folder where the document should go
-    ScriptedModel model;
-    model.reply(documentReply);
-    EXPECT_EQ(run(model, transcript("Un mémo assez long pour être structuré par le modèle.")), StructureOutcome::failed);
-    ASSERT_EQ(probe.log.size(), 1);
-    EXPECT_TRUE(probe.log[0].startsWith("Structuration échouée : memo.md ("));
-    EXPECT_TRUE(ledger.empty());
 }
 
 } // namespace

@@ -72,9 +72,7 @@ TEST(OrganizeTranscriptReading, ReadsPathDateAndBodyButNeverTheRawSection) {
     EXPECT_EQ(text.body, "Texte corrigé du mémo.");
     EXPECT_EQ(text.audio, "/Mémos: 2024/a.m4a");
     EXPECT_EQ(text.date, "5 décembre 2026 à 14h07");
-}
-
-TEST(OrganizeTranscriptReading, WorksWithoutFrontMatterOrHeading) {
+    // Without front matter or heading.
     const TranscriptText plain = readTranscriptText("# Notes\nPremière ligne\nSeconde ligne\n");
     EXPECT_EQ(plain.body, "Première ligne\nSeconde ligne");
     EXPECT_FALSE(plain.audio);
@@ -120,9 +118,7 @@ TEST(OrganizeStructuredReply, ReadsEveryHeaderField) {
     EXPECT_DOUBLE_EQ(s.confidence, 0.85);
     EXPECT_EQ(s.summary, "Relancer le client.");
     EXPECT_EQ(s.body, "## En une phrase\nRelancer.");
-}
-
-TEST(OrganizeStructuredReply, ConfidenceIsClampedAndDefaults) {
+    // Confidence is clamped, with a default for what does not read as a number.
     EXPECT_DOUBLE_EQ(parseConfidence("1.7"), 1.0);
     EXPECT_DOUBLE_EQ(parseConfidence("0,85"), 0.85);
     EXPECT_DOUBLE_EQ(parseConfidence("élevée"), 0.3);

@@ -44,15 +44,12 @@ TEST(OrganizeThemeText, RequestLinePerMemo) {
     EXPECT_EQ(assignmentLine(2, nullptr), "2 | incertain |  | ");
 }
 
-TEST(OrganizeThemeText, AssignmentsAcceptIdsAsNumbersOrTexts) {
+TEST(OrganizeThemeText, AssignmentsAcceptIdsAsNumbersOrTextsAndUnusableRepliesGiveNothing) {
     const Assignments parsed = parseAssignments(
         "Voici :\n```json\n{\"attributions\":[{\"id\":\"2\",\"categorie\":\"Travail\",\"theme\":\"  Clients  \"},"
         "{\"id\":3.0,\"categorie\":\"perso\",\"theme\":\"Santé\"},{\"categorie\":\"pro\",\"theme\":\"Sans id\"},"
         "{\"id\":\"deux\",\"theme\":\"X\"},{\"id\":4},\"texte\",{\"id\":3,\"categorie\":\"perso\",\"theme\":\"Sport\"}]}\n```");
     EXPECT_EQ(parsed, (Assignments{{2, {"pro", "Clients"}}, {3, {"perso", "Sport"}}, {4, {"incertain", ""}}}));
-}
-
-TEST(OrganizeThemeText, UnusableAssignmentRepliesGiveNothing) {
     for (const char *reply : {"pas de json", "} inversé {", "{\"attributions\": [", "{\"attributions\":{\"id\":1}}",
                               "[{\"id\":1,\"theme\":\"X\"}]"})
         EXPECT_TRUE(parseAssignments(reply).empty()) << reply;

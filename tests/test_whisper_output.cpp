@@ -39,6 +39,9 @@ TEST_F(WhisperJson, ReadsTextAndOffsetsInSeconds) {
           {"timestamps": {"from": "00:00:00,000", "to": "00:00:02,500"}, "offsets": {"from": 0, "to": 2500}, "text": " Bonjour."},
           {"offsets": {"from": 2500, "to": 4020.5}, "text": " Ça va ?"}]})")),
               (QList<Segment>{{0, 2.5, " Bonjour."}, {2.5, 4.0205, " Ça va ?"}}));
+    // A multi-byte character cut in two by the recogniser leaves an invalid byte: the rest is kept.
+    EXPECT_EQ(parseWhisperJSON(file("{\"transcription\": [{\"text\": \" caf\xC3\"}, {\"text\": \" suite\"}]}")),
+              (QList<Segment>{{0, 0, QStringLiteral(" caf\uFFFD")}, {0, 0, " suite"}}));
 }
 
 TEST_F(WhisperJson, MissingPartsOfAnElementDefaultToZeroAndEmpty) {
@@ -53,12 +56,6 @@ TEST_F(WhisperJson, MalformedFilesGiveNothing) {
     for (const char *bad : {R"({"transcription": [{"text": " coupé)", "", R"([{"text": " a"}])", R"({"result": {}})",
                             R"({"transcription": {"text": " a"}})", R"({"transcription": [{"text": " a"}, " b"]})"})
         EXPECT_EQ(parseWhisperJSON(file(bad)), std::nullopt) << bad;
-}
-
-TEST_F(WhisperJson, AStrayInvalidByteDoesNotLoseTheTranscript) {
-    // A multi-byte character cut in two by the recogniser leaves an invalid UTF-8 byte.
-    EXPECT_EQ(parseWhisperJSON(file("{\"transcription\": [{\"text\": \" caf\xC3\"}, {\"text\": \" suite\"}]}")),
-              (QList<Segment>{{0, 0, QStringLiteral(" caf\uFFFD")}, {0, 0, " suite"}}));
 }
 
 TEST(TranscriptCleaning, DropsInventedCreditsAndBareSoundLabels) {
@@ -77,9 +74,7 @@ TEST(TranscriptCleaning, KeepsAtMostTwoLinesThatSayTheSameThing) {
               (QStringList{"oui", "oui", "non", "oui", "oui…"}));
     // Only the ends are ignored: inner punctuation makes a different line.
     EXPECT_EQ(cleanTranscriptLines({"a, b", "a b", "a b"}), (QStringList{"a, b", "a b", "a b"}));
-}
-
-TEST(TranscriptCleaning, DroppedLinesDoNotBreakARunAndKeptLinesAreTrimmed) {
+    // Dropped lines do not break a run; kept lines are trimmed.
     EXPECT_EQ(cleanTranscriptLines({"Encore.", "", "[Musique]", "encore", "   ", "Abonnez-vous !", "ENCORE"}),
               (QStringList{"Encore.", "encore"}));
     EXPECT_EQ(cleanTranscriptLines({"  Bonjour à tous \n", "\tsuite\r\n"}), (QStringList{"Bonjour à tous", "suite"}));

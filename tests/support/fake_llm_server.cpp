@@ -78,10 +78,6 @@ QList<QByteArray> FakeLlmServer::pullSuccessLines(qint64 total, int steps) {
     return lines;
 }
 
-QList<QByteArray> FakeLlmServer::pullStatusOnlyLines() {
-    return {dumpCompact({{"status", "pulling manifest"}}), dumpCompact({{"status", "success"}})};
-}
-
 QList<QByteArray> FakeLlmServer::pullErrorLines(const QString &message) {
     return {dumpCompact({{"status", "pulling manifest"}}), dumpCompact({{"error", utf8(message)}})};
 }

@@ -118,8 +118,6 @@ public:
     void setPullReply(const FakeReply &reply) { m_pullReply = reply; }
     // "pulling manifest", `steps` progress lines with total and completed, then "success".
     static QList<QByteArray> pullSuccessLines(qint64 total = 4'000'000, int steps = 4);
-    // Lines with a status text only, ending in "success" (no size known).
-    static QList<QByteArray> pullStatusOnlyLines();
     // "pulling manifest", then a line with `error`.
     static QList<QByteArray> pullErrorLines(const QString &message);
 
