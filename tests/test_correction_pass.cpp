@@ -108,7 +108,6 @@ protected:
         engine->startCorrectionPass();
         return runTask(engine->waitForCorrectionPass(), 20000);
     }
-    bool logHas(const QString &text) const { return !engine->logLines().filter(text).isEmpty(); }
     QStringList sentTexts() const {
         QStringList texts;
         for (const FakeRequest &r : server.requests(FakeLlmServer::chatPath)) texts << r.userMessage();

@@ -43,7 +43,6 @@ protected:
     }
     QString md(const QString &name) const { return readText(src + "/" + name + ".md"); }
     QString txt(const QString &name) const { return readText(src + "/" + name + ".txt"); }
-    int logCount(const QString &text) const { return int(engine->logLines().filter(text).size()); }
     // Log lines up to the end of the batch, before anything it chains.
     QStringList batchLog() const {
         QStringList lines;

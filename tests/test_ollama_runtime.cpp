@@ -21,14 +21,11 @@ namespace {
 
 TEST(OllamaPullLines, ProgressComesFromSizesOrElseFromSuccess) {
     auto update = ollama::parsePullLine(R"({"status":"pulling 6a07","total":4000,"completed":1000})").update;
-    ASSERT_TRUE(update);
+    ASSERT_TRUE(update && update->hasTotal);
     EXPECT_DOUBLE_EQ(update->fraction, 0.25);
-    EXPECT_TRUE(update->hasTotal);
-    EXPECT_EQ(update->status, "pulling 6a07");
     update = ollama::parsePullLine(R"({"status":"success"})").update;
-    ASSERT_TRUE(update);
+    ASSERT_TRUE(update && !update->hasTotal);
     EXPECT_DOUBLE_EQ(update->fraction, 1.0);
-    EXPECT_FALSE(update->hasTotal);
     EXPECT_DOUBLE_EQ(ollama::parsePullLine(R"({"status":"pulling manifest","total":0})").update->fraction, 0.0);
 
     EXPECT_EQ(ollama::parsePullLine(R"({"error":"file does not exist"})").error, "file does not exist");
@@ -60,8 +57,6 @@ protected:
             }
         });
     }
-    bool logHas(const QString &text) const { return !engine->logLines().filter(text).isEmpty(); }
-    int logCount(const QString &text) const { return int(engine->logLines().filter(text).size()); }
     bool ensureRunning() { return runTaskFor(engine->ensureOllamaRunning(), 20000).value_or(false); }
 };
 

@@ -20,7 +20,6 @@ protected:
         return audio.absolutePath() + "/" + audio.completeBaseName() + ".txt";
     }
     QString lastLog() const { return engine->logLines().last(); }
-    bool logHas(const QString &text) const { return !engine->logLines().filter(text).isEmpty(); }
 };
 
 TEST_F(QueueRun, NestedFolderWithOddNamesIsTranscribedOnceAndRemembered) {
