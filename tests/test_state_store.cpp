@@ -85,7 +85,8 @@ TEST(StateStore, ABurstOfChangesGivesOneWriteAfterTheDelay) {
     EXPECT_TRUE(spinUntil([&] { return !savedAfter.isEmpty(); }, 5000));
     spin(300);
     ASSERT_EQ(savedAfter.size(), 1);
-    EXPECT_GE(savedAfter.first(), 1190); // 1.2 s after the last change, not before
+    // 1.2 s after the last change, not before; Qt's coarse timers may fire up to 5 % early.
+    EXPECT_GE(savedAfter.first(), 1140);
     EXPECT_EQ(parseJson(readText(home.supportDir() + "/settings.json").toUtf8())["parallelism"], 10);
 }
 
