@@ -2,7 +2,6 @@
 // chains: a real child process, served by the stand-ins of this process.
 #include <QHttpServer>
 #include <QHttpServerResponse>
-#include <QProcess>
 
 #include "correction/raw_transcripts.h"
 #include "support/correction_test_support.h"
@@ -32,21 +31,9 @@ protected:
         ASSERT_EQ(runCli({"settings", "ollamaEndpoint", server.endpoint()}).code, 0);
     }
 
-    // Runs parlivo-cli while this process keeps serving the stand-ins.
-    CliResult served(const QStringList &args, const QStringList &env = {}) {
-        QProcess child;
-        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-        e.insert("PATH", bin + ":" + e.value("PATH"));
-        for (const QString &pair : env) e.insert(pair.section('=', 0, 0), pair.section('=', 1));
-        child.setProcessEnvironment(e);
-        child.start(buildPath("parlivo-cli"), args);
-        if (!spinUntil([&] { return child.state() == QProcess::NotRunning; }, 60000)) {
-            child.kill();
-            child.waitForFinished();
-            ADD_FAILURE() << "parlivo-cli did not finish: " << args.join(' ').toStdString();
-        }
-        return {child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -1,
-                QString::fromUtf8(child.readAllStandardOutput()), QString::fromUtf8(child.readAllStandardError())};
+    // parlivo-cli with the stand-in recogniser on its PATH.
+    CliResult cli(const QStringList &args, const QStringList &env = {}) {
+        return runCli(args, QStringList{"PATH=" + bin + ":" + qEnvironmentVariable("PATH")} + env);
     }
 };
 
@@ -65,14 +52,14 @@ TEST_F(CliCorrection, CorrectRunsThePassAndReportsWhatStayedRaw) {
     server.enqueue(FakeReply::error(500, "surcharge")); // a fails in the first round only
     server.failWith(500, "surcharge");
     server.enqueue(FakeReply::answer("B, corrigé."));
-    const CliResult failing = served({"correct"});
+    const CliResult failing = cli({"correct"});
     EXPECT_EQ(failing.code, 1) << failing.err.toStdString();
     EXPECT_TRUE(failing.err.contains("Correction IA de 2 transcription(s) brute(s)…"));
     EXPECT_EQ(failing.out, "brute\t" + a + "\n");
     EXPECT_TRUE(readText(b).contains("B, corrigé."));
 
     server.echo();
-    const CliResult passing = served({"correct"});
+    const CliResult passing = cli({"correct"});
     EXPECT_EQ(passing.code, 0) << passing.err.toStdString();
     EXPECT_TRUE(passing.err.contains("Correction IA terminée : 1/1."));
     EXPECT_TRUE(passing.out.isEmpty());
@@ -82,7 +69,7 @@ TEST_F(CliCorrection, CorrectRunsThePassAndReportsWhatStayedRaw) {
 TEST_F(CliCorrection, RunWaitsForThePassItChains) {
     const QString earlier = writeRawTranscript(src, "ancien", dictation("Ancien", 80));
     makeAudio(src + "/nouveau.m4a", 1.2);
-    const CliResult run = served({"run", src});
+    const CliResult run = cli({"run", src});
     EXPECT_EQ(run.code, 0) << run.err.toStdString();
     EXPECT_TRUE(run.err.contains("Lot terminé : 1 transcrits, 0 sautés, 0 en erreur."));
     EXPECT_TRUE(run.err.contains("Correction IA terminée : 1/1."));
@@ -98,7 +85,7 @@ TEST_F(CliCorrection, InstallOllamaReportsAFailedDownload) {
     const quint16 port = archives.listen(QHostAddress::LocalHost, 0);
     ASSERT_NE(port, 0);
     const CliResult result =
-        served({"install-ollama"},
+        cli({"install-ollama"},
                {QStringLiteral("PARLIVO_OLLAMA_DOWNLOAD_URL=http://127.0.0.1:%1/ollama-linux-amd64.tgz").arg(port)});
     EXPECT_EQ(result.code, 1);
     EXPECT_TRUE(result.err.contains("Installation Ollama échouée : Téléchargement impossible : Réponse HTTP 404"))

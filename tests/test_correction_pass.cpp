@@ -13,21 +13,17 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const QString markerLine = QStringLiteral("correction: Ollama (qwen2.5:7b)\n");
-
 QString withMarker(const QString &marker) {
-    return QStringLiteral("---\nsource: a.m4a\n") + marker + QStringLiteral("\n---\n\n# Mémo\n\nTexte.\n");
+    return "---\nsource: a.m4a\n" + marker + "\n---\n\n# Mémo\n\nTexte.\n";
 }
 
 // ---------------------------------------------------------------- pure text
 
 TEST(RawTranscripts, OnlyALineSayingExactlyAucuneMarksARawTranscript) {
-    EXPECT_TRUE(isRawTranscript(withMarker("correction: aucune")));
     EXPECT_TRUE(isRawTranscript(withMarker("correction:   aucune  ")));
-    EXPECT_FALSE(isRawTranscript(withMarker("correction: Ollama (local) (qwen2.5:7b)")));
-    EXPECT_FALSE(isRawTranscript(withMarker("Correction: aucune")));
-    EXPECT_FALSE(isRawTranscript(withMarker("correction: aucune retouche")));
-    EXPECT_FALSE(isRawTranscript(QStringLiteral("Le mot correction: aucune au milieu d'une phrase.")));
+    for (const char *other : {"correction: Ollama (local) (qwen2.5:7b)", "Correction: aucune", "correction: aucune retouche",
+                              "Le mot correction: aucune au milieu d'une phrase."})
+        EXPECT_FALSE(isRawTranscript(withMarker(other))) << other;
 }
 
 TEST(RawTranscripts, TheWalkFindsRawMarkdownOnlyShortestFirstAndSkipsHiddenItems) {
@@ -48,12 +44,12 @@ TEST(RawTranscripts, TheWalkFindsRawMarkdownOnlyShortestFirstAndSkipsHiddenItems
 }
 
 TEST(RawTranscripts, TheBodyIsTheTextUnderTheHeadingWithoutAnEarlierRawSection) {
-    const QString md = QStringLiteral("---\ncorrection: aucune\n---\n\n# Mémo vocal\n\n  Le texte corrigé.\n\n"
-                                      "## Transcription brute\n\nle texte brut\n");
-    EXPECT_EQ(correctionBody(md), QStringLiteral("Le texte corrigé."));
-    EXPECT_EQ(correctionBody(QStringLiteral("correction: aucune\nPas de titre ici.\n")), std::nullopt);
-    EXPECT_EQ(correctionBody(QStringLiteral("# Titre\n\n  \n## Transcription brute\n\nbrut\n")), std::nullopt);
-    EXPECT_EQ(correctionBody(QStringLiteral("# Titre sans retour à la ligne")), std::nullopt);
+    EXPECT_EQ(correctionBody("---\ncorrection: aucune\n---\n\n# Mémo vocal\n\n  Le texte corrigé.\n\n"
+                             "## Transcription brute\n\nle texte brut\n"),
+              "Le texte corrigé.");
+    for (const char *unusable : {"correction: aucune\nPas de titre ici.\n", "# Titre\n\n  \n## Transcription brute\n\nbrut\n",
+                                 "# Titre sans retour à la ligne"})
+        EXPECT_EQ(correctionBody(unusable), std::nullopt) << unusable;
 }
 
 TEST(RawTranscripts, TheRewriteNamesTheModelAndKeepsExactlyOneRawSection) {
@@ -62,12 +58,12 @@ TEST(RawTranscripts, TheRewriteNamesTheModelAndKeepsExactlyOneRawSection) {
     settings.correctionBackend = CorrectionBackend::anthropic;
     EXPECT_EQ(passCorrectionLabel(settings), "Anthropic (claude-haiku-4-5-20251001)");
 
-    const QString before = QStringLiteral("---\nsource: a.m4a\ncorrection: aucune\n---\n\n# Mémo vocal\n\nvieux texte "
-                                          "corrigé\n\n## Transcription brute\n\nle brut\n");
-    const QString after = correctedMarkdown(before, "Ollama (qwen$1:\\1)", "le brut", "Le texte propre.");
-    EXPECT_EQ(after, QStringLiteral("---\nsource: a.m4a\ncorrection: Ollama (qwen$1:\\1)\n---\n\n# Mémo vocal\n\n"
-                                    "Le texte propre.\n\n## Transcription brute\n\nle brut\n"));
-    EXPECT_EQ(after.count("## Transcription brute"), 1);
+    // The label is taken literally, never as a replacement pattern.
+    EXPECT_EQ(correctedMarkdown("---\ncorrection: aucune\n---\n\n# Mémo vocal\n\nvieux texte\n\n"
+                                "## Transcription brute\n\nle brut\n",
+                                "Ollama (qwen$1:\\1)", "le brut", "Le texte propre."),
+              "---\ncorrection: Ollama (qwen$1:\\1)\n---\n\n# Mémo vocal\n\nLe texte propre.\n\n"
+              "## Transcription brute\n\nle brut\n");
 
     // Without a heading only the marker changes.
     EXPECT_EQ(correctedMarkdown("correction: aucune\ntexte\n", "Ollama (m)", "texte", "Texte."),
@@ -75,8 +71,7 @@ TEST(RawTranscripts, TheRewriteNamesTheModelAndKeepsExactlyOneRawSection) {
 }
 
 TEST(RawTranscripts, ThePlainTextKeepsItsHeaderAndTakesTheCorrectedTextAlone) {
-    const QString header = QStringLiteral("Mémo vocal du 5 décembre 2026 à 14h07\nSource : a.m4a\n") +
-                           QString(56, QLatin1Char('=')) + QStringLiteral("\n\n");
+    const QString header = "Mémo vocal du 5 décembre 2026 à 14h07\nSource : a.m4a\n" + QString(56, '=') + "\n\n";
     EXPECT_EQ(correctedPlainText(header + "texte brut\n", "Texte propre."), header + "Texte propre.\n");
     EXPECT_EQ(correctedPlainText("=== trop court\n\ntexte brut\n", "Texte propre."), "Texte propre.\n");
 }
@@ -96,15 +91,6 @@ protected:
     }
     void prepareEngine() {
         engine->setOllamaTimings({3, 10ms, 50ms});
-        useOutputRoot();
-    }
-    // What the window does once it is up; the monitor is not under test here.
-    void launchWork() {
-        engine->startBackgroundWork();
-        engine->stopOllamaMonitor();
-        ASSERT_TRUE(spinUntil([&] { return engine->didConsiderAutoCorrect(); }));
-    }
-    void useOutputRoot() {
         updateSettings([&](ParlivoSettings &s) {
             s.correctionEnabled = true;
             s.ollamaEndpoint = server.endpoint();
@@ -112,11 +98,16 @@ protected:
             s.customDestination = out;
         });
     }
+    // What the window does once it is up; the monitor is not under test here.
+    void launchWork() {
+        engine->startBackgroundWork();
+        engine->stopOllamaMonitor();
+        ASSERT_TRUE(spinUntil([&] { return engine->didConsiderAutoCorrect(); }));
+    }
     bool runPass() {
         engine->startCorrectionPass();
         return runTask(engine->waitForCorrectionPass(), 20000);
     }
-    bool logHas(const QString &text) const { return !engine->logLines().filter(text).isEmpty(); }
     QStringList sentTexts() const {
         QStringList texts;
         for (const FakeRequest &r : server.requests(FakeLlmServer::chatPath)) texts << r.userMessage();
@@ -131,33 +122,40 @@ TEST_F(CorrectionPass, CorrectsShortestFirstAndRewritesBothFiles) {
     writeRawTranscript(out, "c", dictation("C", 200));
     server.echo([](const QString &text) { return "Voici le texte corrigé :\n\n" + text.toUpper(); });
     int highestJobTotal = 0;
-    QObject::connect(engine.get(), &Transcriber::correctionChanged,
-                     [&] { highestJobTotal = std::max(highestJobTotal, engine->correctionJobTotal()); });
+    std::optional<RateEstimate> atFirstFile;
+    QObject::connect(engine.get(), &Transcriber::correctionChanged, [&] {
+        highestJobTotal = std::max(highestJobTotal, engine->correctionJobTotal());
+        if (engine->correctionPassDone() == 1 && !atFirstFile && engine->correctionStartedAt())
+            atFirstFile = engine->correctionLiveStats(engine->correctionStartedAt()->addSecs(30));
+    });
+    EXPECT_FALSE(engine->correctionLiveStats().eta);
 
     ASSERT_TRUE(runPass());
     EXPECT_EQ(sentTexts(), (QStringList{dictation("B", 40), dictation("C", 200), dictation("A", 500)}));
     EXPECT_EQ(engine->correctionPassDone(), 3);
-    EXPECT_EQ(engine->correctionPassTotal(), 3);
-    EXPECT_FALSE(engine->correctionPassActive());
-    EXPECT_FALSE(engine->correctionStartedAt());
-    EXPECT_FALSE(engine->correctionPassCurrent());
+    EXPECT_FALSE(engine->correctionPassActive() || engine->correctionStartedAt() || engine->correctionPassCurrent());
     EXPECT_TRUE(logHas("Correction IA de 3 transcription(s) brute(s)…"));
     EXPECT_TRUE(logHas("Correction IA terminée : 3/3."));
 
     const QString md = readText(b);
-    EXPECT_TRUE(md.contains("\n" + markerLine));
-    EXPECT_TRUE(md.endsWith("# Mémo vocal du 5 décembre 2026 à 14h07\n\n" + dictation("B", 40).toUpper() +
-                            "\n\n## Transcription brute\n\n" + dictation("B", 40) + "\n"));
+    EXPECT_TRUE(md.contains("\ncorrection: Ollama (qwen2.5:7b)\n"));
+    EXPECT_TRUE(md.endsWith("14h07\n\n" + dictation("B", 40).toUpper() + "\n\n## Transcription brute\n\n" +
+                            dictation("B", 40) + "\n"));
     const QString txt = readText(out + "/sous/b.txt");
     EXPECT_TRUE(txt.startsWith("Mémo vocal du 5 décembre 2026 à 14h07  (durée 0:05)\nSource : b.m4a\n"));
-    EXPECT_TRUE(txt.endsWith(QString(56, '=') + "\n\n" + dictation("B", 40).toUpper() + "\n"));
-    EXPECT_FALSE(txt.contains("Transcription brute"));
+    EXPECT_TRUE(txt.endsWith("=\n\n" + dictation("B", 40).toUpper() + "\n"));
     EXPECT_TRUE(rawTranscripts(out).isEmpty());
 
     // The high-water mark rose to the pass total and went back to 0, stored.
     EXPECT_EQ(highestJobTotal, 3);
     EXPECT_EQ(engine->correctionJobTotal(), 0);
     EXPECT_EQ(storedJobTotal(), 0);
+
+    // Live figures followed the files done: one file in 30 s, two left.
+    ASSERT_TRUE(atFirstFile && atFirstFile->eta);
+    EXPECT_DOUBLE_EQ(atFirstFile->ratePerMin, 2.0);
+    EXPECT_DOUBLE_EQ(*atFirstFile->eta, 60.0);
+    EXPECT_EQ(engine->correctionLiveStats().ratePerMin, 0); // the pass is over
 }
 
 TEST_F(CorrectionPass, AFileThatFailsIsRetriedInTheNextCycleWhileEachCycleFixesOne) {
@@ -175,28 +173,21 @@ TEST_F(CorrectionPass, AFileThatFailsIsRetriedInTheNextCycleWhileEachCycleFixesO
 TEST_F(CorrectionPass, ACycleWhereEverythingFailsEndsThePassAndLeavesTheFilesRaw) {
     const QString a = writeRawTranscript(out, "a", dictation("A", 40));
     writeRawTranscript(out, "b", dictation("B", 80));
+    // Unusable files count as attempted, without a request.
+    writeFile(out + "/sans-titre.md", "---\ncorrection: aucune\n---\n\nPas de titre.\n");
+    writeFile(out + "/vide.md", "---\ncorrection: aucune\n---\n\n# Mémo\n\n   \n");
     const QString before = readText(a);
     server.failWith(500, "panne");
     ASSERT_TRUE(runPass());
-    EXPECT_EQ(engine->correctionPassDone(), 2);
-    EXPECT_EQ(engine->correctionPassTotal(), 2);
+    EXPECT_EQ(engine->correctionPassDone(), 4);
+    EXPECT_EQ(engine->correctionPassTotal(), 4);
     EXPECT_EQ(server.count(FakeLlmServer::chatPath), 2);
-    EXPECT_TRUE(logHas("Correction IA terminée : 2/2."));
+    EXPECT_TRUE(logHas("Correction IA terminée : 4/4."));
     EXPECT_EQ(readText(a), before);
-    EXPECT_EQ(rawTranscripts(out).size(), 2);
     // Files are left raw: the high-water mark stays for the window.
-    EXPECT_EQ(engine->correctionJobTotal(), 2);
-    EXPECT_EQ(storedJobTotal(), 2);
-    EXPECT_TRUE(spinUntil([&] { return engine->rawCount() == 2; }));
-}
-
-TEST_F(CorrectionPass, UnusableFilesCountAsAttemptedAndStayRaw) {
-    writeFile(out + "/sans-titre.md", "---\ncorrection: aucune\n---\n\nPas de titre.\n");
-    writeFile(out + "/vide.md", "---\ncorrection: aucune\n---\n\n# Mémo\n\n   \n");
-    ASSERT_TRUE(runPass());
-    EXPECT_EQ(engine->correctionPassDone(), 2);
-    EXPECT_EQ(server.count(FakeLlmServer::chatPath), 0);
-    EXPECT_TRUE(logHas("Correction IA terminée : 2/2."));
+    EXPECT_EQ(engine->correctionJobTotal(), 4);
+    EXPECT_EQ(storedJobTotal(), 4);
+    EXPECT_TRUE(spinUntil([&] { return engine->rawCount() == 4; }));
 }
 
 TEST_F(CorrectionPass, CancellingFinishesTheCurrentFileAndStopsWithoutNotice) {
@@ -272,22 +263,6 @@ TEST_F(CorrectionPass, TheCountAtLaunchStartsNothingWithAnotherBackend) {
     spin(100);
     EXPECT_FALSE(engine->correctionPassActive());
     EXPECT_EQ(server.count(FakeLlmServer::chatPath), 0);
-}
-
-TEST_F(CorrectionPass, LiveFiguresFollowTheFilesDone) {
-    for (const char *name : {"a", "b", "c"}) writeRawTranscript(out, name, dictation(name, 60));
-    std::optional<RateEstimate> atFirstFile;
-    QObject::connect(engine.get(), &Transcriber::correctionChanged, [&] {
-        if (engine->correctionPassDone() == 1 && !atFirstFile && engine->correctionStartedAt())
-            atFirstFile = engine->correctionLiveStats(engine->correctionStartedAt()->addSecs(30));
-    });
-    EXPECT_FALSE(engine->correctionLiveStats().eta);
-    ASSERT_TRUE(runPass());
-    ASSERT_TRUE(atFirstFile);
-    EXPECT_DOUBLE_EQ(atFirstFile->ratePerMin, 2.0); // one file in 30 s
-    ASSERT_TRUE(atFirstFile->eta);
-    EXPECT_DOUBLE_EQ(*atFirstFile->eta, 60.0); // two left
-    EXPECT_EQ(engine->correctionLiveStats().ratePerMin, 0); // the pass is over
 }
 
 } // namespace

@@ -4,7 +4,6 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
-#include "core/atomic_file.h"
 #include "engine/transcriber.h"
 #include "organize/structure_prompts.h"
 #include "pipeline/transcript_files.h"
@@ -59,8 +58,8 @@ protected:
         engine->setSourceFolder(QUrl::fromLocalFile(src));
     }
 
-    void launch() {
-        engine = std::make_unique<Transcriber>(Tools{});
+    void launch(const Tools &tools = {}) {
+        engine = std::make_unique<Transcriber>(tools);
         engine->setOllamaTimings({2, std::chrono::milliseconds(10), std::chrono::milliseconds(50)});
         ParlivoSettings s = engine->settings();
         s.ollamaEndpoint = server.endpoint();
@@ -100,10 +99,10 @@ TEST_F(Organization, TranscriptsBecomeAThemedArchiveWithAnIndex) {
     EXPECT_TRUE(folders[2].startsWith("Vie pro/Clients/") && folders[2].endsWith(" - Relance du client"));
     const QString pro = archive + "/" + folders[2];
     EXPECT_TRUE(QFileInfo::exists(pro + "/transcription.md"));
-    EXPECT_EQ(*readWholeFile(pro + "/client.m4a"), "audio of client.m4a"); // copied
+    EXPECT_EQ(readText(pro + "/client.m4a"), "audio of client.m4a"); // copied
     EXPECT_FALSE(QFileInfo(pro + "/client.m4a").isSymLink());
 
-    const QString index = QString::fromUtf8(*readWholeFile(archive + "/INDEX.md"));
+    const QString index = readText(archive + "/INDEX.md");
     EXPECT_TRUE(index.contains("\n## Vie pro\n\n### Clients\n- [Relance du client](Vie%20pro/Clients/"))
         << index.toStdString();
     // Every link opens a structure file of the archive.
@@ -118,7 +117,6 @@ TEST_F(Organization, TranscriptsBecomeAThemedArchiveWithAnIndex) {
     EXPECT_EQ(links, 3);
     EXPECT_EQ(engine->orgOrganizedCount(), 3);
     EXPECT_EQ(engine->orgPhase(), "Terminé");
-    EXPECT_FALSE(engine->orgActive());
     EXPECT_EQ(engine->pendingOrganizationCount(), 0);
     EXPECT_FALSE(engine->logLines().filter("Organisation terminée : 3 vocal(aux) rangé(s) dans " + archive + ".").isEmpty());
     EXPECT_TRUE(QFileInfo::exists(home.supportDir() + "/organize.json"));
@@ -203,35 +201,20 @@ TEST_F(Organization, HostileTitlesAndThemesStayInsideTheArchive) {
                                  R"({"id":2,"categorie":"pro","theme":"/etc"},{"id":3,"categorie":"pro","theme":".."}]})");
     });
     ASSERT_TRUE(organize());
-    QDirIterator it(home.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        if (QFileInfo(path).fileName() == "structure.md") {
-            EXPECT_TRUE(path.startsWith(archive + "/")) << path.toStdString();
-        }
-    }
+    QDirIterator it(home.path(), {"structure.md"}, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) EXPECT_TRUE(it.next().startsWith(archive + "/")) << it.filePath().toStdString();
     EXPECT_EQ(memoFolders().size(), 3);
     EXPECT_FALSE(QFileInfo::exists(home.path() + "/evil"));
 }
-
-} // namespace
-
-#include <QProcess>
-
-namespace {
 
 TEST_F(Organization, AFinishedBatchWithNothingToCorrectGoesOnToOrganization) {
     ScopedEnv segments{{"FAKE_WHISPER_SEGMENTS", R"([" Rappeler le client pour le devis de la toiture."])"}};
     Tools tools;
     tools.whisper = buildPath("fake-whisper-cli");
-    tools.ffmpeg = QStringLiteral("/usr/bin/ffmpeg");
-    engine = std::make_unique<Transcriber>(tools);
-    engine->setOllamaTimings({2, std::chrono::milliseconds(10), std::chrono::milliseconds(50)});
+    tools.ffmpeg = "/usr/bin/ffmpeg";
+    launch(tools);
     ParlivoSettings s = engine->settings();
     s.modelPath = writeFile(home.file(".hestia/ggml-base.bin"), "model");
-    s.ollamaEndpoint = server.endpoint();
-    s.outputFormat = OutputFormat::md;
-    s.correctionEnabled = false;
     engine->setSettings(s);
     makeAudio(src + "/nouveau.m4a", 1.2);
     engine->rescan();
@@ -245,13 +228,10 @@ TEST_F(Organization, AFinishedBatchWithNothingToCorrectGoesOnToOrganization) {
 
 TEST_F(Organization, CommandLineOrganizesAndReports) {
     engine->saveNow(); // the source folder and the server's address, for the child
-    QProcess cli;
-    cli.start(buildPath("parlivo-cli"), {"organize"});
-    ASSERT_TRUE(spinUntil([&] { return cli.state() == QProcess::NotRunning; }, 30000));
-    const QString err = QString::fromUtf8(cli.readAllStandardError());
-    EXPECT_EQ(cli.exitCode(), 0) << err.toStdString();
-    EXPECT_EQ(QString::fromUtf8(cli.readAllStandardOutput()), "3 vocal(aux) rangé(s) dans " + archive + "\n");
-    EXPECT_TRUE(err.contains("Organisation de 3 transcription(s) : structuration, tri, rangement."));
+    const CliResult cli = runCli({"organize"});
+    EXPECT_EQ(cli.code, 0) << cli.err.toStdString();
+    EXPECT_EQ(cli.out, "3 vocal(aux) rangé(s) dans " + archive + "\n");
+    EXPECT_TRUE(cli.err.contains("Organisation de 3 transcription(s) : structuration, tri, rangement."));
     EXPECT_EQ(memoFolders().size(), 3);
 }
 

@@ -21,11 +21,6 @@ namespace {
 
 const QDateTime recorded(QDate(2024, 5, 1), QTime(14, 7));
 
-QString readText(const QString &path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
-
 OrgEntry placedAs(const QString &category, const QString &theme, double confidence) {
     OrgEntry e;
     e.category = category;
@@ -35,27 +30,21 @@ OrgEntry placedAs(const QString &category, const QString &theme, double confiden
 }
 
 TEST(OrganizePlacement, CategoryThemeAndConfidenceDecideTheFolder) {
-    EXPECT_EQ(placementFor(placedAs("pro", "Clients", 0.34)), (Placement{"Transcription non catégorisée", ""}));
+    const Placement uncategorized{"Transcription non catégorisée", ""};
+    EXPECT_EQ(placementFor(placedAs("pro", "Clients", 0.34)), uncategorized);
     EXPECT_EQ(placementFor(placedAs("pro", "Clients", 0.35)), (Placement{"Vie pro", "Clients"}));
     EXPECT_EQ(placementFor(placedAs("perso", "Santé", 0.9)), (Placement{"Vie perso", "Santé"}));
-    EXPECT_EQ(placementFor(placedAs("incertain", "Santé", 0.9)).categoryFolder, "Transcription non catégorisée");
-    EXPECT_EQ(placementFor(placedAs("perso", "", 0.9)).categoryFolder, "Transcription non catégorisée");
-    OrgEntry noCategory = placedAs("perso", "Santé", 0.9);
-    noCategory.category.reset();
-    EXPECT_EQ(placementFor(noCategory).categoryFolder, "Transcription non catégorisée");
+    EXPECT_EQ(placementFor(placedAs("incertain", "Santé", 0.9)), uncategorized);
+    EXPECT_EQ(placementFor(placedAs("perso", "", 0.9)), uncategorized);
     EXPECT_EQ(placementFor(placedAs("pro", "../..", 0.9)), (Placement{"Vie pro", "Sans titre"}));
-}
 
-TEST(OrganizePlacement, MemoFolderNameIsStampAndTitle) {
     OrgEntry e;
     e.transcriptPath = "/t/20240501 140700.md";
     e.title = "Réunion: budget/2025?";
     EXPECT_EQ(memoFolderName(recorded, e), "2024-05-01 14h07 - Réunion budget 2025");
     e.title.reset();
     EXPECT_EQ(memoFolderName(recorded, e), "2024-05-01 14h07 - 20240501 140700");
-}
 
-TEST(OrganizePlacement, RootFolderSettingOrTheArchiveBesideTranscripts) {
     EXPECT_EQ(organizeRootFolder(QString("/mon/archive"), QString("/sortie")), "/mon/archive");
     EXPECT_EQ(organizeRootFolder(QString(""), QString("/sortie")), "/sortie/Archive organisée");
     EXPECT_EQ(organizeRootFolder(std::nullopt, QString("/sortie")), "/sortie/Archive organisée");
@@ -94,38 +83,24 @@ protected:
     QString folderOf(const QString &transcript) const { return ledger.at(transcript).folder.value_or(""); }
 };
 
-TEST_F(Materialize, MemoFolderHoldsTranscriptDocumentAndAudio) {
-    const QString t = memo("a", "pro", "Clients");
-    ASSERT_TRUE(materialize(t, ledger, options));
-    const QString folder = root + "/Vie pro/Clients/2024-05-01 14h07 - Relance";
-    EXPECT_EQ(folderOf(t), folder);
-    EXPECT_EQ(readText(folder + "/transcription.md"), "transcription a");
-    EXPECT_EQ(readText(folder + "/structure.md"), "document a");
-    EXPECT_EQ(readText(folder + "/a.m4a"), "audio");
-    EXPECT_FALSE(QFileInfo(folder + "/a.m4a").isSymLink());
-    EXPECT_TRUE(log.isEmpty());
-}
-
-TEST_F(Materialize, RunningTwiceRefreshesTheSameFolder) {
-    const QString t = memo("a", "perso", "Santé");
+TEST_F(Materialize, RunningTwiceRefreshesTheSameFolderAndAChangedThemeMovesIt) {
+    const QString t = memo("a", "pro", "Client");
     ASSERT_TRUE(materialize(t, ledger, options));
     const QString first = folderOf(t);
+    EXPECT_EQ(first, root + "/Vie pro/Client/2024-05-01 14h07 - Relance");
+    EXPECT_EQ(readText(first + "/transcription.md"), "transcription a");
+    EXPECT_EQ(readText(first + "/a.m4a"), "audio"); // copied
     writeFile(ledger.at(t).structurePath.value(), "document révisé");
     ASSERT_TRUE(materialize(t, ledger, options));
     EXPECT_EQ(folderOf(t), first);
     EXPECT_EQ(readText(first + "/structure.md"), "document révisé");
-    EXPECT_EQ(QDir(root + "/Vie perso/Santé").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 1);
-}
+    EXPECT_EQ(QDir(root + "/Vie pro/Client").entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 1);
 
-TEST_F(Materialize, ChangedThemeMovesTheFolder) {
-    const QString t = memo("a", "pro", "Client");
-    ASSERT_TRUE(materialize(t, ledger, options));
-    const QString old = folderOf(t);
-    writeFile(old + "/mes notes.txt", "ajouté à la main");
+    writeFile(first + "/mes notes.txt", "ajouté à la main");
     ledger[t].theme = "Clients";
     ASSERT_TRUE(materialize(t, ledger, options));
     EXPECT_EQ(folderOf(t), root + "/Vie pro/Clients/2024-05-01 14h07 - Relance");
-    EXPECT_FALSE(QFileInfo::exists(old));
+    EXPECT_FALSE(QFileInfo::exists(first));
     EXPECT_EQ(readText(folderOf(t) + "/mes notes.txt"), "ajouté à la main");
 }
 
@@ -168,21 +143,19 @@ TEST_F(Materialize, AudioIsLinkedWhenNotCopiedAndNeverReplaced) {
     EXPECT_TRUE(QFileInfo(audio).isSymLink());
 }
 
-TEST_F(Materialize, UnstructuredMemoIsNotPlaced) {
+TEST_F(Materialize, UnstructuredMemoIsNotPlacedAndAFailureKeepsThePreviousFolder) {
     const QString t = memo("a", "pro", "Clients");
     QFile::remove(ledger.at(t).structurePath.value());
     EXPECT_FALSE(materialize(t, ledger, options));
     EXPECT_FALSE(materialize(dir.path() + "/inconnu.md", ledger, options));
     EXPECT_FALSE(QFileInfo::exists(root));
     EXPECT_FALSE(ledger.at(t).folder);
-}
 
-TEST_F(Materialize, FailureIsLoggedAndKeepsThePreviousFolder) {
-    const QString t = memo("a", "pro", "Clients");
+    const QString b = memo("b", "pro", "Clients");
     writeFile(root, "un fichier là où l'archive devrait être");
-    ledger[t].folder = "/ancien/dossier";
-    EXPECT_FALSE(materialize(t, ledger, options));
-    EXPECT_EQ(folderOf(t), "/ancien/dossier");
+    ledger[b].folder = "/ancien/dossier";
+    EXPECT_FALSE(materialize(b, ledger, options));
+    EXPECT_EQ(folderOf(b), "/ancien/dossier");
     ASSERT_EQ(log.size(), 1);
     EXPECT_TRUE(log[0].startsWith("Rangement échoué : 2024-05-01 14h07 - Relance ("));
 }
@@ -240,9 +213,8 @@ TEST(OrganizeIndex, GroupsByCategoryAndThemeWithEncodedLinks) {
 
 TEST(OrganizeIndex, EmptyArchiveStillGetsItsHeader) {
     QTemporaryDir dir;
-    const QString root = dir.path() + "/Archive organisée";
-    ASSERT_FALSE(writeIndex(root, {}));
-    EXPECT_EQ(readText(root + "/INDEX.md"), "# Archive organisée\n\nGénérée par Parlivo, en local. 0 vocaux rangés.\n");
+    ASSERT_FALSE(writeIndex(dir.path() + "/Archive", {}));
+    EXPECT_EQ(readText(dir.path() + "/Archive/INDEX.md"), "# Archive organisée\n\nGénérée par Parlivo, en local. 0 vocaux rangés.\n");
 }
 
 TEST(OrganizeTranscriptFiles, BesideSourcesSkipsTheArchiveDocumentsAndHiddenFiles) {

@@ -16,11 +16,6 @@ using namespace testing_support;
 
 namespace {
 
-QString readWholeFileText(const QString &path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
-
 OrgEntry fullEntry() {
     OrgEntry e;
     e.transcriptPath = "/t/mémo.md";
@@ -37,7 +32,7 @@ OrgEntry fullEntry() {
     return e;
 }
 
-TEST(OrgEntryJson, KeysInOrderAndAbsentOptionalsOmitted) {
+TEST(OrgEntryJson, KeysInOrderAbsentOptionalsOmittedAndRequiredKeysEnforced) {
     EXPECT_EQ(dumpCompact(toJson(fullEntry())).toStdString(),
               "{\"transcriptPath\":\"/t/mémo.md\",\"audioPath\":\"/s/mémo.m4a\",\"structurePath\":\"/t/mémo.structure.md\","
               "\"title\":\"Relance\",\"type\":\"projet\",\"rawCategory\":\"pro\",\"rawThemes\":[\"clients\",\"devis\"],"
@@ -47,9 +42,6 @@ TEST(OrgEntryJson, KeysInOrderAndAbsentOptionalsOmitted) {
     EXPECT_EQ(dumpCompact(toJson(bare)).toStdString(), "{\"transcriptPath\":\"/t/a.md\",\"rawThemes\":[],\"confidence\":0.0}");
     EXPECT_EQ(orgEntryFromJson(toJson(fullEntry())), fullEntry());
     EXPECT_EQ(orgEntryFromJson(toJson(bare)), bare);
-}
-
-TEST(OrgEntryJson, RequiredKeysAndTypesAreEnforced) {
     for (const char *text : {R"({"rawThemes":[],"confidence":0})", R"({"transcriptPath":"/a","confidence":0})",
                              R"({"transcriptPath":"/a","rawThemes":[]})", R"({"transcriptPath":"/a","rawThemes":[1],"confidence":0})",
                              R"({"transcriptPath":"/a","rawThemes":[],"confidence":"0.5"})",
@@ -59,24 +51,16 @@ TEST(OrgEntryJson, RequiredKeysAndTypesAreEnforced) {
     EXPECT_NO_THROW(orgEntryFromJson(parseJson(R"({"transcriptPath":"/a","rawThemes":[],"confidence":1,"theme":null})")));
 }
 
-TEST(OrgLedgerFile, SaveAndLoadRoundTrip) {
+TEST(OrgLedgerFile, SaveAndLoadRoundTripAndACorruptFileIsSetAsideBeforeAnythingReplacesIt) {
     QTemporaryDir dir;
     const QString path = dir.path() + "/organize.json";
-    OrgLedger ledger{{fullEntry().transcriptPath, fullEntry()}};
-    OrgEntry other;
-    other.transcriptPath = "/t/b.md";
-    ledger[other.transcriptPath] = other;
+    const OrgLedger ledger{{fullEntry().transcriptPath, fullEntry()}};
     ASSERT_FALSE(saveOrgLedger(path, ledger));
-    EXPECT_FALSE(readWholeFileText(path).contains('\n')); // compact
-    const OrgLedgerLoad loaded = loadOrgLedger(path);
-    EXPECT_EQ(loaded.status, OrgLedgerLoad::Status::loaded);
-    EXPECT_EQ(loaded.ledger, ledger);
+    EXPECT_FALSE(readText(path).contains('\n')); // compact
+    EXPECT_EQ(loadOrgLedger(path).status, OrgLedgerLoad::Status::loaded);
+    EXPECT_EQ(loadOrgLedger(path).ledger, ledger);
     EXPECT_EQ(loadOrgLedger(dir.path() + "/absent.json").status, OrgLedgerLoad::Status::missing);
-}
 
-TEST(OrgLedgerFile, CorruptFileIsSetAsideBeforeAnythingReplacesIt) {
-    QTemporaryDir dir;
-    const QString path = dir.path() + "/organize.json";
     writeFile(path + ".corrupt", "une ancienne copie");
     for (const QByteArray &bad : {QByteArray("{\"/a.md\": {\"transcriptPath\": "), QByteArray("{\"/a.md\":{\"confidence\":1}}")}) {
         writeFile(path, bad);
@@ -85,10 +69,10 @@ TEST(OrgLedgerFile, CorruptFileIsSetAsideBeforeAnythingReplacesIt) {
         EXPECT_EQ(loaded.asidePath, path + ".corrupt");
         EXPECT_TRUE(loaded.ledger.empty());
         EXPECT_FALSE(QFile::exists(path));
-        EXPECT_EQ(readWholeFileText(path + ".corrupt"), QString::fromUtf8(bad));
+        EXPECT_EQ(readText(path + ".corrupt"), QString::fromUtf8(bad));
     }
     ASSERT_FALSE(saveOrgLedger(path, {}));
-    EXPECT_EQ(readWholeFileText(path + ".corrupt"), "{\"/a.md\":{\"confidence\":1}}");
+    EXPECT_EQ(readText(path + ".corrupt"), "{\"/a.md\":{\"confidence\":1}}");
 }
 
 TEST(OrgSelection, EachPassTakesOnlyWhatIsLeftToDo) {
@@ -124,7 +108,6 @@ TEST(OrgSelection, EachPassTakesOnlyWhatIsLeftToDo) {
 
 TEST(OrgSelection, OrganizationModelFallsBackToTheCorrectionModel) {
     ParlivoSettings settings;
-    settings.ollamaModel = "qwen2.5:7b";
     EXPECT_EQ(organizeModelName(settings), "qwen2.5:7b");
     settings.organizeModel = "llama3.1:8b";
     EXPECT_EQ(organizeModelName(settings), "llama3.1:8b");

@@ -12,17 +12,11 @@
 
 namespace {
 
-TEST(OrganizeNames, TypeIgnoresCaseAndAccentsAndTakesTheFirstKnownWord) {
-    EXPECT_EQ(normalizeType("Idée"), "idee");
+TEST(OrganizeNames, TypeAndCategoryFromFreeWording) {
     EXPECT_EQ(normalizeType("Réunion d'équipe"), "reunion");
     EXPECT_EQ(normalizeType("TÂCHES"), "taches");
-    EXPECT_EQ(normalizeType("Réflexion"), "reflexion");
     EXPECT_EQ(normalizeType("projet de cours"), "projet");
     EXPECT_EQ(normalizeType("mémo"), "autre");
-    EXPECT_EQ(normalizeType(""), "autre");
-}
-
-TEST(OrganizeNames, CategoryFromFreeWording) {
     for (const char *perso : {"perso", "Personnel", "vie personnelle"}) EXPECT_EQ(normalizeCategory(perso), "perso") << perso;
     for (const char *pro : {"pro", "Professionnel", "Travail", "business", " pro"}) EXPECT_EQ(normalizeCategory(pro), "pro") << pro;
     for (const char *other : {"incertain", "", "je ne sais pas"}) EXPECT_EQ(normalizeCategory(other), "incertain") << other;
@@ -33,11 +27,7 @@ TEST(OrganizeNames, TitleLosesQuotesStarsAndEdgePunctuation) {
     EXPECT_EQ(sanitizeTitle("  Plan\n\tdu   projet  "), "Plan du projet");
     EXPECT_EQ(sanitizeTitle("- Liste de courses -"), "Liste de courses");
     EXPECT_EQ(sanitizeTitle("**\"\":"), "Sans titre");
-    EXPECT_EQ(sanitizeTitle(""), "Sans titre");
-    EXPECT_EQ(sanitizeTitle(QString(100, 'a')), QString(70, 'a'));
-}
-
-TEST(OrganizeNames, CutsNeverSplitACharacter) {
+    // Cut at 70 characters, never inside one.
     const QString thumb = QStringLiteral("👍🏽"); // one character, four UTF-16 units
     const QString title = sanitizeTitle(QString(69, 'a') + thumb + "bcd");
     EXPECT_EQ(title, QString(69, 'a') + thumb);
@@ -45,13 +35,11 @@ TEST(OrganizeNames, CutsNeverSplitACharacter) {
     EXPECT_EQ(leftGraphemes(QStringLiteral("e\u0301té"), 1), QStringLiteral("e\u0301"));
 }
 
-TEST(OrganizeNames, FolderNameDropsReservedCharacters) {
+TEST(OrganizeNames, FolderNamesStayOneHarmlessComponent) {
     EXPECT_EQ(sanitizeFolder("Réunion: budget/2025?"), "Réunion budget 2025");
     EXPECT_EQ(sanitizeFolder("a<b>c|d\\e*f\"g"), "a b c d e f g");
     EXPECT_EQ(sanitizeFolder(" ..Clients.. "), "Clients");
-}
 
-TEST(OrganizeNames, HostileFolderNamesStayOneHarmlessComponent) {
     const QStringList hostile = {"..", ".", "../../etc", "/etc/passwd", "a/../../b", "...hidden", "\x01\x02\x1b[31m",
                                  "", "   ", QString("con") + QChar(0) + "trol", "~/.ssh", "\\\\server\\share",
                                  QString(500, QChar(0x00E9)), QString(100, QChar(0x4E2D)),
@@ -71,24 +59,9 @@ TEST(OrganizeNames, HostileFolderNamesStayOneHarmlessComponent) {
     EXPECT_EQ(sanitizeFolder("\x01\x02"), "Sans titre");
 }
 
-TEST(OrganizePrompts, StructurePromptIsTheFixedText) {
-    const QString &prompt = structurePrompt();
-    EXPECT_EQ(prompt.size(), 1247);
-    EXPECT_EQ(graphemeCount(prompt), 1247);
-    EXPECT_EQ(prompt.split('\n').size(), 29);
-    EXPECT_TRUE(prompt.startsWith("Tu transformes la transcription d'un mémo vocal (souvent décousue, sans structure)"));
-    EXPECT_TRUE(prompt.endsWith("## À creuser\n<questions ouvertes, ou \"Aucune\">"));
-    EXPECT_TRUE(prompt.contains("\n---\ntitre: <titre court et précis, 3 à 8 mots>\n"
-                                "type: <un seul mot parmi : idee, projet, journal, taches, reflexion, reunion, cours, autre>\n"
-                                "categorie: <perso ou pro ; si impossible à dire : incertain>\n"));
-    EXPECT_TRUE(prompt.contains("- taches : une liste de cases à cocher \"- [ ]\"\n"));
-}
-
-TEST(OrganizePrompts, NotesPromptIsTheFixedText) {
-    EXPECT_EQ(notesPrompt(),
-              "Voici un passage de la transcription d'un long mémo vocal. Rédige des notes structurées, fidèles et "
-              "détaillées de ce passage : conserve tous les faits, idées, décisions, tâches, noms et chiffres. "
-              "N'invente rien, ne commente pas. Utilise des listes. Réponds uniquement avec les notes.");
+TEST(OrganizePrompts, StructurePromptHasItsFullLength) {
+    EXPECT_EQ(structurePrompt().size(), 1247);
+    EXPECT_EQ(structurePrompt().split('\n').size(), 29);
 }
 
 TEST(OrganizeTranscriptReading, ReadsPathDateAndBodyButNeverTheRawSection) {
@@ -99,9 +72,7 @@ TEST(OrganizeTranscriptReading, ReadsPathDateAndBodyButNeverTheRawSection) {
     EXPECT_EQ(text.body, "Texte corrigé du mémo.");
     EXPECT_EQ(text.audio, "/Mémos: 2024/a.m4a");
     EXPECT_EQ(text.date, "5 décembre 2026 à 14h07");
-}
-
-TEST(OrganizeTranscriptReading, WorksWithoutFrontMatterOrHeading) {
+    // Without front matter or heading.
     const TranscriptText plain = readTranscriptText("# Notes\nPremière ligne\nSeconde ligne\n");
     EXPECT_EQ(plain.body, "Première ligne\nSeconde ligne");
     EXPECT_FALSE(plain.audio);
@@ -122,9 +93,7 @@ TEST(OrganizePassages, PacksWholeLinesUpToTheLimit) {
     EXPECT_EQ(passages.size(), 3);
     EXPECT_EQ(passages.join('\n'), lines.join('\n')); // nothing lost, no line split
     for (const QString &p : passages) EXPECT_LE(p.size(), 12000);
-}
-
-TEST(OrganizePassages, ALineLongerThanAPassageStandsAlone) {
+    // A line longer than a passage stands alone.
     const QString longLine(15000, 'x');
     EXPECT_EQ(packPassages("début\n" + longLine + "\nfin"), (QStringList{"début", longLine, "fin"}));
 }
@@ -149,9 +118,7 @@ TEST(OrganizeStructuredReply, ReadsEveryHeaderField) {
     EXPECT_DOUBLE_EQ(s.confidence, 0.85);
     EXPECT_EQ(s.summary, "Relancer le client.");
     EXPECT_EQ(s.body, "## En une phrase\nRelancer.");
-}
-
-TEST(OrganizeStructuredReply, ConfidenceIsClampedAndDefaults) {
+    // Confidence is clamped, with a default for what does not read as a number.
     EXPECT_DOUBLE_EQ(parseConfidence("1.7"), 1.0);
     EXPECT_DOUBLE_EQ(parseConfidence("0,85"), 0.85);
     EXPECT_DOUBLE_EQ(parseConfidence("élevée"), 0.3);

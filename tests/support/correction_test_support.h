@@ -42,11 +42,6 @@ inline QString dictation(const QString &tag, int length) {
     return text.left(length - 1) + QLatin1Char('.');
 }
 
-inline QString readText(const QString &path) {
-    auto bytes = readWholeFile(path);
-    return bytes ? QString::fromUtf8(*bytes) : QString();
-}
-
 // Writes an executable `ollama` at `path` that appends one line per start to
 // `callsLog`: its arguments, then whether it runs in a session of its own
 // ("own-session" or "same-session" as the test process).
@@ -61,10 +56,6 @@ inline QString writeStandInOllama(const QString &path, const QString &callsLog) 
     writeFile(path, script.toUtf8());
     QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner);
     return path;
-}
-
-inline QStringList linesOf(const QString &path) {
-    return readText(path).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 } // namespace testing_support

@@ -34,6 +34,8 @@ protected:
     int recogniserCalls() const { return lineCount(argsLog); }
     int probeCalls() const { return lineCount(probeLog); }
     static int lineCount(const QString &path);
+    int logCount(const QString &text) const { return int(engine->logLines().filter(text).size()); }
+    bool logHas(const QString &text) const { return logCount(text) > 0; }
     const AudioFile &entryNamed(const QString &fileName) const;
     QStringList scratchFiles() const;
 };

@@ -11,7 +11,6 @@
 #include <QAbstractHttpServer>
 #include <QByteArray>
 #include <QList>
-#include <QPair>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
@@ -54,20 +53,32 @@ struct FakeReply {
     QString text;
     int status = 200;
     QByteArray body;
-    QByteArray contentType = "application/json";
     QList<QByteArray> lines;
     std::optional<int> cutAfterLines; // stream: close after this many lines, unfinished
-    int delayMs = 0;
 
-    static FakeReply answer(const QString &text);
-    static FakeReply raw(int status, const QByteArray &body, const QByteArray &contentType = "application/json");
-    static FakeReply error(int status, const QByteArray &body) { return raw(status, body); }
-    static FakeReply brokenJson(); // 200 with a truncated JSON body
-    static FakeReply stream(const QList<QByteArray> &lines, std::optional<int> cutAfterLines = {});
-    static FakeReply drop();
-    static FakeReply stopServer();
-    // The same reply, sent `ms` milliseconds later.
-    FakeReply after(int ms) const;
+    static FakeReply of(Kind kind, int status = 200, const QByteArray &body = {}) {
+        FakeReply reply;
+        reply.kind = kind;
+        reply.status = status;
+        reply.body = body;
+        return reply;
+    }
+    static FakeReply answer(const QString &text) {
+        FakeReply reply;
+        reply.text = text;
+        return reply;
+    }
+    static FakeReply raw(int status, const QByteArray &body) { return of(Kind::raw, status, body); }
+    static FakeReply error(int status, const QByteArray &body) { return of(Kind::raw, status, body); }
+    static FakeReply brokenJson() { return raw(200, R"({"message": {"role": "assistant", "content": "Bonj)"); }
+    static FakeReply stream(const QList<QByteArray> &lines, std::optional<int> cutAfterLines = {}) {
+        FakeReply reply = of(Kind::stream);
+        reply.lines = lines;
+        reply.cutAfterLines = cutAfterLines;
+        return reply;
+    }
+    static FakeReply drop() { return of(Kind::drop); }
+    static FakeReply stopServer() { return of(Kind::stopServer); }
 };
 
 class FakeLlmServer : public QAbstractHttpServer {
@@ -81,7 +92,6 @@ public:
 
     // Listens on 127.0.0.1:`port` (0: a free port). port() is 0 when that failed.
     explicit FakeLlmServer(quint16 port = 0, QObject *parent = nullptr);
-    ~FakeLlmServer() override;
 
     quint16 port() const { return m_port; }
     QString endpoint() const;     // "http://127.0.0.1:PORT": an ollamaEndpoint
@@ -92,10 +102,10 @@ public:
     // script echoes the user's text.
     void answerWith(const QString &text);
     void echo(std::function<QString(const QString &)> transform = {});
-    void respondWith(Script script);
+    void respondWith(Script script) { m_script = std::move(script); }
     void failWith(int status, const QByteArray &body);
-    void enqueue(const FakeReply &reply);
-    void enqueue(const QList<FakeReply> &replies);
+    void enqueue(const FakeReply &reply) { m_queue.append(reply); }
+    void enqueue(const QList<FakeReply> &replies) { m_queue.append(replies); }
     // Added to the delay of every reply, on every path.
     void setDelay(int ms) { m_delayMs = ms; }
 
@@ -106,11 +116,8 @@ public:
 
     // ---- POST /api/pull (default: a successful download of 4 steps) ----
     void setPullReply(const FakeReply &reply) { m_pullReply = reply; }
-    void setStreamInterval(int ms) { m_streamIntervalMs = ms; }
     // "pulling manifest", `steps` progress lines with total and completed, then "success".
     static QList<QByteArray> pullSuccessLines(qint64 total = 4'000'000, int steps = 4);
-    // Lines with a status text only, ending in "success" (no size known).
-    static QList<QByteArray> pullStatusOnlyLines();
     // "pulling manifest", then a line with `error`.
     static QList<QByteArray> pullErrorLines(const QString &message);
 
@@ -120,7 +127,6 @@ public:
     void stop();
     // Listens again on the same port.
     bool resume();
-    bool isListening() const;
 
     // ---- What was received ----
     const QList<FakeRequest> &requests() const { return m_requests; }
@@ -128,7 +134,10 @@ public:
     int count(const QString &path) const { return int(requests(path).size()); }
     // The most requests that were waiting for their answer at the same moment.
     int peakConcurrent() const { return m_peakConcurrent; }
-    void clearRequests();
+    void clearRequests() {
+        m_requests.clear();
+        m_peakConcurrent = 0;
+    }
 
 protected:
     bool handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) override;
@@ -136,9 +145,8 @@ protected:
 
 private:
     FakeReply replyFor(const FakeRequest &request);
-    FakeReply nextAnswer(const FakeRequest &request);
     void deliver(QTcpSocket *socket, const FakeRequest &request, const FakeReply &reply);
-    void writeWhole(QTcpSocket *socket, int status, const QByteArray &contentType, const QByteArray &body);
+    void writeWhole(QTcpSocket *socket, int status, const QByteArray &body);
     void streamFrom(QPointer<QTcpSocket> socket, FakeReply reply, int index);
     void finished(QTcpSocket *socket);
 
@@ -150,7 +158,6 @@ private:
     std::optional<FakeReply> m_tagsReply;
     FakeReply m_pullReply;
     int m_delayMs = 0;
-    int m_streamIntervalMs = 5;
     QList<QPointer<QTcpSocket>> m_waiting; // requests not answered yet
     int m_peakConcurrent = 0;
 };

@@ -3,6 +3,7 @@
 // end under a watchdog, and paths of the stand-ins in the build folder.
 
 #include <QByteArray>
+#include <QDir>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -26,32 +27,35 @@ namespace testing_support {
 // A build-folder program: the stand-ins and parlivo-cli.
 QString buildPath(const QString &name);
 
-// A temporary folder that is PARLIVO_HOME while the object lives. The scratch
-// folder (TMPDIR) moves inside it too: tests running side by side must not
-// clean up each other's converted audio.
-class TempHome {
-public:
-    TempHome();
-    ~TempHome();
-    QString path() const { return m_dir.path(); }
-    QString supportDir() const;
-    QString file(const QString &relative) const { return path() + QLatin1Char('/') + relative; }
-
-private:
-    QTemporaryDir m_dir;
-    QByteArray m_previousHome;
-    QByteArray m_previousXdg;
-    QByteArray m_previousTmp;
-};
-
 // Sets environment variables for the lifetime of the object (children inherit them).
 class ScopedEnv {
 public:
-    ScopedEnv(std::initializer_list<std::pair<const char *, QString>> values);
+    using Values = std::initializer_list<std::pair<const char *, QString>>;
+    ScopedEnv(Values values);
+    ScopedEnv(const char *name, const QString &value) : ScopedEnv(Values{{name, value}}) {}
+    ScopedEnv(const ScopedEnv &) = delete;
     ~ScopedEnv();
 
 private:
     std::vector<std::pair<QByteArray, std::optional<QByteArray>>> m_saved;
+};
+
+// A temporary folder that is PARLIVO_HOME while the object lives. The scratch
+// folder (TMPDIR) moves inside it too: tests running side by side must not
+// clean up each other's converted audio. The former-name migration reads the
+// per-user data folder: that one is inside as well.
+class TempHome {
+public:
+    QString path() const { return m_dir.path(); }
+    QString supportDir() const { return file(QStringLiteral("Library/Application Support/Parlivo")); }
+    QString file(const QString &relative) const { return path() + QLatin1Char('/') + relative; }
+
+private:
+    QTemporaryDir m_dir;
+    bool m_scratchMade = QDir().mkpath(file(QStringLiteral("tmp")));
+    ScopedEnv m_env{{"PARLIVO_HOME", path()},
+                    {"XDG_DATA_HOME", file(QStringLiteral("xdg-data"))},
+                    {"TMPDIR", file(QStringLiteral("tmp"))}};
 };
 
 // Runs the event loop until `task` finishes or `timeoutMs` passes. Returns
@@ -73,11 +77,16 @@ bool spinUntil(const std::function<bool()> &condition, int timeoutMs = 10000);
 
 // Writes a file, creating its folder; returns the path.
 QString writeFile(const QString &path, const QByteArray &content);
+// A file's text (UTF-8), or its lines without the empty ones; empty when it cannot be read.
+QString readText(const QString &path);
+QStringList linesOf(const QString &path);
 
-// A sine tone made by ffmpeg: `seconds` long, in the container the extension names.
-QString makeAudio(const QString &path, double seconds);
+// A sine tone made by ffmpeg: `seconds` long, in the container the extension
+// names, with `options` (rate, channels…) before the output.
+QString makeAudio(const QString &path, double seconds, const QStringList &options = {});
 
 // Runs the built parlivo-cli with `args`; PARLIVO_HOME comes from this process.
+// `extraEnv` holds NAME=VALUE pairs, or a bare NAME to unset it.
 struct CliResult {
     int code = -1;
     QString out;
