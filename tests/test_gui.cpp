@@ -173,6 +173,27 @@ TEST_F(Window, TableFollowsTheQueueRowByRowDuringARealBatch) {
     EXPECT_EQ(window->findChild<QProgressBar *>("overallProgress")->value(), 1000);
 }
 
+TEST_F(Window, FirstModelDownloadShowsItsProgressThenTheBatchStarts) {
+    makeMemos(1);
+    chooseSource();
+    const QString repository = home.file("depot/");
+    writeFile(repository + "ggml-large-v3.bin", QByteArray(200000, 'l'));
+    ScopedEnv base{{"PARLIVO_MODEL_BASE_URL", QUrl::fromLocalFile(repository).toString()}};
+    updateSettings([](ParlivoSettings &s) { s.modelPath.clear(); });
+
+    actions().start->trigger();
+    QWidget *download = window->findChild<QWidget *>("modelDownload");
+    EXPECT_FALSE(download->isHidden());
+    EXPECT_EQ(download->findChild<QLabel *>()->text(), "Téléchargement de ggml-large-v3.bin…");
+    EXPECT_FALSE(actions().start->isEnabled()); // one download, one batch
+
+    ASSERT_TRUE(spinUntil([&] { return engine->isRunning() || engine->doneCount() == 1; }, 10000));
+    EXPECT_TRUE(download->isHidden());
+    EXPECT_EQ(window->findChild<QLabel *>("modelName")->text(), "Modèle : ggml-large-v3.bin");
+    ASSERT_TRUE(runTask(engine->waitForRun(), 30000));
+    EXPECT_EQ(engine->doneCount(), 1);
+}
+
 TEST_F(Window, ControlsThatWouldReplaceTheQueueAreDisabledWhileRunning) {
     makeMemos(3);
     chooseSource();

@@ -2,6 +2,8 @@
 // the running window forward and exits.
 #include <QApplication>
 
+#include <cstdio>
+
 #include "app/gui/app_shell.h"
 #include "app/gui/french_interface.h"
 #include "app/gui/main_window.h"
@@ -16,7 +18,10 @@ int main(int argc, char **argv) {
     useFrenchInterface();
 
     SingleInstance instance(folders::supportDir());
-    if (!instance.claim()) return 0;
+    if (!instance.claim()) {
+        std::fputs("Parlivo est déjà ouvert : sa fenêtre passe au premier plan.\n", stderr);
+        return 0;
+    }
 
     AppShell shell(Tools::resolve());
     QObject::connect(&instance, &SingleInstance::activationRequested, &shell.window(), &MainWindow::bringToFront);

@@ -19,6 +19,7 @@ void onSignal(int number) {
 } // namespace
 
 TerminationSignals::TerminationSignals(QObject *parent) : QObject(parent) {
+    if (pairFds[0] >= 0) return; // the handlers belong to an object already alive
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pairFds) != 0) return;
     ::fcntl(pairFds[0], F_SETFL, O_NONBLOCK);
     m_notifier = new QSocketNotifier(pairFds[1], QSocketNotifier::Read, this);
@@ -31,6 +32,7 @@ TerminationSignals::TerminationSignals(QObject *parent) : QObject(parent) {
 }
 
 TerminationSignals::~TerminationSignals() {
+    if (!m_notifier) return;
     struct sigaction action = {};
     action.sa_handler = SIG_DFL;
     sigemptyset(&action.sa_mask);

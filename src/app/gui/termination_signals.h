@@ -10,7 +10,8 @@ class TerminationSignals : public QObject {
     Q_OBJECT
 
 public:
-    // One object per process; installs the handlers.
+    // Installs the handlers. One object at a time per process: a second one,
+    // while the first lives, stays silent.
     explicit TerminationSignals(QObject *parent = nullptr);
     ~TerminationSignals() override;
 
