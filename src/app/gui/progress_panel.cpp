@@ -49,6 +49,11 @@ ProgressPanel::ProgressPanel(Transcriber &engine, QWidget *parent) : QWidget(par
     m_figures = new QLabel(this);
     m_figures->setObjectName(QStringLiteral("liveFigures"));
     m_figures->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // Texts that change every second must not make the window lay itself out
+    // again: their labels keep one size whatever they say.
+    m_figures->setFixedWidth(m_figures->fontMetrics().horizontalAdvance(
+        liveFiguresText(3599, 999.9, 3599) + QStringLiteral("  ")));
+    for (QLabel *label : {m_counters, m_state}) label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     auto *stateRow = new QHBoxLayout;
     stateRow->addWidget(m_state, 1);
     stateRow->addWidget(m_current);
@@ -61,6 +66,7 @@ ProgressPanel::ProgressPanel(Transcriber &engine, QWidget *parent) : QWidget(par
     auto *downloadRow = new QHBoxLayout(m_download);
     downloadRow->setContentsMargins(0, 0, 0, 0);
     m_downloadText = new QLabel(m_download);
+    m_downloadText->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     m_downloadBar = makeBar(m_download, "modelDownloadProgress");
     m_downloadBar->setTextVisible(true);
     m_downloadBar->setFixedWidth(180);
@@ -68,11 +74,13 @@ ProgressPanel::ProgressPanel(Transcriber &engine, QWidget *parent) : QWidget(par
     downloadRow->addWidget(m_downloadBar);
     grid->addWidget(m_download, 3, 0, 1, 2);
 
-    m_coalesce.setSingleShot(true);
-    m_coalesce.setInterval(100);
-    connect(&m_coalesce, &QTimer::timeout, this, &ProgressPanel::refreshNow);
-    m_clock.setInterval(1000);
-    connect(&m_clock, &QTimer::timeout, this, &ProgressPanel::refreshNow);
+    m_coalesce = new QTimer(this);
+    m_coalesce->setSingleShot(true);
+    m_coalesce->setInterval(100);
+    connect(m_coalesce, &QTimer::timeout, this, &ProgressPanel::refreshNow);
+    m_clock = new QTimer(this);
+    m_clock->setInterval(1000);
+    connect(m_clock, &QTimer::timeout, this, &ProgressPanel::refreshNow);
     for (auto signal : {&Transcriber::countersChanged, &Transcriber::runStateChanged, &Transcriber::queueChanged})
         connect(&engine, signal, this, &ProgressPanel::scheduleRefresh);
     connect(&engine, &Transcriber::entryChanged, this, &ProgressPanel::scheduleRefresh);
@@ -82,11 +90,11 @@ ProgressPanel::ProgressPanel(Transcriber &engine, QWidget *parent) : QWidget(par
 }
 
 void ProgressPanel::scheduleRefresh() {
-    if (!m_coalesce.isActive()) m_coalesce.start();
+    if (!m_coalesce->isActive()) m_coalesce->start();
 }
 
 void ProgressPanel::refreshNow() {
-    m_coalesce.stop();
+    m_coalesce->stop();
     refreshRun();
     refreshDownload();
 }
@@ -100,8 +108,8 @@ void ProgressPanel::refreshRun() {
     m_overall->setFormat(percentText(overall));
 
     const bool running = m_engine.isRunning();
-    if (running && !m_clock.isActive()) m_clock.start();
-    if (!running) m_clock.stop();
+    if (running && !m_clock->isActive()) m_clock->start();
+    if (!running) m_clock->stop();
 
     const auto primary = running ? m_engine.primaryRunningFile() : std::nullopt;
     m_current->setVisible(primary.has_value());

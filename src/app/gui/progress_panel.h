@@ -35,6 +35,6 @@ private:
     QProgressBar *m_downloadBar;
     // Progress lines arrive many times a second per file: the panel redraws
     // at most every 100 ms, and every second for the elapsed time.
-    QTimer m_coalesce;
-    QTimer m_clock;
+    QTimer *m_coalesce;
+    QTimer *m_clock;
 };
