@@ -38,6 +38,7 @@
 #include "app/gui/settings_window.h"
 #include "app/gui/single_instance.h"
 #include "app/gui/source_bar.h"
+#include "app/gui/status_text.h"
 #include "app/gui/termination_signals.h"
 #include "core/atomic_file.h"
 #include "core/folders.h"
@@ -168,8 +169,8 @@ TEST_F(Window, TableFollowsTheQueueRowByRowDuringARealBatch) {
         EXPECT_EQ(cell(row, QueueModel::ProgressColumn), percentText(1));
     }
     window->progressPanel()->refreshNow();
-    EXPECT_EQ(window->findChild<QLabel *>("runState")->text(), "Lot terminé : tous les fichiers ont été traités.");
-    EXPECT_EQ(window->findChild<QLabel *>("counters")->text(), "4 fichiers : 4 terminés");
+    EXPECT_EQ(window->findChild<StatusText *>("runState")->text(), "Lot terminé : tous les fichiers ont été traités.");
+    EXPECT_EQ(window->findChild<StatusText *>("counters")->text(), "4 fichiers : 4 terminés");
     EXPECT_EQ(window->findChild<QProgressBar *>("overallProgress")->value(), 1000);
 }
 
@@ -184,7 +185,7 @@ TEST_F(Window, FirstModelDownloadShowsItsProgressThenTheBatchStarts) {
     actions().start->trigger();
     QWidget *download = window->findChild<QWidget *>("modelDownload");
     EXPECT_FALSE(download->isHidden());
-    EXPECT_EQ(download->findChild<QLabel *>()->text(), "Téléchargement de ggml-large-v3.bin…");
+    EXPECT_EQ(download->findChild<StatusText *>()->text(), "Téléchargement de ggml-large-v3.bin…");
     EXPECT_FALSE(actions().start->isEnabled()); // one download, one batch
 
     ASSERT_TRUE(spinUntil([&] { return engine->isRunning() || engine->doneCount() == 1; }, 10000));
@@ -216,13 +217,23 @@ TEST_F(Window, ControlsThatWouldReplaceTheQueueAreDisabledWhileRunning) {
     EXPECT_TRUE(pause->isEnabled());
     EXPECT_TRUE(cancel->isEnabled());
 
+    // The live figures are there, inside the window.
+    window->resize(900, 700);
+    window->progressPanel()->refreshNow();
+    QCoreApplication::processEvents();
+    auto *figures = window->findChild<StatusText *>("liveFigures");
+    EXPECT_TRUE(figures->text().startsWith("Écoulé : "));
+    EXPECT_TRUE(figures->isVisible());
+    EXPECT_LE(figures->geometry().right(), window->progressPanel()->width());
+    EXPECT_TRUE(window->findChild<StatusText *>("runState")->text().startsWith("En cours : memo 01.m4a"));
+
     // Pause and resume through the same button, which says what it will do.
     pause->click();
     EXPECT_TRUE(engine->isPaused());
     EXPECT_EQ(pause->text(), "Reprendre");
     EXPECT_EQ(actions().pauseResume->text(), "Reprendre");
     window->progressPanel()->refreshNow();
-    EXPECT_TRUE(window->findChild<QLabel *>("runState")->text().startsWith("En pause"));
+    EXPECT_TRUE(window->findChild<StatusText *>("runState")->text().startsWith("En pause"));
     pause->click();
     EXPECT_FALSE(engine->isPaused());
     EXPECT_EQ(pause->text(), "Mettre en pause");

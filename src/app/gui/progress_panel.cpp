@@ -1,8 +1,6 @@
 #include "app/gui/progress_panel.h"
 
-#include <QGridLayout>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QProgressBar>
 #include <QVBoxLayout>
 
@@ -10,6 +8,7 @@
 #include <cmath>
 
 #include "app/gui/display_texts.h"
+#include "app/gui/status_text.h"
 #include "engine/transcriber.h"
 
 namespace {
@@ -28,51 +27,46 @@ int permille(double fraction) {
 } // namespace
 
 ProgressPanel::ProgressPanel(Transcriber &engine, QWidget *parent) : QWidget(parent), m_engine(engine) {
-    auto *grid = new QGridLayout(this);
-    grid->setContentsMargins(0, 0, 0, 0);
-    grid->setHorizontalSpacing(10);
-    grid->setVerticalSpacing(4);
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(4);
 
     m_overall = makeBar(this, "overallProgress");
     m_overall->setTextVisible(true);
-    m_counters = new QLabel(this);
+    m_counters = new StatusText(this);
     m_counters->setObjectName(QStringLiteral("counters"));
-    grid->addWidget(m_overall, 0, 0, 1, 2);
-    grid->addWidget(m_counters, 1, 0, 1, 2);
+    column->addWidget(m_overall);
+    column->addWidget(m_counters);
 
-    m_state = new QLabel(this);
+    m_state = new StatusText(this);
     m_state->setObjectName(QStringLiteral("runState"));
-    m_state->setTextFormat(Qt::PlainText);
     m_current = makeBar(this, "currentProgress");
     m_current->setTextVisible(true);
     m_current->setFixedWidth(180);
-    m_figures = new QLabel(this);
+    m_figures = new StatusText(this, Qt::AlignRight | Qt::AlignVCenter);
     m_figures->setObjectName(QStringLiteral("liveFigures"));
-    m_figures->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    // Texts that change every second must not make the window lay itself out
-    // again: their labels keep one size whatever they say.
     m_figures->setFixedWidth(m_figures->fontMetrics().horizontalAdvance(
         liveFiguresText(3599, 999.9, 3599) + QStringLiteral("  ")));
-    for (QLabel *label : {m_counters, m_state}) label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    m_figures->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     auto *stateRow = new QHBoxLayout;
+    stateRow->setSpacing(10);
     stateRow->addWidget(m_state, 1);
     stateRow->addWidget(m_current);
-    grid->addLayout(stateRow, 2, 0);
-    grid->addWidget(m_figures, 2, 1);
-    grid->setColumnStretch(0, 1);
+    stateRow->addWidget(m_figures);
+    column->addLayout(stateRow);
 
     m_download = new QWidget(this);
     m_download->setObjectName(QStringLiteral("modelDownload"));
     auto *downloadRow = new QHBoxLayout(m_download);
     downloadRow->setContentsMargins(0, 0, 0, 0);
-    m_downloadText = new QLabel(m_download);
-    m_downloadText->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    m_downloadText = new StatusText(m_download);
+    m_downloadText->setObjectName(QStringLiteral("modelDownloadText"));
     m_downloadBar = makeBar(m_download, "modelDownloadProgress");
     m_downloadBar->setTextVisible(true);
     m_downloadBar->setFixedWidth(180);
     downloadRow->addWidget(m_downloadText, 1);
     downloadRow->addWidget(m_downloadBar);
-    grid->addWidget(m_download, 3, 0, 1, 2);
+    column->addWidget(m_download);
 
     m_coalesce = new QTimer(this);
     m_coalesce->setSingleShot(true);
@@ -111,12 +105,12 @@ void ProgressPanel::refreshRun() {
     if (running && !m_clock->isActive()) m_clock->start();
     if (!running) m_clock->stop();
 
+    // Shown for the whole run, not file by file: showing and hiding lays the window out.
     const auto primary = running ? m_engine.primaryRunningFile() : std::nullopt;
-    m_current->setVisible(primary.has_value());
-    if (primary) {
-        m_current->setValue(permille(primary->progress));
-        m_current->setFormat(percentText(primary->progress));
-    }
+    m_current->setVisible(running);
+    const double current = primary ? primary->progress : 0;
+    m_current->setValue(permille(current));
+    m_current->setFormat(percentText(current));
 
     QString state;
     if (running && m_engine.isPaused())
@@ -134,14 +128,16 @@ void ProgressPanel::refreshRun() {
     else
         state = QStringLiteral("Prêt.");
     m_state->setText(state);
-    m_state->setStyleSheet(!running && m_engine.isComplete() ? QStringLiteral("color: #2a9a3f; font-weight: bold;")
-                                                             : QString());
+    if (!running && m_engine.isComplete())
+        m_state->setEmphasis(statusColor(FileStatus::done, QColor()));
+    else
+        m_state->clearEmphasis();
 
     if (running) {
         const LiveStats stats = m_engine.liveStats();
         m_figures->setText(liveFiguresText(stats.elapsed, stats.ratePerMin, stats.eta));
     } else {
-        m_figures->clear();
+        m_figures->setText(QString());
     }
 }
 

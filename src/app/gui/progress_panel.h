@@ -6,7 +6,7 @@
 #include <QTimer>
 #include <QWidget>
 
-class QLabel;
+class StatusText;
 class QProgressBar;
 class Transcriber;
 
@@ -26,12 +26,12 @@ private:
 
     Transcriber &m_engine;
     QProgressBar *m_overall;
-    QLabel *m_counters;
-    QLabel *m_state;
+    StatusText *m_counters;
+    StatusText *m_state;
     QProgressBar *m_current;
-    QLabel *m_figures;
+    StatusText *m_figures;
     QWidget *m_download;
-    QLabel *m_downloadText;
+    StatusText *m_downloadText;
     QProgressBar *m_downloadBar;
     // Progress lines arrive many times a second per file: the panel redraws
     // at most every 100 ms, and every second for the elapsed time.
