@@ -1,0 +1,50 @@
+#include "app/gui/banner_area.h"
+
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+
+BannerArea::BannerArea(QWidget *parent) : QWidget(parent), m_layout(new QVBoxLayout(this)) {
+    m_layout->setContentsMargins(0, 0, 0, 0);
+    m_layout->setSpacing(6);
+    setObjectName(QStringLiteral("bannerArea"));
+    hide();
+}
+
+void BannerArea::addBanner(QWidget *banner) {
+    m_banners.append(banner);
+    m_layout->addWidget(banner);
+    banner->installEventFilter(this);
+    updateVisibility();
+}
+
+bool BannerArea::eventFilter(QObject *watched, QEvent *event) {
+    if (event->type() == QEvent::ShowToParent || event->type() == QEvent::HideToParent) updateVisibility();
+    return QWidget::eventFilter(watched, event);
+}
+
+void BannerArea::updateVisibility() {
+    bool any = false;
+    for (QWidget *banner : m_banners) any = any || !banner->isHidden();
+    setVisible(any);
+}
+
+Banner::Banner(const QString &title, QWidget *parent) : QWidget(parent) {
+    setAttribute(Qt::WA_StyledBackground);
+    setObjectName(QStringLiteral("banner"));
+    setStyleSheet(QStringLiteral("#banner { background: #eef3fc; border: 1px solid #c9d8f2; border-radius: 6px; }"));
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(10, 8, 10, 8);
+    column->setSpacing(4);
+    m_title = new QLabel(title, this);
+    QFont bold = m_title->font();
+    bold.setBold(true);
+    m_title->setFont(bold);
+    column->addWidget(m_title);
+    m_body = new QVBoxLayout;
+    column->addLayout(m_body);
+    m_buttons = new QHBoxLayout;
+    m_buttons->addStretch(1);
+    column->addLayout(m_buttons);
+}

@@ -1,0 +1,25 @@
+#pragma once
+// The source folder and where the transcripts go, with the buttons that
+// change them.
+
+#include <QWidget>
+
+class AppActions;
+class ElidedLabel;
+class Transcriber;
+
+class SourceBar : public QWidget {
+    Q_OBJECT
+
+public:
+    SourceBar(Transcriber &engine, AppActions &actions, QWidget *parent = nullptr);
+
+    QString folderText() const;
+
+private:
+    void refresh();
+
+    Transcriber &m_engine;
+    ElidedLabel *m_folder;
+    ElidedLabel *m_output;
+};

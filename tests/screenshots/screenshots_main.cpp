@@ -1,0 +1,126 @@
+// parlivo-screenshots DIR: renders the main window (idle, during a batch run
+// by the stand-in recogniser, finished, without the file list) and every tab
+// of the settings window to PNG files in DIR. Everything happens in a
+// temporary home: the user's own state is never touched.
+#include <QApplication>
+#include <QDir>
+#include <QPainter>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTextStream>
+
+#include "app/gui/app_actions.h"
+#include "app/gui/app_icon.h"
+#include "app/gui/app_shell.h"
+#include "app/gui/french_interface.h"
+#include "app/gui/main_window.h"
+#include "app/gui/progress_panel.h"
+#include "app/gui/queue_view.h"
+#include "app/gui/settings_window.h"
+#include "engine/transcriber.h"
+#include "support/test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+QTextStream err(stderr);
+
+bool save(QWidget *widget, const QString &dir, const QString &name) {
+    QApplication::processEvents();
+    const QString path = dir + QLatin1Char('/') + name;
+    const bool ok = widget->grab().save(path);
+    err << (ok ? "écrit : " : "échec : ") << path << Qt::endl;
+    return ok;
+}
+
+// A realistic folder of memos: a few sub-folders, a damaged file and one too short to hold speech.
+void makeMemos(const QString &root) {
+    const QStringList names = {
+        "2024/mars/Réunion équipe produit.m4a", "2024/mars/Idée pour l'atelier.m4a",
+        "2024/avril/Appel avec Claire.m4a",    "2024/avril/Liste de courses.m4a",
+        "2024/avril/Notes conférence.m4a",     "Brouillon discours mariage.m4a",
+        "Mémo voiture.m4a",                    "Rappel dentiste.m4a",
+        "Podcast épisode 12.m4a",              "Répétition chorale.m4a",
+    };
+    for (int i = 0; i < names.size(); ++i) makeAudio(root + QLatin1Char('/') + names[i], 4 + 7 * i);
+    makeAudio(root + QStringLiteral("/Bip.m4a"), 0.4);
+    writeFile(root + QStringLiteral("/Enregistrement abîmé.m4a"), "pas de l'audio");
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Parlivo"));
+    QApplication::setApplicationVersion(QStringLiteral("0.1.0"));
+    useFrenchInterface();
+    const QString outDir = QDir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("build/screenshots"))
+                               .absolutePath();
+    QDir().mkpath(outDir);
+
+    TempHome home;
+    const QString memos = home.file(QStringLiteral("Mémos"));
+    makeMemos(memos);
+    writeFile(home.file(QStringLiteral(".hestia/ggml-base.bin")), QByteArray(148 * 1000 * 1000 / 1000, 'x'));
+    writeFile(home.file(QStringLiteral(".hestia/ggml-large-v3-turbo.bin")), QByteArray(1600 * 1000, 'x'));
+    // Slow enough for the batch to be caught in the middle.
+    ScopedEnv slow{{"FAKE_WHISPER_DELAY", QStringLiteral("2")}};
+
+    Tools tools;
+    tools.whisper = buildPath(QStringLiteral("fake-whisper-cli"));
+    tools.ffmpeg = QStringLiteral("/usr/bin/ffmpeg");
+    tools.ffprobe = QStringLiteral("/usr/bin/ffprobe");
+    AppShell shell(tools);
+    Transcriber &engine = shell.engine();
+    engine.setUrlOpener([](const QUrl &) {});
+    ParlivoSettings settings = engine.settings();
+    settings.modelPath = home.file(QStringLiteral(".hestia/ggml-large-v3-turbo.bin"));
+    settings.language = QStringLiteral("fr");
+    settings.parallelism = 2;
+    settings.outputFormat = OutputFormat::both;
+    settings.correctionEnabled = false;
+    settings.organizeEnabled = false;
+    engine.setSettings(settings);
+    engine.refreshModels();
+    engine.setSourceFolder(QUrl::fromLocalFile(memos));
+
+    MainWindow &window = shell.window();
+    window.resize(980, 760);
+    window.show();
+    spin(300);
+    bool ok = save(&window, outDir, QStringLiteral("main-idle.png"));
+
+    engine.start();
+    spinUntil([&] { return engine.doneCount() >= 4 && engine.runningCount() == 2; }, 60000);
+    spinUntil([&] { return engine.primaryRunningFile() && engine.primaryRunningFile()->progress >= 0.4; }, 20000);
+    window.progressPanel()->refreshNow();
+    ok = save(&window, outDir, QStringLiteral("main-running.png")) && ok;
+
+    runTask(engine.waitForRun(), 120000);
+    window.progressPanel()->refreshNow();
+    // The failed file selected, as when its error is read from the tooltip.
+    for (int row = 0; row < engine.total(); ++row)
+        if (engine.files()[row].status == FileStatus::error) window.queueView()->table()->selectRow(row);
+    ok = save(&window, outDir, QStringLiteral("main-finished.png")) && ok;
+
+    window.actions().toggleFileList->setChecked(false);
+    ok = save(&window, outDir, QStringLiteral("main-compact.png")) && ok;
+    window.actions().toggleFileList->setChecked(true);
+
+    SettingsWindow *settingsWindow = window.settingsWindow();
+    settingsWindow->show();
+    const QStringList tabNames = {"transcription", "destination", "correction", "organisation", "modeles"};
+    for (int i = 0; i < settingsWindow->tabs()->count() && i < tabNames.size(); ++i) {
+        settingsWindow->tabs()->setCurrentIndex(i);
+        ok = save(settingsWindow, outDir, QStringLiteral("settings-%1.png").arg(tabNames[i])) && ok;
+    }
+
+    QPixmap icon(256, 256);
+    icon.fill(Qt::transparent);
+    QPainter painter(&icon);
+    paintAppIcon(painter, QRectF(0, 0, 256, 256));
+    painter.end();
+    ok = icon.save(outDir + QStringLiteral("/icon.png")) && ok;
+    return ok ? 0 : 1;
+}
