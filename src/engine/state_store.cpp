@@ -87,15 +87,50 @@ void Transcriber::rebuildLedgerFromQueue() {
     }
 }
 
+namespace {
+// What one save writes: a snapshot taken on the main thread, so it can be
+// encoded and written anywhere.
+struct StateSnapshot {
+    ParlivoSettings settings;
+    PersistedState queue;
+    Ledger ledger;
+
+    void write() const {
+        const QString dir = folders::supportDir() + QLatin1Char('/');
+        // Each file is written on its own: one failing does not stop the others.
+        // settings.json holds the API key, so only its owner may read it.
+        writeFileAtomically(dir + settingsFile, dumpCompact(toJson(settings)), FileAccess::ownerOnly);
+        writeFileAtomically(dir + queueFile, dumpCompact(toJson(queue)));
+        writeFileAtomically(dir + ledgerFile, dumpCompact(toJson(ledger)));
+    }
+};
+} // namespace
+
 void Transcriber::saveNow() {
     m_saveTimer.stop();
-    const QString dir = folders::supportDir() + QLatin1Char('/');
-    // Each file is written on its own: one failing does not stop the others.
-    // settings.json holds the API key, so only its owner may read it.
-    writeFileAtomically(dir + settingsFile, dumpCompact(toJson(m_settings)), FileAccess::ownerOnly);
-    writeFileAtomically(dir + queueFile, dumpCompact(toJson(PersistedState{m_sourceFolder, m_files, m_isRunning})));
-    writeFileAtomically(dir + ledgerFile, dumpCompact(toJson(m_ledger)));
+    // A delayed save still being written must land first, or it would
+    // overwrite this newer state.
+    m_stateWriter.waitForDone();
+    StateSnapshot{m_settings, PersistedState{m_sourceFolder, m_files, m_isRunning}, m_ledger}.write();
     emit stateSaved();
+}
+
+void Transcriber::saveInBackground() {
+    // The delayed save happens during batches: encoding a large queue and
+    // flushing three files to disk would stall the window, so a writer thread
+    // does it, one save after the other.
+    StateSnapshot snapshot{m_settings, PersistedState{m_sourceFolder, m_files, m_isRunning}, m_ledger};
+    ++m_savesInFlight;
+    m_stateWriter.start([this, snapshot = std::move(snapshot)] {
+        snapshot.write();
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                --m_savesInFlight;
+                emit stateSaved();
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 void Transcriber::scheduleSave() {

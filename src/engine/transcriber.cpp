@@ -7,7 +7,8 @@
 Transcriber::Transcriber(Tools tools, QObject *parent) : QObject(parent), m_tools(std::move(tools)) {
     m_saveTimer.setSingleShot(true);
     m_saveTimer.setInterval(1200);
-    connect(&m_saveTimer, &QTimer::timeout, this, &Transcriber::saveNow);
+    connect(&m_saveTimer, &QTimer::timeout, this, &Transcriber::saveInBackground);
+    m_stateWriter.setMaxThreadCount(1);
     m_maxParallelism = std::max(1, QThread::idealThreadCount());
     m_monitorTimer.setSingleShot(true);
     connect(&m_monitorTimer, &QTimer::timeout, this, [this] { monitorCycle(); });

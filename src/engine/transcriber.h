@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QSet>
 #include <QStringList>
+#include <QThreadPool>
 #include <QTimer>
 #include <QUrl>
 #include <QUuid>
@@ -56,10 +57,13 @@ public:
     // ---- State store: settings.json, queue.json, ledger.json ----
     void migrateSupportDirIfNeeded();
     void load();
+    // Writes the three files now, on the calling thread.
     void saveNow();
+    // One write 1.2 s after the last change, made by the writer thread.
     void scheduleSave();
     bool isLoading() const { return m_isLoading; }
-    bool hasPendingSave() const { return m_saveTimer.isActive(); }
+    // A delayed save waiting for its time or being written.
+    bool hasPendingSave() const { return m_saveTimer.isActive() || m_savesInFlight > 0; }
     bool pendingWasRunning() const { return m_pendingWasRunning; }
 
     // ---- Log and notifications ----
@@ -274,6 +278,7 @@ private:
     void replaceQueue(QList<AudioFile> files);
     void rebuildLedgerFromQueue();
     template <typename T, typename Decode> std::optional<T> readStateFile(const QString &name, Decode decode);
+    void saveInBackground();
     QCoro::Task<> runQueue();
     QCoro::Task<> worker();
     void finishRun();
@@ -327,6 +332,7 @@ private:
     bool m_isLoading = false;
     bool m_pendingWasRunning = false;
     QTimer m_saveTimer;
+    int m_savesInFlight = 0;
 
     // Status counters, indexed by FileStatus.
     std::array<int, fileStatusCount> m_counts{};
@@ -404,4 +410,8 @@ private:
 
     // Workspace.
     UrlOpener m_urlOpener;
+
+    // Writes delayed saves one after the other. Last member: destroyed first,
+    // it waits for a write in progress while the rest is still alive.
+    QThreadPool m_stateWriter;
 };

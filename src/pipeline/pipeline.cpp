@@ -5,8 +5,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPointer>
 #include <QScopeGuard>
 
+#include "core/background.h"
 #include "core/folders.h"
 #include "engine/source_files.h"
 #include "pipeline/pipeline_rules.h"
@@ -188,11 +190,11 @@ QCoro::Task<> Transcriber::process(QUuid id) {
     const ScratchFile json(prefix + QStringLiteral(".json"));
     const QStringList whisperArgs = whisperArguments(m_settings.modelPath, m_settings.language, prefix,
                                                      threadsPerJob(), wav.path);
+    ProcessRunner::LineCallback onProgress = [this, id](const QString &line) {
+        if (auto percent = parseWhisperProgress(line)) setProgress(id, *percent / 100.0);
+    };
     const ProcessResult recognition = co_await m_processes.launchWithTimeout(
-        m_tools.whisper.value_or(QString()), whisperArgs, id, m_timeLimits.recognition(duration),
-        [this, id](const QString &line) {
-            if (auto percent = parseWhisperProgress(line)) setProgress(id, *percent / 100.0);
-        });
+        m_tools.whisper.value_or(QString()), whisperArgs, id, m_timeLimits.recognition(duration), onProgress);
     if (m_cancelRequested) {
         returnToPending(id);
         co_return;
@@ -214,8 +216,21 @@ QCoro::Task<> Transcriber::process(QUuid id) {
         co_return;
     }
 
-    if (auto error = writeOutputs(*segments, corrected, source, duration, outputs.txt, outputs.md, m_settings)) {
-        fail(id, QStringLiteral("Impossible d'écrire la transcription : ") + *error);
+    // The write ends with a flush to disk: off the main thread, so the window
+    // never waits for it. The worker gets copies only.
+    // (Named before the co_await: GCC 12 may destroy a temporary lambda twice there.)
+    QPointer<Transcriber> self(this);
+    auto write = [segments = *segments, corrected, source, duration, outputs, settings = m_settings] {
+        return writeOutputs(segments, corrected, source, duration, outputs.txt, outputs.md, settings);
+    };
+    QCoro::Task<std::optional<QString>> writing = onWorkerThread(std::move(write));
+    const std::optional<QString> writeError = co_await std::move(writing);
+    if (!self) { // the engine went away meanwhile: nothing left to report to
+        onExit.dismiss();
+        co_return;
+    }
+    if (writeError) {
+        fail(id, QStringLiteral("Impossible d'écrire la transcription : ") + *writeError);
         co_return;
     }
     const QString outputPath = m_settings.outputFormat == OutputFormat::md ? outputs.md : outputs.txt;
