@@ -3,7 +3,13 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QProgressBar>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+
+#include "app/gui/display_texts.h"
 
 BannerArea::BannerArea(QWidget *parent) : QWidget(parent), m_layout(new QVBoxLayout(this)) {
     m_layout->setContentsMargins(0, 0, 0, 0);
@@ -47,4 +53,25 @@ Banner::Banner(const QString &title, QWidget *parent) : QWidget(parent) {
     m_buttons = new QHBoxLayout;
     m_buttons->addStretch(1);
     column->addLayout(m_buttons);
+}
+
+QProgressBar *makeFractionBar(const QString &objectName, QWidget *parent) {
+    auto *bar = new QProgressBar(parent);
+    bar->setObjectName(objectName);
+    bar->setRange(0, 1000);
+    bar->setTextVisible(true);
+    return bar;
+}
+
+void setFraction(QProgressBar *bar, double fraction) {
+    if (!std::isfinite(fraction)) fraction = 0;
+    bar->setRange(0, 1000);
+    bar->setValue(int(std::lround(std::clamp(fraction, 0.0, 1.0) * 1000)));
+    bar->setFormat(percentText(fraction));
+}
+
+void setBusy(QProgressBar *bar) {
+    // An empty range animates: work goes on, nothing is counted yet.
+    bar->setRange(0, 0);
+    bar->setFormat(QString());
 }

@@ -9,6 +9,7 @@
 
 class QHBoxLayout;
 class QLabel;
+class QProgressBar;
 class QVBoxLayout;
 
 class BannerArea : public QWidget {
@@ -48,3 +49,9 @@ private:
     QVBoxLayout *m_body;
     QHBoxLayout *m_buttons;
 };
+
+// A progress bar showing a 0..1 fraction as a French percentage, for the
+// banners and the settings pages; setBusy() while nothing is counted yet.
+QProgressBar *makeFractionBar(const QString &objectName, QWidget *parent);
+void setFraction(QProgressBar *bar, double fraction);
+void setBusy(QProgressBar *bar);

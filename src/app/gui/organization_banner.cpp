@@ -1,0 +1,111 @@
+#include "app/gui/organization_banner.h"
+
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "app/gui/ai_stage_texts.h"
+#include "app/gui/status_text.h"
+#include "engine/transcriber.h"
+
+namespace {
+// What decides which transcripts the organization takes and where it puts them.
+QString countingKey(const ParlivoSettings &s) {
+    return QStringList{s.organizeEnabled ? "1" : "0", s.organizeRoot.value_or(QString()), rawValue(s.destinationMode),
+                       s.customDestination.value_or(QString())}
+        .join(QChar(0));
+}
+} // namespace
+
+OrganizationBanner::OrganizationBanner(Transcriber &engine, QWidget *parent)
+    : Banner(QStringLiteral("Organisation des vocaux"), parent), m_engine(engine) {
+    setObjectName(QStringLiteral("organizationBanner"));
+    auto *progressRow = new QHBoxLayout;
+    progressRow->setSpacing(10);
+    m_state = new StatusText(this);
+    m_state->setObjectName(QStringLiteral("organizationState"));
+    m_bar = makeFractionBar(QStringLiteral("organizationProgress"), this);
+    m_bar->setFixedWidth(180);
+    progressRow->addWidget(m_state, 1);
+    progressRow->addWidget(m_bar);
+    body()->addLayout(progressRow);
+    m_current = new StatusText(this);
+    m_current->setObjectName(QStringLiteral("organizationCurrent"));
+    body()->addWidget(m_current);
+
+    m_start = new QPushButton(QStringLiteral("Organiser maintenant"), this);
+    m_start->setObjectName(QStringLiteral("startOrganization"));
+    m_cancel = new QPushButton(QStringLiteral("Annuler l'organisation"), this);
+    m_cancel->setObjectName(QStringLiteral("cancelOrganization"));
+    m_open = new QPushButton(QStringLiteral("Ouvrir l'archive"), this);
+    m_open->setObjectName(QStringLiteral("openArchive"));
+    for (QPushButton *button : {m_start, m_cancel, m_open}) buttons()->addWidget(button);
+    connect(m_start, &QPushButton::clicked, &engine, &Transcriber::startOrganization);
+    connect(m_cancel, &QPushButton::clicked, this, &OrganizationBanner::cancel);
+    connect(m_open, &QPushButton::clicked, &engine, &Transcriber::revealOrganizedArchive);
+
+    m_recount.setSingleShot(true);
+    m_recount.setInterval(0); // several endings in a row make one walk
+    connect(&m_recount, &QTimer::timeout, this, &OrganizationBanner::recountNow);
+    for (auto signal : {&Transcriber::runFinished, &Transcriber::correctionPassFinished,
+                        &Transcriber::organizationFinished, &Transcriber::sourceFolderChanged})
+        connect(&engine, signal, this, &OrganizationBanner::scheduleRecount);
+    connect(&engine, &Transcriber::settingsChanged, this, &OrganizationBanner::settingsChanged);
+    for (auto signal :
+         {&Transcriber::organizationChanged, &Transcriber::runStateChanged, &Transcriber::correctionChanged})
+        connect(&engine, signal, this, &OrganizationBanner::refresh);
+    recountNow();
+}
+
+void OrganizationBanner::scheduleRecount() { m_recount.start(); }
+
+void OrganizationBanner::recountNow() {
+    m_recount.stop();
+    const ParlivoSettings &settings = m_engine.settings();
+    m_countedFor = countingKey(settings);
+    m_pending = settings.organizeEnabled ? m_engine.pendingOrganizationCount() : 0;
+    refresh();
+}
+
+void OrganizationBanner::settingsChanged() {
+    // Most settings do not change what waits for the archive: no walk for those.
+    if (countingKey(m_engine.settings()) != m_countedFor) scheduleRecount();
+    refresh();
+}
+
+void OrganizationBanner::refresh() {
+    const bool active = m_engine.orgActive();
+    if (!active) m_cancelling = false;
+    const bool otherWork = m_engine.isRunning() || m_engine.correctionPassActive();
+    setVisible(organizationBannerRelevant(active, m_engine.settings().organizeEnabled, m_pending, otherWork));
+    if (isHidden()) return;
+
+    m_start->setVisible(!active);
+    m_cancel->setVisible(active);
+    m_cancel->setEnabled(!m_cancelling);
+    const auto root = m_engine.organizeRootFolder();
+    m_open->setEnabled(root && QFileInfo(*root).isDir());
+    m_bar->setVisible(active);
+    m_current->setVisible(active);
+    if (!active) {
+        m_state->setText(pendingMemosText(m_pending));
+        return;
+    }
+    const int total = m_engine.orgTotal();
+    m_state->setText(m_cancelling ? QStringLiteral("Annulation : le vocal en cours se termine d'abord…")
+                                  : organizationProgressText(m_engine.orgPhase(), m_engine.orgDone(), total));
+    if (total > 0)
+        setFraction(m_bar, double(m_engine.orgDone()) / total);
+    else
+        setBusy(m_bar);
+    const auto &memo = m_engine.orgCurrent();
+    m_current->setText(memo ? QStringLiteral("Vocal : ") + *memo : QString());
+}
+
+void OrganizationBanner::cancel() {
+    m_cancelling = true;
+    m_engine.cancelOrganization();
+    refresh();
+}
