@@ -46,6 +46,7 @@ QString localServerFactsText(const LocalServerFacts &facts, const QString &model
 QString localServerAdviceText(const ParlivoSettings &settings, const LocalServerFacts &facts) {
     bool both = false;
     const QString uses = serverUses(settings, &both);
+    if (facts.installing) return QStringLiteral("Installation d'Ollama et du modèle %1 en cours.").arg(settings.ollamaModel);
     if (!facts.running && !facts.installed)
         return QStringLiteral("Ollama n'est pas installé : %1 %2 besoin.")
             .arg(uses, both ? QStringLiteral("en ont") : QStringLiteral("en a"));

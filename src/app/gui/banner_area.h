@@ -32,8 +32,8 @@ private:
     QList<QWidget *> m_banners;
 };
 
-// A framed, tinted strip for one banner: a title, a body and a row for its
-// buttons. The stages fill it in.
+// A framed, tinted strip for one banner: a title and a body, with a row for
+// its buttons at the right. The stages fill it in.
 class Banner : public QWidget {
     Q_OBJECT
 

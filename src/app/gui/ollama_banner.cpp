@@ -41,8 +41,9 @@ OllamaBanner::OllamaBanner(Transcriber &engine, QWidget *parent)
     m_installStatus->setWordWrap(true);
     m_installBar = makeFractionBar(QStringLiteral("ollamaInstallProgress"), this);
     m_installBar->setFixedWidth(180);
-    installRow->addWidget(m_installStatus, 1);
+    installRow->setSpacing(10);
     installRow->addWidget(m_installBar);
+    installRow->addWidget(m_installStatus, 1);
     body()->addLayout(installRow);
 
     m_install = bannerButton(QStringLiteral("Installer en 1 clic"), "installOllama", this);

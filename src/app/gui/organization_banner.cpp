@@ -22,18 +22,19 @@ QString countingKey(const ParlivoSettings &s) {
 OrganizationBanner::OrganizationBanner(Transcriber &engine, QWidget *parent)
     : Banner(QStringLiteral("Organisation des vocaux"), parent), m_engine(engine) {
     setObjectName(QStringLiteral("organizationBanner"));
-    auto *progressRow = new QHBoxLayout;
-    progressRow->setSpacing(10);
     m_state = new StatusText(this);
     m_state->setObjectName(QStringLiteral("organizationState"));
+    body()->addWidget(m_state);
+    // The bar, then the memo in hand: the same order as the correction's banner.
+    auto *progressRow = new QHBoxLayout;
+    progressRow->setSpacing(10);
     m_bar = makeFractionBar(QStringLiteral("organizationProgress"), this);
     m_bar->setFixedWidth(180);
-    progressRow->addWidget(m_state, 1);
-    progressRow->addWidget(m_bar);
-    body()->addLayout(progressRow);
     m_current = new StatusText(this);
     m_current->setObjectName(QStringLiteral("organizationCurrent"));
-    body()->addWidget(m_current);
+    progressRow->addWidget(m_bar);
+    progressRow->addWidget(m_current, 1);
+    body()->addLayout(progressRow);
 
     m_start = new QPushButton(QStringLiteral("Organiser maintenant"), this);
     m_start->setObjectName(QStringLiteral("startOrganization"));

@@ -38,7 +38,7 @@ OllamaInstallBox::OllamaInstallBox(Transcriber &engine, QWidget *parent) : QWidg
     m_install = namedButton(QStringLiteral("Installer Ollama et le modèle"), "installOllamaHere", this);
     m_bar = makeFractionBar(QStringLiteral("ollamaInstallProgress"), this);
     auto *row = new QHBoxLayout;
-    row->addWidget(m_install);
+    row->addWidget(m_install, 0, Qt::AlignLeft);
     row->addWidget(m_bar, 1);
     column->addLayout(row);
     m_steps = wrappedLabel("ollamaInstallSteps", this);
@@ -60,10 +60,11 @@ void OllamaInstallBox::refresh() {
     const InstallState state{m_engine.installingOllama(), m_engine.installProgress(), m_engine.installStatus(),
                              m_engine.installError()};
     const QStringList steps = installStepTexts(state, model);
-    m_bar->setVisible(!steps.isEmpty());
+    // The steps one under the other while it runs; once it ended, how it ended.
+    m_bar->setVisible(state.installing);
     setFraction(m_bar, state.progress);
     m_steps->setVisible(!steps.isEmpty());
-    m_steps->setText(steps.join(QLatin1Char('\n')));
+    m_steps->setText(state.installing || steps.isEmpty() ? steps.join(QLatin1Char('\n')) : steps.last());
     m_steps->setStyleSheet(state.error && !state.installing ? QStringLiteral("color: #b3261e;") : QString());
 }
 
