@@ -224,6 +224,12 @@ TEST_F(Banners, TheCorrectionBannerFollowsARealPassAndItsCancellation) {
     ASSERT_TRUE(runTask(engine->waitForCorrectionPass(), 20000));
     ASSERT_TRUE(spinUntil([&] { return b->isHidden(); }));
     EXPECT_EQ(engine->rawCount(), 0);
+
+    // Another output folder has raw transcripts of its own.
+    writeRawTranscript(home.file("ailleurs"), "d", dictation("d", 60));
+    updateSettings([&](ParlivoSettings &s) { s.customDestination = home.file("ailleurs"); });
+    ASSERT_TRUE(spinUntil([&] { return shown(b); }));
+    EXPECT_EQ(b->state()->text(), rawCountText(1));
 }
 
 // Answers like a model: one document per memo, titled after its number, all about clients.

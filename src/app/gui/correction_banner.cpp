@@ -39,9 +39,23 @@ CorrectionBanner::CorrectionBanner(Transcriber &engine, QWidget *parent)
     m_clock = new QTimer(this);
     m_clock->setInterval(1000);
     connect(m_clock, &QTimer::timeout, this, &CorrectionBanner::refresh);
+    m_recount = new QTimer(this);
+    m_recount->setSingleShot(true);
+    m_recount->setInterval(800);
+    connect(m_recount, &QTimer::timeout, &engine, &Transcriber::refreshRawCount);
+    m_countedRoot = engine.outputRootFolder();
+    for (auto signal : {&Transcriber::sourceFolderChanged, &Transcriber::settingsChanged})
+        connect(&engine, signal, this, &CorrectionBanner::outputRootMayHaveMoved);
     for (auto signal : {&Transcriber::correctionChanged, &Transcriber::runStateChanged, &Transcriber::settingsChanged})
         connect(&engine, signal, this, &CorrectionBanner::refresh);
     refresh();
+}
+
+void CorrectionBanner::outputRootMayHaveMoved() {
+    const auto root = m_engine.outputRootFolder();
+    if (root == m_countedRoot) return;
+    m_countedRoot = root;
+    m_recount->start();
 }
 
 void CorrectionBanner::refresh() {

@@ -4,6 +4,10 @@
 // button; between batches, how many transcripts are still raw and a button
 // to correct them now.
 
+#include <QUrl>
+
+#include <optional>
+
 #include "app/gui/banner_area.h"
 
 class QPushButton;
@@ -27,6 +31,7 @@ public:
 
 private:
     void cancel();
+    void outputRootMayHaveMoved();
 
     Transcriber &m_engine;
     StatusText *m_state;
@@ -36,5 +41,9 @@ private:
     QPushButton *m_cancel;
     // The rate and the remaining time move with the clock, not only with the files.
     QTimer *m_clock;
+    // The raw count belongs to one output root: another one is counted again,
+    // once a folder being typed is complete.
+    QTimer *m_recount;
+    std::optional<QUrl> m_countedRoot;
     bool m_cancelling = false;
 };

@@ -11,6 +11,8 @@
 #include "engine/transcriber.h"
 
 namespace {
+constexpr int typingPauseMs = 800;
+
 // What decides which transcripts the organization takes and where it puts them.
 QString countingKey(const ParlivoSettings &s) {
     return QStringList{s.organizeEnabled ? "1" : "0", s.organizeRoot.value_or(QString()), rawValue(s.destinationMode),
@@ -47,12 +49,11 @@ OrganizationBanner::OrganizationBanner(Transcriber &engine, QWidget *parent)
     connect(m_cancel, &QPushButton::clicked, this, &OrganizationBanner::cancel);
     connect(m_open, &QPushButton::clicked, &engine, &Transcriber::revealOrganizedArchive);
 
-    m_recount.setSingleShot(true);
-    m_recount.setInterval(0); // several endings in a row make one walk
+    m_recount.setSingleShot(true); // several endings in a row make one walk
     connect(&m_recount, &QTimer::timeout, this, &OrganizationBanner::recountNow);
     for (auto signal : {&Transcriber::runFinished, &Transcriber::correctionPassFinished,
                         &Transcriber::organizationFinished, &Transcriber::sourceFolderChanged})
-        connect(&engine, signal, this, &OrganizationBanner::scheduleRecount);
+        connect(&engine, signal, this, [this] { scheduleRecount(); });
     connect(&engine, &Transcriber::settingsChanged, this, &OrganizationBanner::settingsChanged);
     for (auto signal :
          {&Transcriber::organizationChanged, &Transcriber::runStateChanged, &Transcriber::correctionChanged})
@@ -60,7 +61,11 @@ OrganizationBanner::OrganizationBanner(Transcriber &engine, QWidget *parent)
     recountNow();
 }
 
-void OrganizationBanner::scheduleRecount() { m_recount.start(); }
+void OrganizationBanner::scheduleRecount(int delayMs) {
+    // A sooner request is not put off by a later one.
+    if (m_recount.isActive() && m_recount.remainingTime() <= delayMs) return;
+    m_recount.start(delayMs);
+}
 
 void OrganizationBanner::recountNow() {
     m_recount.stop();
@@ -71,8 +76,9 @@ void OrganizationBanner::recountNow() {
 }
 
 void OrganizationBanner::settingsChanged() {
-    // Most settings do not change what waits for the archive: no walk for those.
-    if (countingKey(m_engine.settings()) != m_countedFor) scheduleRecount();
+    // Most settings do not change what waits for the archive: no walk for
+    // those, and a folder being typed is walked once the typing pauses.
+    if (countingKey(m_engine.settings()) != m_countedFor) scheduleRecount(typingPauseMs);
     refresh();
 }
 

@@ -32,7 +32,7 @@ public:
     QPushButton *openArchiveButton() const { return m_open; }
 
 private:
-    void scheduleRecount();
+    void scheduleRecount(int delayMs = 0);
     void settingsChanged();
     void cancel();
 
