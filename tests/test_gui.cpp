@@ -43,6 +43,7 @@
 #include "core/atomic_file.h"
 #include "core/folders.h"
 #include "support/engine_fixture.h"
+#include "support/fake_llm_server.h"
 
 using namespace testing_support;
 
@@ -618,6 +619,8 @@ class LifeCycle : public EngineFixture {};
 TEST_F(LifeCycle, ABatchInterruptedByQuittingResumesAtTheNextLaunch) {
     for (int i = 1; i <= 3; ++i) makeAudio(src + QStringLiteral("/m%1.m4a").arg(i), 1.5);
     engine->setSourceFolder(QUrl::fromLocalFile(src));
+    FakeLlmServer server;
+    updateSettings([&](ParlivoSettings &s) { s.ollamaEndpoint = server.endpoint(); });
     {
         ScopedEnv slow{{"FAKE_WHISPER_DELAY", "3"}};
         engine->start();
@@ -630,6 +633,8 @@ TEST_F(LifeCycle, ABatchInterruptedByQuittingResumesAtTheNextLaunch) {
     shell.start();
     EXPECT_TRUE(shell.engine().isRunning());
     EXPECT_TRUE(shell.engine().logLines().last().endsWith("Reprise automatique du lot après redémarrage."));
+    // The local server is watched from the start.
+    EXPECT_TRUE(spinUntil([&] { return server.count(FakeLlmServer::tagsPath) > 0; }));
     ASSERT_TRUE(runTask(shell.engine().waitForRun(), 60000));
     EXPECT_EQ(shell.engine().doneCount(), 3);
 }
@@ -637,6 +642,15 @@ TEST_F(LifeCycle, ABatchInterruptedByQuittingResumesAtTheNextLaunch) {
 // The real program: one instance per support folder, and the state saved on SIGTERM.
 TEST(Program, SecondLaunchHandsOverAndSigtermSavesTheState) {
     TempHome home;
+    // The program watches the stand-in server, never whatever listens on the usual port.
+    FakeLlmServer server;
+    {
+        Transcriber seed{Tools{}};
+        ParlivoSettings settings = seed.settings();
+        settings.ollamaEndpoint = server.endpoint();
+        seed.setSettings(settings);
+        seed.saveNow();
+    }
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
     QProcess first;
@@ -646,6 +660,7 @@ TEST(Program, SecondLaunchHandsOverAndSigtermSavesTheState) {
     const QString lock = home.supportDir() + "/instance.lock";
     ASSERT_TRUE(spinUntil([&] { return QFileInfo::exists(lock); }, 20000));
     spin(500); // listening and the window up
+    EXPECT_TRUE(spinUntil([&] { return server.count(FakeLlmServer::tagsPath) > 0; }, 10000));
 
     QProcess second;
     second.setProcessEnvironment(env);

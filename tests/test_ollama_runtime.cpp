@@ -238,6 +238,7 @@ TEST_F(OllamaInstall, AnErrorPageIsNeverUnpackedAndARejectedArchiveEndsWithTheUn
     EXPECT_TRUE(logHas("Installation Ollama échouée : Téléchargement impossible : Réponse HTTP 404"));
     EXPECT_FALSE(QFileInfo::exists(home.file(".local/bin/ollama")));
     EXPECT_DOUBLE_EQ(engine->installProgress(), 0.05);
+    EXPECT_EQ(engine->installError(), "Téléchargement impossible : Réponse HTTP 404");
 
     archiveStatus = 200;
     archiveBody = "<html>not an archive</html>";
@@ -246,6 +247,8 @@ TEST_F(OllamaInstall, AnErrorPageIsNeverUnpackedAndARejectedArchiveEndsWithTheUn
     EXPECT_FALSE(engine->installingOllama());
     EXPECT_FALSE(engine->ollamaInstalled());
     EXPECT_EQ(engine->installStatus(), "Installation…");
+    ASSERT_TRUE(engine->installError());
+    EXPECT_TRUE(engine->installError()->startsWith("Installation impossible : Décompression impossible (code "));
 }
 
 TEST_F(OllamaInstall, AServerThatDoesNotAnswerLeavesTheManualStepAndPullsNothing) {

@@ -222,6 +222,8 @@ public:
     bool installingOllama() const { return m_installingOllama; }
     double installProgress() const { return m_installProgress; }
     const QString &installStatus() const { return m_installStatus; }
+    // Why the last install failed; nothing while one runs or after it succeeded.
+    const std::optional<QString> &installError() const { return m_installError; }
     void installOllama();
     QCoro::Task<> runOllamaInstall();
     // Awaitable end of the install (returns at once when idle).
@@ -385,6 +387,7 @@ private:
     bool m_installingOllama = false;
     double m_installProgress = 0;
     QString m_installStatus;
+    std::optional<QString> m_installError;
     std::optional<QCoro::Task<>> m_installTask;
     Downloader m_installDownloader;
 

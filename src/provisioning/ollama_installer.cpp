@@ -85,6 +85,7 @@ std::function<void(const ollama::PullUpdate &)> Transcriber::installPullProgress
 QCoro::Task<> Transcriber::runOllamaInstall() {
     QPointer<Transcriber> self(this);
     m_installingOllama = true;
+    m_installError.reset();
     std::optional<QString> failure;
     try {
         setInstall(downloadStep, QStringLiteral("Téléchargement du moteur (~190 Mo, ça peut prendre 1 à 2 min)…"));
@@ -132,6 +133,8 @@ QCoro::Task<> Transcriber::runOllamaInstall() {
     }
     if (!self) co_return;
     if (failure) log(QStringLiteral("Installation Ollama échouée : ") + *failure);
+    // The status stays on the phase that failed; the window also needs the reason.
+    m_installError = failure;
     setOllamaInstalled(isOllamaInstalled());
     m_installingOllama = false;
     emit installChanged();

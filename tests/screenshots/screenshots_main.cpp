@@ -1,10 +1,12 @@
 // parlivo-screenshots DIR: renders the main window (idle, during a batch run
-// by the stand-in recogniser, finished, without the file list) and every tab
-// of the settings window to PNG files in DIR. Everything happens in a
+// by the stand-in recogniser, finished, without the file list, then with the
+// AI stages' banners against the stand-in language-model server) and every
+// tab of the settings window to PNG files in DIR. Everything happens in a
 // temporary home: the user's own state is never touched.
 #include <QApplication>
 #include <QDir>
 #include <QPainter>
+#include <QProcess>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTextStream>
@@ -18,6 +20,9 @@
 #include "app/gui/queue_view.h"
 #include "app/gui/settings_window.h"
 #include "engine/transcriber.h"
+#include "organize/structure_prompts.h"
+#include "support/correction_test_support.h"
+#include "support/fake_llm_server.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
@@ -48,6 +53,71 @@ void makeMemos(const QString &root) {
     writeFile(root + QStringLiteral("/Enregistrement abîmé.m4a"), "pas de l'audio");
 }
 
+// The server's archive as the vendor lays it out, with a stand-in server
+// program that only notes its start; returns its address.
+QString makeServerArchive(const TempHome &home) {
+    const QString staging = home.file(QStringLiteral("staging"));
+    writeStandInOllama(staging + QStringLiteral("/bin/ollama"), home.file(QStringLiteral("ollama-calls.log")));
+    const QString archive = home.file(QStringLiteral("ollama-linux-amd64.tgz"));
+    QProcess::execute(QStringLiteral("tar"), {QStringLiteral("-czf"), archive, QStringLiteral("-C"), staging,
+                                              QStringLiteral("bin")});
+    return QUrl::fromLocalFile(archive).toString();
+}
+
+// A model that gives corrections back as they came and structures every memo as a note.
+FakeReply languageModel(const FakeRequest &request) {
+    const QString system = request.systemMessage();
+    if (system == structurePrompt())
+        return FakeReply::answer(QStringLiteral("---\ntitre: Note\ntype: idee\ncategorie: perso\nthemes: Projets\n"
+                                                "confiance: 0.8\nresume: Un mémo.\n---\n\n## En une phrase\nUn mémo.\n"));
+    if (system.contains(QStringLiteral("Tu ranges des mémos vocaux par thème")))
+        return FakeReply::answer(QStringLiteral("{\"attributions\":[]}"));
+    return FakeReply::answer(request.userMessage());
+}
+
+// The AI stages after the batch: what waits, the one-click install, a
+// correction pass and an organization run, each caught in the middle.
+bool shootAiStages(Transcriber &engine, MainWindow &window, FakeLlmServer &server, const TempHome &home,
+                   const QString &outDir) {
+    server.setModels({QStringLiteral("qwen2.5:7b")});
+    server.respondWith(languageModel);
+    server.stop(); // nothing installed, nothing running
+    engine.setOllamaTimings({200, std::chrono::milliseconds(100), std::chrono::milliseconds(300)});
+    ParlivoSettings settings = engine.settings();
+    settings.correctionEnabled = true;
+    settings.organizeEnabled = true;
+    settings.ollamaEndpoint = server.endpoint();
+    engine.setSettings(settings);
+    engine.startOllamaMonitor();
+    engine.refreshRawCount();
+    spinUntil([&] { return engine.rawCount() > 0; }, 10000);
+    spin(500);
+    bool ok = save(&window, outDir, QStringLiteral("main-ai-waiting.png"));
+
+    ScopedEnv archive{"PARLIVO_OLLAMA_DOWNLOAD_URL", makeServerArchive(home)};
+    engine.installOllama();
+    spinUntil([&] { return engine.installProgress() >= 0.68; }, 20000);
+    spin(300);
+    ok = save(&window, outDir, QStringLiteral("main-ai-install.png")) && ok;
+    server.resume(); // the server answers: the install pulls the model and ends
+    runTask(engine.waitForInstall(), 20000);
+
+    server.setDelay(700);
+    engine.startCorrectionPass();
+    spinUntil([&] { return engine.correctionPassDone() >= 3; }, 30000);
+    spin(300);
+    ok = save(&window, outDir, QStringLiteral("main-ai-correction.png")) && ok;
+
+    // The pass goes on to the organization by itself.
+    spinUntil([&] { return engine.orgActive() && engine.orgDone() >= 2; }, 60000);
+    spin(300);
+    ok = save(&window, outDir, QStringLiteral("main-ai-organization.png")) && ok;
+    engine.cancelOrganization();
+    runTask(engine.waitForOrganization(), 30000);
+    server.setDelay(0);
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -64,13 +134,18 @@ int main(int argc, char **argv) {
     makeMemos(memos);
     writeFile(home.file(QStringLiteral(".hestia/ggml-base.bin")), QByteArray(148 * 1000 * 1000 / 1000, 'x'));
     writeFile(home.file(QStringLiteral(".hestia/ggml-large-v3-turbo.bin")), QByteArray(1600 * 1000, 'x'));
-    // Slow enough for the batch to be caught in the middle.
-    ScopedEnv slow{{"FAKE_WHISPER_DELAY", QStringLiteral("2")}};
+    // Slow enough for the batch to be caught in the middle, and memos long
+    // enough for the language model to have something to correct and sort.
+    ScopedEnv recogniser{{"FAKE_WHISPER_DELAY", QStringLiteral("2")},
+                         {"FAKE_WHISPER_SEGMENTS",
+                          QStringLiteral(R"([" Bon, pour la réunion de jeudi il faut préparer le point sur le budget.",)"
+                                         R"( " Et penser à rappeler Claire pour le devis de la cuisine."])")}};
 
     Tools tools;
     tools.whisper = buildPath(QStringLiteral("fake-whisper-cli"));
     tools.ffmpeg = QStringLiteral("/usr/bin/ffmpeg");
     tools.ffprobe = QStringLiteral("/usr/bin/ffprobe");
+    FakeLlmServer server; // the language model's stand-in, for the AI stages (outlives the engine)
     AppShell shell(tools);
     Transcriber &engine = shell.engine();
     engine.setUrlOpener([](const QUrl &) {});
@@ -107,6 +182,7 @@ int main(int argc, char **argv) {
     window.actions().toggleFileList->setChecked(false);
     ok = save(&window, outDir, QStringLiteral("main-compact.png")) && ok;
     window.actions().toggleFileList->setChecked(true);
+    ok = shootAiStages(engine, window, server, home, outDir) && ok;
 
     SettingsWindow *settingsWindow = window.settingsWindow();
     settingsWindow->show();

@@ -27,7 +27,9 @@ AppShell::~AppShell() {
 
 void AppShell::start() {
     m_engine->requestNotificationPermission();
-    m_engine->resumeInterruptedRunIfNeeded();
+    // Resumes an interrupted batch, starts watching the local server and
+    // counts the raw transcripts (which may start the correction pass).
+    m_engine->startBackgroundWork();
 }
 
 void AppShell::shutDown() {

@@ -23,7 +23,8 @@ public:
     ~AppShell() override;
 
     // The rest of the start-up sequence once the window exists: notification
-    // permission, then the automatic resume of an interrupted batch.
+    // permission, then the engine's background work (the automatic resume of
+    // an interrupted batch, the local server's monitor, the raw count).
     void start();
 
     Transcriber &engine() const { return *m_engine; }

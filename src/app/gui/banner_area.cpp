@@ -3,7 +3,13 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QProgressBar>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+
+#include "app/gui/display_texts.h"
 
 BannerArea::BannerArea(QWidget *parent) : QWidget(parent), m_layout(new QVBoxLayout(this)) {
     m_layout->setContentsMargins(0, 0, 0, 0);
@@ -32,19 +38,51 @@ void BannerArea::updateVisibility() {
 
 Banner::Banner(const QString &title, QWidget *parent) : QWidget(parent) {
     setAttribute(Qt::WA_StyledBackground);
-    setObjectName(QStringLiteral("banner"));
-    setStyleSheet(QStringLiteral("#banner { background: #eef3fc; border: 1px solid #c9d8f2; border-radius: 6px; }"));
-    auto *column = new QVBoxLayout(this);
-    column->setContentsMargins(10, 8, 10, 8);
+    // By type, so the stages' banners keep the tint under names of their own.
+    setStyleSheet(QStringLiteral("Banner { background: #eef3fc; border: 1px solid #c9d8f2; border-radius: 6px; }"));
+    // Texts on the left, the buttons at the right end: a banner stays a few lines high.
+    auto *row = new QHBoxLayout(this);
+    row->setContentsMargins(10, 8, 10, 8);
+    row->setSpacing(12);
+    auto *column = new QVBoxLayout;
     column->setSpacing(4);
     m_title = new QLabel(title, this);
     QFont bold = m_title->font();
     bold.setBold(true);
     m_title->setFont(bold);
+    // The texts' column takes the width the buttons leave, even when its lines are short.
+    m_title->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     column->addWidget(m_title);
     m_body = new QVBoxLayout;
+    m_body->setSpacing(4);
     column->addLayout(m_body);
-    m_buttons = new QHBoxLayout;
-    m_buttons->addStretch(1);
-    column->addLayout(m_buttons);
+    row->addLayout(column, 1);
+    // The buttons keep their natural width; the texts take the rest.
+    auto *buttonHolder = new QWidget(this);
+    buttonHolder->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Preferred);
+    m_buttons = new QHBoxLayout(buttonHolder);
+    m_buttons->setContentsMargins(0, 0, 0, 0);
+    m_buttons->setSpacing(6);
+    row->addWidget(buttonHolder, 0, Qt::AlignBottom);
+}
+
+QProgressBar *makeFractionBar(const QString &objectName, QWidget *parent) {
+    auto *bar = new QProgressBar(parent);
+    bar->setObjectName(objectName);
+    bar->setRange(0, 1000);
+    bar->setTextVisible(true);
+    return bar;
+}
+
+void setFraction(QProgressBar *bar, double fraction) {
+    if (!std::isfinite(fraction)) fraction = 0;
+    bar->setRange(0, 1000);
+    bar->setValue(int(std::lround(std::clamp(fraction, 0.0, 1.0) * 1000)));
+    bar->setFormat(percentText(fraction));
+}
+
+void setBusy(QProgressBar *bar) {
+    // An empty range animates: work goes on, nothing is counted yet.
+    bar->setRange(0, 0);
+    bar->setFormat(QString());
 }

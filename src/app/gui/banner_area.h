@@ -9,6 +9,7 @@
 
 class QHBoxLayout;
 class QLabel;
+class QProgressBar;
 class QVBoxLayout;
 
 class BannerArea : public QWidget {
@@ -31,8 +32,8 @@ private:
     QList<QWidget *> m_banners;
 };
 
-// A framed, tinted strip for one banner: a title, a body and a row for its
-// buttons. The stages fill it in.
+// A framed, tinted strip for one banner: a title and a body, with a row for
+// its buttons at the right. The stages fill it in.
 class Banner : public QWidget {
     Q_OBJECT
 
@@ -48,3 +49,9 @@ private:
     QVBoxLayout *m_body;
     QHBoxLayout *m_buttons;
 };
+
+// A progress bar showing a 0..1 fraction as a French percentage, for the
+// banners and the settings pages; setBusy() while nothing is counted yet.
+QProgressBar *makeFractionBar(const QString &objectName, QWidget *parent);
+void setFraction(QProgressBar *bar, double fraction);
+void setBusy(QProgressBar *bar);

@@ -14,7 +14,10 @@
 #include "app/gui/app_actions.h"
 #include "app/gui/app_icon.h"
 #include "app/gui/banner_area.h"
+#include "app/gui/correction_banner.h"
 #include "app/gui/log_panel.h"
+#include "app/gui/ollama_banner.h"
+#include "app/gui/organization_banner.h"
 #include "app/gui/progress_panel.h"
 #include "app/gui/queue_view.h"
 #include "app/gui/run_panel.h"
@@ -87,6 +90,10 @@ QWidget *MainWindow::buildCentral() {
     m_runPanel = new RunPanel(m_engine, *m_actions, central);
     m_progress = new ProgressPanel(m_engine, central);
     m_banners = new BannerArea(central);
+    // In the order the stages follow one another.
+    m_banners->addBanner(new OllamaBanner(m_engine, m_banners));
+    m_banners->addBanner(new CorrectionBanner(m_engine, m_banners));
+    m_banners->addBanner(new OrganizationBanner(m_engine, m_banners));
     m_queue = new QueueView(m_engine, *m_actions, central);
     m_log = new LogPanel(m_engine, *m_actions, central);
 

@@ -9,6 +9,7 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
+#include "app/gui/settings_ai_runs.h"
 #include "app/gui/settings_pages.h"
 #include "app/gui/settings_support.h"
 #include "engine/transcriber.h"
@@ -48,6 +49,7 @@ CorrectionPage::CorrectionPage(Transcriber &engine, QWidget *parent) : QWidget(p
     ollamaForm->addRow(QStringLiteral("Modèle :"), m_ollamaModel);
     ollamaColumn->addLayout(ollamaForm);
     m_ollamaExtras = new QVBoxLayout;
+    m_ollamaExtras->addWidget(new OllamaInstallBox(engine, ollama));
     ollamaColumn->addLayout(m_ollamaExtras);
     column->addWidget(ollama);
 

@@ -6,6 +6,7 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
+#include "app/gui/settings_ai_runs.h"
 #include "app/gui/settings_pages.h"
 #include "app/gui/settings_support.h"
 #include "engine/transcriber.h"
@@ -39,6 +40,7 @@ OrganizationPage::OrganizationPage(Transcriber &engine, QWidget *parent) : QWidg
     column->addWidget(group);
 
     m_runControls = new QVBoxLayout;
+    m_runControls->addWidget(new OrganizationRunBox(engine, this));
     column->addLayout(m_runControls);
     column->addStretch(1);
 
