@@ -12,6 +12,7 @@
 #include <qcoro/qcorosignal.h>
 
 #include "core/atomic_file.h"
+#include "core/background.h"
 #include "core/folders.h"
 #include "correction/corrector.h"
 #include "correction/raw_transcripts.h"
@@ -111,7 +112,8 @@ QCoro::Task<> Transcriber::runCorrectionPass() {
         co_return;
     }
     const QString rootPath = root->toLocalFile();
-    QStringList files = rawTranscripts(rootPath);
+    QStringList files = co_await rawTranscriptsOffThread(rootPath);
+    if (!self) co_return;
     if (files.isEmpty()) {
         log(QStringLiteral("Aucune transcription brute à corriger."));
         setCorrectionJobTotal(0);
@@ -131,7 +133,8 @@ QCoro::Task<> Transcriber::runCorrectionPass() {
         if (!self) co_return;
         // A cycle that fixed nothing would fail the same way again.
         if (fixed == 0 || m_correctionPassCancelled) break;
-        files = rawTranscripts(rootPath);
+        files = co_await rawTranscriptsOffThread(rootPath);
+        if (!self) co_return;
         if (files.isEmpty()) break;
     }
 
@@ -140,7 +143,9 @@ QCoro::Task<> Transcriber::runCorrectionPass() {
     if (!cancelled)
         notify(QStringLiteral("Correction terminée"),
                QStringLiteral("%1 transcription(s) corrigée(s) par l'IA.").arg(m_correctionPassDone));
-    if (rawTranscripts(rootPath).isEmpty()) setCorrectionJobTotal(0);
+    const bool rawLeft = !(co_await rawTranscriptsOffThread(rootPath)).isEmpty();
+    if (!self) co_return;
+    if (!rawLeft) setCorrectionJobTotal(0);
     finishCorrectionPass(cancelled ? CorrectionPassEnd::cancelled : CorrectionPassEnd::finished);
 }
 
@@ -214,6 +219,13 @@ void Transcriber::countRawTranscripts(bool atLaunch) {
         promise->addResult(int(rawTranscripts(path).size()));
         promise->finish();
     });
+}
+
+QCoro::Task<QStringList> Transcriber::rawTranscriptsOffThread(QString root) {
+    // Named before the co_await: GCC 12 may destroy a temporary lambda twice there.
+    auto walk = [root] { return rawTranscripts(root); };
+    QCoro::Task<QStringList> walking = onWorkerThread(std::move(walk));
+    co_return co_await std::move(walking);
 }
 
 void Transcriber::considerAutoStart(int count) {

@@ -80,11 +80,18 @@ QCoro::Task<std::optional<QString>> Transcriber::correctForRun(QUuid id, QString
     co_return std::nullopt;
 }
 
-void Transcriber::chainAfterRun() {
-    const auto root = outputRootFolder();
-    if (m_settings.correctionEnabled && root && !rawTranscripts(root->toLocalFile()).isEmpty()) {
-        startCorrectionPass(); // goes on to organization itself
-        return;
+QCoro::Task<> Transcriber::chainAfterRun() {
+    QPointer<Transcriber> self(this);
+    m_chainingAfterRun = true;
+    bool rawLeft = false;
+    if (const auto root = outputRootFolder(); m_settings.correctionEnabled && root) {
+        rawLeft = !(co_await rawTranscriptsOffThread(root->toLocalFile())).isEmpty();
+        if (!self) co_return;
     }
-    if (m_settings.organizeEnabled) organizeAfterCorrection(false);
+    m_chainingAfterRun = false;
+    if (rawLeft)
+        startCorrectionPass(); // goes on to organization itself
+    else if (m_settings.organizeEnabled)
+        organizeAfterCorrection(false);
+    emit afterRunChained();
 }

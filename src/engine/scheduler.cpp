@@ -90,12 +90,13 @@ void Transcriber::finishRun() {
     notify(QStringLiteral("Parlivo"), summary);
     saveNow();
     refreshRawCount();
-    if (!cancelled) chainAfterRun();
+    if (!cancelled) m_afterRunTask = chainAfterRun();
     emit runFinished();
 }
 
 QCoro::Task<> Transcriber::waitForRun() {
     while (m_isRunning) co_await qCoro(this, &Transcriber::runFinished);
+    while (m_chainingAfterRun) co_await qCoro(this, &Transcriber::afterRunChained);
 }
 
 std::optional<QUuid> Transcriber::claimNextPending() {

@@ -127,7 +127,8 @@ public:
     const QStringList &currentFileNames() const { return m_currentFileNames; }
     int maxParallelism() const { return m_maxParallelism; }
     int threadsPerJob() const;
-    // Awaitable end of the current run (returns at once when idle).
+    // Awaitable end of the current run and of its hand-over to the
+    // correction pass or the organization (returns at once when idle).
     QCoro::Task<> waitForRun();
 
     // ---- Per-file pipeline ----
@@ -271,6 +272,7 @@ signals:
     void organizationFinished(); // once, at the very end of a run
     void modelDownloadFinished(); // once, when the automatic download ends
     void runFinished();
+    void afterRunChained(); // the finished run has started what follows it, if anything
     void stateSaved(); // the three state files were just written
 
 private:
@@ -294,7 +296,7 @@ private:
     void returnToPending(const QUuid &id);
     QCoro::Task<std::optional<QString>> correctForRun(QUuid id, QString text);
     QCoro::Task<> correctionPreflight();
-    void chainAfterRun();
+    QCoro::Task<> chainAfterRun();
     void setCorrectingName(std::optional<QString> name);
     QCoro::Task<> monitorCycle();
     void setOllamaInstalled(bool installed);
@@ -302,6 +304,8 @@ private:
     void setOllamaModelInstalled(bool installed);
     std::function<void(const ollama::PullUpdate &)> modelPullLogger(const QString &model);
     QCoro::Task<> runCorrectionPass();
+    // Reading every Markdown transcript can take a while: on a worker thread.
+    static QCoro::Task<QStringList> rawTranscriptsOffThread(QString root);
     QCoro::Task<int> correctionCycle(QStringList files);
     void finishCorrectionPass(CorrectionPassEnd end);
     void setCorrectionJobTotal(int total);
@@ -380,6 +384,10 @@ private:
     bool m_correctionPassCancelled = false;
     CorrectionPassEnd m_lastCorrectionPassEnd = CorrectionPassEnd::none;
     std::optional<QCoro::Task<>> m_correctionPassTask;
+    // The end of a run looks for raw transcripts off the main thread before
+    // handing over; the waits for the run include this.
+    std::optional<QCoro::Task<>> m_afterRunTask;
+    bool m_chainingAfterRun = false;
     bool m_didConsiderAutoCorrect = false;
     quint64 m_rawCountRequest = 0; // only the latest count is published
 
