@@ -73,9 +73,20 @@ QByteArray dumpCompact(const Json &json) {
     return QByteArray(text.data(), qsizetype(text.size()));
 }
 
+namespace {
+// An ordered object is a vector of pairs with constant keys: growing it copies
+// every field already there. Room made first, a large queue is encoded
+// without those copies.
+Json objectWithRoom(std::size_t fields) {
+    Json j = Json::object();
+    j.get_ref<Json::object_t &>().reserve(fields);
+    return j;
+}
+} // namespace
+
 Json toJson(const AudioFile &file) {
     // Byte forms straight into the document: a large queue is written often.
-    Json j = Json::object();
+    Json j = objectWithRoom(7);
     j["id"] = file.id.toByteArray(QUuid::WithoutBraces).toUpper().toStdString();
     j["url"] = file.url.toEncoded(QUrl::FullyEncoded).toStdString();
     j["status"] = utf8(rawValue(file.status));
@@ -100,7 +111,7 @@ AudioFile audioFileFromJson(const Json &j) {
 }
 
 Json toJson(const LedgerEntry &e) {
-    Json j = Json::object();
+    Json j = objectWithRoom(7);
     j["size"] = e.size;
     j["mtime"] = e.mtime;
     j["status"] = utf8(e.status);
@@ -134,6 +145,7 @@ Json toJson(const PersistedState &state) {
     Json j = Json::object();
     if (state.sourceFolder) j["sourceFolder"] = utf8(urlText(*state.sourceFolder));
     Json files = Json::array();
+    files.get_ref<Json::array_t &>().reserve(std::size_t(state.files.size()));
     for (const auto &f : state.files) files.push_back(toJson(f));
     j["files"] = std::move(files);
     j["wasRunning"] = state.wasRunning;
