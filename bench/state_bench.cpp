@@ -33,8 +33,8 @@ void writeState(int entries) {
         ledger[path] = LedgerEntry{100000 + i, 1.7e9 + i, "done", file.outputPath, 1.7e9 + i, std::nullopt, 0};
     }
     const QString dir = folders::supportDir() + "/";
-    writeFileAtomically(dir + "queue.json", dumpCompact(toJson(state)));
-    writeFileAtomically(dir + "ledger.json", dumpCompact(toJson(ledger)));
+    writeFileAtomically(dir + "queue.json", encodeQueue(state));
+    writeFileAtomically(dir + "ledger.json", encodeLedger(ledger));
 }
 
 double median(std::vector<double> v) {

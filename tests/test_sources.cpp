@@ -106,7 +106,7 @@ protected:
         entry("resized.m4a", "done", 0, 6);
         entry("empty.m4a", "empty", 0, 5);
         entry("failed.m4a", "error", 0, 5);
-        writeFile(home.supportDir() + "/ledger.json", dumpCompact(toJson(ledger)));
+        writeFile(home.supportDir() + "/ledger.json", encodeLedger(ledger));
     }
 
     static AudioFile entryOf(const Transcriber &e, const QString &p) {

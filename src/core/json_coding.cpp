@@ -1,5 +1,7 @@
 #include "core/json_coding.h"
 
+#include "core/json_writer.h"
+
 #include <cmath>
 
 namespace jsonfield {
@@ -74,27 +76,86 @@ QByteArray dumpCompact(const Json &json) {
 }
 
 namespace {
-// An ordered object is a vector of pairs with constant keys: growing it copies
-// every field already there. Room made first, a large queue is encoded
-// without those copies.
-Json objectWithRoom(std::size_t fields) {
-    Json j = Json::object();
-    j.get_ref<Json::object_t &>().reserve(fields);
-    return j;
+void writeAudioFile(JsonWriter &out, const AudioFile &file) {
+    out.beginObject();
+    out.key("id");
+    out.value(file.id.toByteArray(QUuid::WithoutBraces).toUpper());
+    out.key("url");
+    out.value(file.url.toEncoded(QUrl::FullyEncoded));
+    out.key("status");
+    out.value(rawValue(file.status));
+    out.key("progress");
+    out.value(file.progress);
+    if (file.errorMessage) {
+        out.key("errorMessage");
+        out.value(*file.errorMessage);
+    }
+    if (file.durationSeconds) {
+        out.key("durationSeconds");
+        out.value(*file.durationSeconds);
+    }
+    if (file.outputPath) {
+        out.key("outputPath");
+        out.value(*file.outputPath);
+    }
+    out.endObject();
 }
+
+void writeLedgerEntry(JsonWriter &out, const LedgerEntry &e) {
+    out.beginObject();
+    out.key("size");
+    out.value(e.size);
+    out.key("mtime");
+    out.value(e.mtime);
+    out.key("status");
+    out.value(e.status);
+    if (e.outputPath) {
+        out.key("outputPath");
+        out.value(*e.outputPath);
+    }
+    out.key("date");
+    out.value(e.date);
+    if (e.errorMessage) {
+        out.key("errorMessage");
+        out.value(*e.errorMessage);
+    }
+    if (e.attempts) {
+        out.key("attempts");
+        out.value(*e.attempts);
+    }
+    out.endObject();
+}
+
+// Roughly what one entry takes, so the text is allocated once.
+constexpr qsizetype bytesPerEntry = 256;
 } // namespace
 
-Json toJson(const AudioFile &file) {
-    // Byte forms straight into the document: a large queue is written often.
-    Json j = objectWithRoom(7);
-    j["id"] = file.id.toByteArray(QUuid::WithoutBraces).toUpper().toStdString();
-    j["url"] = file.url.toEncoded(QUrl::FullyEncoded).toStdString();
-    j["status"] = utf8(rawValue(file.status));
-    j["progress"] = file.progress;
-    if (file.errorMessage) j["errorMessage"] = utf8(*file.errorMessage);
-    if (file.durationSeconds) j["durationSeconds"] = *file.durationSeconds;
-    if (file.outputPath) j["outputPath"] = utf8(*file.outputPath);
-    return j;
+QByteArray encodeQueue(const PersistedState &state) {
+    JsonWriter out(state.files.size() * bytesPerEntry);
+    out.beginObject();
+    if (state.sourceFolder) {
+        out.key("sourceFolder");
+        out.value(urlText(*state.sourceFolder));
+    }
+    out.key("files");
+    out.beginArray();
+    for (const AudioFile &file : state.files) writeAudioFile(out, file);
+    out.endArray();
+    out.key("wasRunning");
+    out.value(state.wasRunning);
+    out.endObject();
+    return out.take();
+}
+
+QByteArray encodeLedger(const Ledger &ledger) {
+    JsonWriter out(qsizetype(ledger.size()) * bytesPerEntry);
+    out.beginObject();
+    for (const auto &[path, entry] : ledger) {
+        out.key(path);
+        writeLedgerEntry(out, entry);
+    }
+    out.endObject();
+    return out.take();
 }
 
 AudioFile audioFileFromJson(const Json &j) {
@@ -110,18 +171,6 @@ AudioFile audioFileFromJson(const Json &j) {
     return file;
 }
 
-Json toJson(const LedgerEntry &e) {
-    Json j = objectWithRoom(7);
-    j["size"] = e.size;
-    j["mtime"] = e.mtime;
-    j["status"] = utf8(e.status);
-    if (e.outputPath) j["outputPath"] = utf8(*e.outputPath);
-    j["date"] = e.date;
-    if (e.errorMessage) j["errorMessage"] = utf8(*e.errorMessage);
-    if (e.attempts) j["attempts"] = *e.attempts;
-    return j;
-}
-
 LedgerEntry ledgerEntryFromJson(const Json &j) {
     requireObject(j, "ledger entry");
     LedgerEntry e;
@@ -135,22 +184,7 @@ LedgerEntry ledgerEntryFromJson(const Json &j) {
     return e;
 }
 
-Json toJson(const Ledger &ledger) {
-    return keyedObject(ledger, [](const LedgerEntry &e) { return toJson(e); });
-}
-
 Ledger ledgerFromText(const QByteArray &bytes) { return keyedMapFromText<Ledger>(bytes, ledgerEntryFromJson); }
-
-Json toJson(const PersistedState &state) {
-    Json j = Json::object();
-    if (state.sourceFolder) j["sourceFolder"] = utf8(urlText(*state.sourceFolder));
-    Json files = Json::array();
-    files.get_ref<Json::array_t &>().reserve(std::size_t(state.files.size()));
-    for (const auto &f : state.files) files.push_back(toJson(f));
-    j["files"] = std::move(files);
-    j["wasRunning"] = state.wasRunning;
-    return j;
-}
 
 PersistedState persistedStateFromJson(const Json &j) {
     requireObject(j, "queue");

@@ -19,10 +19,9 @@ struct DecodeError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-Json toJson(const AudioFile &file);
-Json toJson(const LedgerEntry &entry);
-Json toJson(const Ledger &ledger);
-Json toJson(const PersistedState &state);
+// The compact text of queue.json and ledger.json.
+QByteArray encodeQueue(const PersistedState &state);
+QByteArray encodeLedger(const Ledger &ledger);
 
 AudioFile audioFileFromJson(const Json &json);
 LedgerEntry ledgerEntryFromJson(const Json &json);

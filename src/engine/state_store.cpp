@@ -100,8 +100,8 @@ struct StateSnapshot {
         // Each file is written on its own: one failing does not stop the others.
         // settings.json holds the API key, so only its owner may read it.
         writeFileAtomically(dir + settingsFile, dumpCompact(toJson(settings)), FileAccess::ownerOnly);
-        writeFileAtomically(dir + queueFile, dumpCompact(toJson(queue)));
-        writeFileAtomically(dir + ledgerFile, dumpCompact(toJson(ledger)));
+        writeFileAtomically(dir + queueFile, encodeQueue(queue));
+        writeFileAtomically(dir + ledgerFile, encodeLedger(ledger));
     }
 };
 } // namespace
