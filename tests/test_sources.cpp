@@ -46,6 +46,16 @@ TEST(Scan, NaturalOrderSkipsHiddenPackagesAndAssetsWhateverTheLocale) {
     QLocale::setDefault(QLocale::c());
     EXPECT_EQ(names(scanAudioFiles(folder, Transcriber::audioExtensions)), expected);
     EXPECT_TRUE(scanAudioFiles(QUrl::fromLocalFile(dir.path() + "/missing"), Transcriber::audioExtensions).isEmpty());
+
+    // Leaving out the prefix all paths share keeps the order of the full paths.
+    const QString prefix = "/Mémos 2/";
+    QStringList full;
+    for (const char *rest : {"b 10/x.m4a", "b 9/x.m4a", "b9.m4a", "B 9 a.m4a", "é/1.m4a", "e/2.m4a", "b 9.m4a"})
+        full.append(prefix + rest);
+    QStringList cut = full;
+    naturalSort(full);
+    naturalSort(cut, prefix.size());
+    EXPECT_EQ(cut, full);
 }
 
 TEST(Paths, RelativePathAndDestinations) {

@@ -25,8 +25,9 @@ bool sameIdentity(const FileIdentity &now, qint64 size, double mtime);
 QList<QUrl> scanAudioFiles(const QUrl &folder, const QStringList &extensions);
 
 // Sorts paths as a file manager does: case-insensitive, digit runs by value,
-// whatever the process locale.
-void naturalSort(QStringList &paths);
+// whatever the process locale. The first `sharedPrefix` characters, the same
+// in every path, are not compared.
+void naturalSort(QStringList &paths, qsizetype sharedPrefix = 0);
 
 // The components of `folder` left after those it shares with `base`, joined by "/".
 QString relativePath(const QUrl &folder, const QUrl &base);
