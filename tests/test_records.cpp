@@ -99,6 +99,23 @@ TEST(QueueJson, OneUnknownStatusOrMissingKeyFailsTheWholeDocument) {
     EXPECT_THROW(parseJson("{\"files\":"), DecodeError);
 }
 
+TEST(KeyedJson, MembersAreHandedOverOneByOneWithTheirNestedValues) {
+    std::vector<std::pair<std::string, Json>> seen;
+    auto collect = [&](std::string &&key, Json &&value) { seen.emplace_back(key, value); };
+    forEachMember(R"({"a":{"x":[1,{"y":null},[]],"z":"t"},"b":2.5,"c":[{"d":{}}]})", collect);
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[0].first, "a");
+    EXPECT_EQ(seen[0].second, Json::parse(R"({"x":[1,{"y":null},[]],"z":"t"})"));
+    EXPECT_EQ(seen[1].second, 2.5);
+    EXPECT_EQ(seen[2].second, Json::parse(R"([{"d":{}}])"));
+    for (const char *bad : {"[]", "3", "", "{\"a\":", "{\"a\":1}x", "{\"a\":tru}"})
+        EXPECT_THROW(forEachMember(bad, collect), DecodeError) << bad;
+    // A path given twice keeps its last entry, as it always did.
+    const Ledger twice = ledgerFromText(R"({"/a":{"size":1,"mtime":1,"status":"done","date":1},)"
+                                        R"("/a":{"size":2,"mtime":1,"status":"done","date":1}})");
+    EXPECT_EQ(twice.at("/a").size, 2);
+}
+
 TEST(LedgerJson, AttemptsAbsentStaysAbsentAndKeyOrderIsFixed) {
     LedgerEntry e{1234, 1700000000.25, "error", std::nullopt, 1700000100.5, "Échec", std::nullopt};
     Ledger ledger{{"/tmp/a.m4a", e}};

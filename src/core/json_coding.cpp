@@ -69,6 +69,96 @@ Json parseJson(const QByteArray &bytes) {
     }
 }
 
+namespace {
+// Reads a document member by member: each top-level value is built on its
+// own and handed over, so a ledger of thousands of files never exists twice
+// in memory, and no large object is searched key by key.
+class MemberReader final : public nlohmann::json_sax<Json> {
+public:
+    using Member = std::function<void(std::string &&, Json &&)>;
+    explicit MemberReader(const Member &member) : m_member(member) {}
+
+    bool null() override { return add(Json(nullptr)); }
+    bool boolean(bool value) override { return add(Json(value)); }
+    bool number_integer(number_integer_t value) override { return add(Json(value)); }
+    bool number_unsigned(number_unsigned_t value) override { return add(Json(value)); }
+    bool number_float(number_float_t value, const string_t &) override { return add(Json(value)); }
+    bool string(string_t &value) override { return add(Json(std::move(value))); }
+    bool binary(binary_t &value) override { return add(Json::binary(std::move(value))); }
+    bool start_object(std::size_t) override {
+        if (!m_inDocument) return m_inDocument = true;
+        return open(Json::object());
+    }
+    bool key(string_t &name) override {
+        (m_open.empty() ? m_memberKey : m_keys.back()) = std::move(name);
+        return true;
+    }
+    bool end_object() override { return close(); }
+    bool start_array(std::size_t) override { return open(Json::array()); }
+    bool end_array() override { return close(); }
+    bool parse_error(std::size_t, const std::string &, const nlohmann::detail::exception &error) override {
+        throw DecodeError(error.what());
+    }
+
+private:
+    bool add(Json &&value) {
+        if (!m_inDocument) throw DecodeError("not an object");
+        if (m_open.empty()) {
+            m_member(std::move(m_memberKey), std::move(value));
+            return true;
+        }
+        Json &top = *m_open.back();
+        if (top.is_object())
+            top[m_keys.back()] = std::move(value);
+        else
+            top.push_back(std::move(value));
+        return true;
+    }
+    bool open(Json &&container) {
+        if (!m_inDocument) throw DecodeError("not an object");
+        if (m_open.empty()) {
+            m_value = std::move(container);
+            m_open.push_back(&m_value);
+        } else {
+            // Only the innermost open value grows, so the pointers to its
+            // parents stay valid.
+            Json &top = *m_open.back();
+            if (top.is_object()) {
+                m_open.push_back(&(top[m_keys.back()] = std::move(container)));
+            } else {
+                top.push_back(std::move(container));
+                m_open.push_back(&top.back());
+            }
+        }
+        m_keys.emplace_back();
+        return true;
+    }
+    bool close() {
+        if (m_open.empty()) return true; // the document's own object
+        m_open.pop_back();
+        m_keys.pop_back();
+        if (m_open.empty()) m_member(std::move(m_memberKey), std::move(m_value));
+        return true;
+    }
+
+    const Member &m_member;
+    bool m_inDocument = false;
+    std::string m_memberKey;
+    Json m_value;
+    std::vector<Json *> m_open;
+    std::vector<std::string> m_keys; // the pending key of each open object
+};
+} // namespace
+
+void forEachMember(const QByteArray &bytes, const std::function<void(std::string &&, Json &&)> &member) {
+    MemberReader reader(member);
+    try {
+        Json::sax_parse(bytes.constBegin(), bytes.constEnd(), &reader);
+    } catch (const Json::exception &e) {
+        throw DecodeError(e.what());
+    }
+}
+
 QByteArray dumpCompact(const Json &json) {
     // Invalid UTF-8 in a text is replaced rather than failing the whole save.
     auto text = json.dump(-1, ' ', false, Json::error_handler_t::replace);

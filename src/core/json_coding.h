@@ -8,6 +8,7 @@
 #include <QUuid>
 
 #include <nlohmann/json.hpp>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 
@@ -43,18 +44,18 @@ template <typename Map, typename Encode> Json keyedObject(const Map &map, Encode
     return json;
 }
 
+// Hands each member of the JSON object in `bytes` to `member` as it is read,
+// without building the whole document; DecodeError on malformed text or
+// when the text is not an object.
+void forEachMember(const QByteArray &bytes, const std::function<void(std::string &&key, Json &&value)> &member);
+
 // Decodes a JSON object text into a path-keyed map; DecodeError on any fault.
+// A key given twice keeps its last value.
 template <typename Map, typename Decode> Map keyedMapFromText(const QByteArray &bytes, Decode decode) {
-    nlohmann::json object; // a sorted map: logarithmic key insertion
-    try {
-        object = nlohmann::json::parse(bytes.constBegin(), bytes.constEnd());
-    } catch (const nlohmann::json::exception &e) {
-        throw DecodeError(e.what());
-    }
-    if (!object.is_object()) throw DecodeError("not an object");
     Map map;
-    for (auto it = object.begin(); it != object.end(); ++it)
-        map.emplace(QString::fromStdString(it.key()), decode(Json(it.value())));
+    forEachMember(bytes, [&](std::string &&key, Json &&value) {
+        map.insert_or_assign(QString::fromStdString(key), decode(value));
+    });
     return map;
 }
 
