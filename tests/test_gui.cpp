@@ -1,7 +1,6 @@
 // The window over a real engine: real ffmpeg, the stand-in recogniser, real
 // files, offscreen. What a user sees and what the buttons do.
 #include <QAction>
-#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -27,7 +26,6 @@
 #include "app/gui/banner_area.h"
 #include "app/gui/display_texts.h"
 #include "app/gui/elided_label.h"
-#include "app/gui/french_interface.h"
 #include "app/gui/log_panel.h"
 #include "app/gui/main_window.h"
 #include "app/gui/progress_panel.h"
@@ -680,12 +678,3 @@ TEST(Program, SecondLaunchHandsOverAndSigtermSavesTheState) {
 }
 
 } // namespace
-
-int main(int argc, char **argv) {
-    // Widgets need a QApplication, not the QCoreApplication of the other tests.
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Parlivo"));
-    useFrenchInterface();
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -1,14 +1,12 @@
 // The AI stages in the window: the banners come and go with the engine's
 // state, driven for real against the stand-in language-model server, and
 // their buttons (and the settings window's own) call the engine.
-#include <QApplication>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
 
 #include "app/gui/ai_stage_texts.h"
 #include "app/gui/correction_banner.h"
-#include "app/gui/french_interface.h"
 #include "app/gui/main_window.h"
 #include "app/gui/ollama_banner.h"
 #include "app/gui/organization_banner.h"
@@ -302,12 +300,3 @@ TEST_F(Banners, TheOrganizationBannerAndTheSettingsButtonFollowARealRun) {
 }
 
 } // namespace
-
-int main(int argc, char **argv) {
-    // Widgets need a QApplication, not the QCoreApplication of the other tests.
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Parlivo"));
-    useFrenchInterface();
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

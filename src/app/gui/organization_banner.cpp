@@ -100,15 +100,19 @@ void OrganizationBanner::refresh() {
         m_state->setText(pendingMemosText(m_pending));
         return;
     }
-    const int total = m_engine.orgTotal();
-    m_state->setText(m_cancelling ? QStringLiteral("Annulation : le vocal en cours se termine d'abord…")
-                                  : organizationProgressText(m_engine.orgPhase(), m_engine.orgDone(), total));
-    if (total > 0)
-        setFraction(m_bar, double(m_engine.orgDone()) / total);
+    m_state->setText(m_cancelling
+                         ? QStringLiteral("Annulation : le vocal en cours se termine d'abord…")
+                         : organizationProgressText(m_engine.orgPhase(), m_engine.orgDone(), m_engine.orgTotal()));
+    m_current->setText(showOrganizationProgress(m_engine, m_bar));
+}
+
+QString showOrganizationProgress(const Transcriber &engine, QProgressBar *bar) {
+    if (engine.orgTotal() > 0)
+        setFraction(bar, double(engine.orgDone()) / engine.orgTotal());
     else
-        setBusy(m_bar);
-    const auto &memo = m_engine.orgCurrent();
-    m_current->setText(memo ? QStringLiteral("Vocal : ") + *memo : QString());
+        setBusy(bar);
+    const auto &memo = engine.orgCurrent();
+    return memo ? QStringLiteral("Vocal : ") + *memo : QString();
 }
 
 void OrganizationBanner::cancel() {

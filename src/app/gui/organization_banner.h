@@ -50,3 +50,7 @@ private:
     QString m_countedFor; // the settings the count was taken under
     bool m_cancelling = false;
 };
+
+// Puts a running organization's progress on `bar` (busy until its phase is
+// counted) and returns the line naming the memo in hand, empty between memos.
+QString showOrganizationProgress(const Transcriber &engine, QProgressBar *bar);

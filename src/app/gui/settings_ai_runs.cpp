@@ -9,6 +9,7 @@
 
 #include "app/gui/ai_stage_texts.h"
 #include "app/gui/banner_area.h"
+#include "app/gui/organization_banner.h"
 #include "app/gui/settings_support.h"
 #include "engine/transcriber.h"
 
@@ -113,12 +114,6 @@ void OrganizationRunBox::refresh() {
         m_state->setText(organizedCountText(m_engine.orgOrganizedCount()));
         return;
     }
-    const int total = m_engine.orgTotal();
-    m_state->setText(organizationProgressText(m_engine.orgPhase(), m_engine.orgDone(), total));
-    if (total > 0)
-        setFraction(m_bar, double(m_engine.orgDone()) / total);
-    else
-        setBusy(m_bar);
-    const auto &memo = m_engine.orgCurrent();
-    m_current->setText(memo ? QStringLiteral("Vocal : ") + *memo : QString());
+    m_state->setText(organizationProgressText(m_engine.orgPhase(), m_engine.orgDone(), m_engine.orgTotal()));
+    m_current->setText(showOrganizationProgress(m_engine, m_bar));
 }
