@@ -4,6 +4,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -64,6 +65,24 @@ Banner::Banner(const QString &title, QWidget *parent) : QWidget(parent) {
     m_buttons->setContentsMargins(0, 0, 0, 0);
     m_buttons->setSpacing(6);
     row->addWidget(buttonHolder, 0, Qt::AlignBottom);
+}
+
+QPushButton *Banner::addButton(const QString &text, const QString &objectName) {
+    auto *button = new QPushButton(text, this);
+    button->setObjectName(objectName);
+    m_buttons->addWidget(button);
+    return button;
+}
+
+QProgressBar *Banner::addProgressRow(const QString &barName, QWidget *beside) {
+    auto *row = new QHBoxLayout;
+    row->setSpacing(10);
+    QProgressBar *bar = makeFractionBar(barName, this);
+    bar->setFixedWidth(180);
+    row->addWidget(bar);
+    row->addWidget(beside, 1);
+    m_body->addLayout(row);
+    return bar;
 }
 
 QProgressBar *makeFractionBar(const QString &objectName, QWidget *parent) {

@@ -10,6 +10,7 @@
 class QHBoxLayout;
 class QLabel;
 class QProgressBar;
+class QPushButton;
 class QVBoxLayout;
 
 class BannerArea : public QWidget {
@@ -43,6 +44,12 @@ public:
     QLabel *titleLabel() const { return m_title; }
     QVBoxLayout *body() const { return m_body; }
     QHBoxLayout *buttons() const { return m_buttons; }
+
+    // A button added at the right end.
+    QPushButton *addButton(const QString &text, const QString &objectName);
+    // A progress bar with `beside` (the stage's current step) on its right,
+    // the same in every banner; returns the bar.
+    QProgressBar *addProgressRow(const QString &barName, QWidget *beside);
 
 private:
     QLabel *m_title;

@@ -17,22 +17,12 @@ CorrectionBanner::CorrectionBanner(Transcriber &engine, QWidget *parent)
     m_state->setObjectName(QStringLiteral("correctionState"));
     body()->addWidget(m_state);
 
-    auto *progressRow = new QHBoxLayout;
-    progressRow->setSpacing(10);
-    m_bar = makeFractionBar(QStringLiteral("correctionProgress"), this);
-    m_bar->setFixedWidth(180);
     m_figures = new StatusText(this);
     m_figures->setObjectName(QStringLiteral("correctionFigures"));
-    progressRow->addWidget(m_bar);
-    progressRow->addWidget(m_figures, 1);
-    body()->addLayout(progressRow);
+    m_bar = addProgressRow(QStringLiteral("correctionProgress"), m_figures);
 
-    m_start = new QPushButton(QStringLiteral("Corriger maintenant"), this);
-    m_start->setObjectName(QStringLiteral("startCorrection"));
-    m_cancel = new QPushButton(QStringLiteral("Annuler la correction"), this);
-    m_cancel->setObjectName(QStringLiteral("cancelCorrection"));
-    buttons()->addWidget(m_start);
-    buttons()->addWidget(m_cancel);
+    m_start = addButton(QStringLiteral("Corriger maintenant"), QStringLiteral("startCorrection"));
+    m_cancel = addButton(QStringLiteral("Annuler la correction"), QStringLiteral("cancelCorrection"));
     connect(m_start, &QPushButton::clicked, &engine, &Transcriber::startCorrectionPass);
     connect(m_cancel, &QPushButton::clicked, this, &CorrectionBanner::cancel);
 

@@ -11,13 +11,6 @@
 #include "engine/transcriber.h"
 
 namespace {
-QPushButton *bannerButton(const QString &text, const char *name, Banner *banner) {
-    auto *button = new QPushButton(text, banner);
-    button->setObjectName(QString::fromLatin1(name));
-    banner->buttons()->addWidget(button);
-    return button;
-}
-
 LocalServerFacts factsOf(const Transcriber &engine) {
     return {engine.ollamaInstalled(), engine.ollamaRunning(), engine.ollamaModelInstalled(), engine.installingOllama()};
 }
@@ -35,20 +28,14 @@ OllamaBanner::OllamaBanner(Transcriber &engine, QWidget *parent)
     body()->addWidget(m_advice);
     body()->addWidget(m_facts);
 
-    auto *installRow = new QHBoxLayout;
     m_installStatus = new QLabel(this);
     m_installStatus->setObjectName(QStringLiteral("ollamaInstallStatus"));
     m_installStatus->setWordWrap(true);
-    m_installBar = makeFractionBar(QStringLiteral("ollamaInstallProgress"), this);
-    m_installBar->setFixedWidth(180);
-    installRow->setSpacing(10);
-    installRow->addWidget(m_installBar);
-    installRow->addWidget(m_installStatus, 1);
-    body()->addLayout(installRow);
+    m_installBar = addProgressRow(QStringLiteral("ollamaInstallProgress"), m_installStatus);
 
-    m_install = bannerButton(QStringLiteral("Installer en 1 clic"), "installOllama", this);
-    m_launch = bannerButton(QStringLiteral("Lancer Ollama"), "launchOllama", this);
-    m_model = bannerButton(QStringLiteral("Télécharger le modèle"), "fetchOllamaModel", this);
+    m_install = addButton(QStringLiteral("Installer en 1 clic"), QStringLiteral("installOllama"));
+    m_launch = addButton(QStringLiteral("Lancer Ollama"), QStringLiteral("launchOllama"));
+    m_model = addButton(QStringLiteral("Télécharger le modèle"), QStringLiteral("fetchOllamaModel"));
     connect(m_install, &QPushButton::clicked, &engine, &Transcriber::installOllama);
     connect(m_launch, &QPushButton::clicked, &engine, &Transcriber::launchOllama);
     connect(m_model, &QPushButton::clicked, this, &OllamaBanner::fetchModel);

@@ -27,24 +27,13 @@ OrganizationBanner::OrganizationBanner(Transcriber &engine, QWidget *parent)
     m_state = new StatusText(this);
     m_state->setObjectName(QStringLiteral("organizationState"));
     body()->addWidget(m_state);
-    // The bar, then the memo in hand: the same order as the correction's banner.
-    auto *progressRow = new QHBoxLayout;
-    progressRow->setSpacing(10);
-    m_bar = makeFractionBar(QStringLiteral("organizationProgress"), this);
-    m_bar->setFixedWidth(180);
     m_current = new StatusText(this);
     m_current->setObjectName(QStringLiteral("organizationCurrent"));
-    progressRow->addWidget(m_bar);
-    progressRow->addWidget(m_current, 1);
-    body()->addLayout(progressRow);
+    m_bar = addProgressRow(QStringLiteral("organizationProgress"), m_current);
 
-    m_start = new QPushButton(QStringLiteral("Organiser maintenant"), this);
-    m_start->setObjectName(QStringLiteral("startOrganization"));
-    m_cancel = new QPushButton(QStringLiteral("Annuler l'organisation"), this);
-    m_cancel->setObjectName(QStringLiteral("cancelOrganization"));
-    m_open = new QPushButton(QStringLiteral("Ouvrir l'archive"), this);
-    m_open->setObjectName(QStringLiteral("openArchive"));
-    for (QPushButton *button : {m_start, m_cancel, m_open}) buttons()->addWidget(button);
+    m_start = addButton(QStringLiteral("Organiser maintenant"), QStringLiteral("startOrganization"));
+    m_cancel = addButton(QStringLiteral("Annuler l'organisation"), QStringLiteral("cancelOrganization"));
+    m_open = addButton(QStringLiteral("Ouvrir l'archive"), QStringLiteral("openArchive"));
     connect(m_start, &QPushButton::clicked, &engine, &Transcriber::startOrganization);
     connect(m_cancel, &QPushButton::clicked, this, &OrganizationBanner::cancel);
     connect(m_open, &QPushButton::clicked, &engine, &Transcriber::revealOrganizedArchive);
