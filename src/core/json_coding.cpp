@@ -168,51 +168,25 @@ QByteArray dumpCompact(const Json &json) {
 namespace {
 void writeAudioFile(JsonWriter &out, const AudioFile &file) {
     out.beginObject();
-    out.key("id");
-    out.value(file.id.toByteArray(QUuid::WithoutBraces).toUpper());
-    out.key("url");
-    out.value(file.url.toEncoded(QUrl::FullyEncoded));
-    out.key("status");
-    out.value(rawValue(file.status));
-    out.key("progress");
-    out.value(file.progress);
-    if (file.errorMessage) {
-        out.key("errorMessage");
-        out.value(*file.errorMessage);
-    }
-    if (file.durationSeconds) {
-        out.key("durationSeconds");
-        out.value(*file.durationSeconds);
-    }
-    if (file.outputPath) {
-        out.key("outputPath");
-        out.value(*file.outputPath);
-    }
+    out.field("id", file.id.toByteArray(QUuid::WithoutBraces).toUpper());
+    out.field("url", file.url.toEncoded(QUrl::FullyEncoded));
+    out.field("status", rawValue(file.status));
+    out.field("progress", file.progress);
+    out.field("errorMessage", file.errorMessage);
+    out.field("durationSeconds", file.durationSeconds);
+    out.field("outputPath", file.outputPath);
     out.endObject();
 }
 
 void writeLedgerEntry(JsonWriter &out, const LedgerEntry &e) {
     out.beginObject();
-    out.key("size");
-    out.value(e.size);
-    out.key("mtime");
-    out.value(e.mtime);
-    out.key("status");
-    out.value(e.status);
-    if (e.outputPath) {
-        out.key("outputPath");
-        out.value(*e.outputPath);
-    }
-    out.key("date");
-    out.value(e.date);
-    if (e.errorMessage) {
-        out.key("errorMessage");
-        out.value(*e.errorMessage);
-    }
-    if (e.attempts) {
-        out.key("attempts");
-        out.value(*e.attempts);
-    }
+    out.field("size", e.size);
+    out.field("mtime", e.mtime);
+    out.field("status", e.status);
+    out.field("outputPath", e.outputPath);
+    out.field("date", e.date);
+    out.field("errorMessage", e.errorMessage);
+    out.field("attempts", e.attempts);
     out.endObject();
 }
 
@@ -223,16 +197,12 @@ constexpr qsizetype bytesPerEntry = 256;
 QByteArray encodeQueue(const PersistedState &state) {
     JsonWriter out(state.files.size() * bytesPerEntry);
     out.beginObject();
-    if (state.sourceFolder) {
-        out.key("sourceFolder");
-        out.value(urlText(*state.sourceFolder));
-    }
+    if (state.sourceFolder) out.field("sourceFolder", urlText(*state.sourceFolder));
     out.key("files");
     out.beginArray();
     for (const AudioFile &file : state.files) writeAudioFile(out, file);
     out.endArray();
-    out.key("wasRunning");
-    out.value(state.wasRunning);
+    out.field("wasRunning", state.wasRunning);
     out.endObject();
     return out.take();
 }

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <optional>
 #include <string_view>
 
 class JsonWriter {
@@ -30,6 +31,15 @@ public:
     void value(qint64 number);
     void value(int number) { value(qint64(number)); }
     void value(bool flag);
+
+    // A key and its value; an absent optional writes nothing.
+    template <typename T> void field(const char *name, const T &v) {
+        key(name);
+        value(v);
+    }
+    template <typename T> void field(const char *name, const std::optional<T> &v) {
+        if (v) field(name, *v);
+    }
 
     QByteArray take() { return std::move(m_out); }
 
