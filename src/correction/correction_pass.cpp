@@ -117,7 +117,7 @@ QCoro::Task<> Transcriber::runCorrectionPass() {
     if (files.isEmpty()) {
         log(QStringLiteral("Aucune transcription brute à corriger."));
         setCorrectionJobTotal(0);
-        finishCorrectionPass(CorrectionPassEnd::nothingToCorrect);
+        finishCorrectionPass(CorrectionPassEnd::nothingToCorrect, 0);
         co_return;
     }
 
@@ -143,10 +143,10 @@ QCoro::Task<> Transcriber::runCorrectionPass() {
     if (!cancelled)
         notify(QStringLiteral("Correction terminée"),
                QStringLiteral("%1 transcription(s) corrigée(s) par l'IA.").arg(m_correctionPassDone));
-    const bool rawLeft = !(co_await rawTranscriptsOffThread(rootPath)).isEmpty();
+    const int rawLeft = int((co_await rawTranscriptsOffThread(rootPath)).size());
     if (!self) co_return;
-    if (!rawLeft) setCorrectionJobTotal(0);
-    finishCorrectionPass(cancelled ? CorrectionPassEnd::cancelled : CorrectionPassEnd::finished);
+    if (rawLeft == 0) setCorrectionJobTotal(0);
+    finishCorrectionPass(cancelled ? CorrectionPassEnd::cancelled : CorrectionPassEnd::finished, rawLeft);
 }
 
 QCoro::Task<int> Transcriber::correctionCycle(QStringList files) {
@@ -165,13 +165,16 @@ QCoro::Task<int> Transcriber::correctionCycle(QStringList files) {
     co_return fixed;
 }
 
-void Transcriber::finishCorrectionPass(CorrectionPassEnd end) {
+void Transcriber::finishCorrectionPass(CorrectionPassEnd end, std::optional<int> rawLeft) {
     m_lastCorrectionPassEnd = end;
     m_correctionPassActive = false;
     m_correctionPassCurrent.reset();
     m_correctionStartedAt.reset();
     emit correctionChanged();
-    refreshRawCount();
+    if (rawLeft)
+        publishRawCount(*rawLeft);
+    else
+        refreshRawCount();
     // Organization starts before the end is announced, so whoever waits for
     // the pass finds it already running and can wait for it in turn.
     if (end == CorrectionPassEnd::finished && m_settings.organizeEnabled) organizeAfterCorrection(false);
@@ -190,6 +193,11 @@ void Transcriber::setRawCount(int count) {
     if (m_rawCount == count) return;
     m_rawCount = count;
     emit correctionChanged();
+}
+
+void Transcriber::publishRawCount(int count) {
+    ++m_rawCountRequest;
+    setRawCount(count);
 }
 
 void Transcriber::refreshRawCount() { countRawTranscripts(false); }

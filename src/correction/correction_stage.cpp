@@ -83,13 +83,14 @@ QCoro::Task<std::optional<QString>> Transcriber::correctForRun(QUuid id, QString
 QCoro::Task<> Transcriber::chainAfterRun() {
     QPointer<Transcriber> self(this);
     m_chainingAfterRun = true;
-    bool rawLeft = false;
-    if (const auto root = outputRootFolder(); m_settings.correctionEnabled && root) {
-        rawLeft = !(co_await rawTranscriptsOffThread(root->toLocalFile())).isEmpty();
+    int rawLeft = 0;
+    if (const auto root = outputRootFolder()) {
+        rawLeft = int((co_await rawTranscriptsOffThread(root->toLocalFile())).size());
         if (!self) co_return;
     }
+    publishRawCount(rawLeft);
     m_chainingAfterRun = false;
-    if (rawLeft)
+    if (m_settings.correctionEnabled && rawLeft > 0)
         startCorrectionPass(); // goes on to organization itself
     else if (m_settings.organizeEnabled)
         organizeAfterCorrection(false);

@@ -89,8 +89,11 @@ void Transcriber::finishRun() {
     log(summary);
     notify(QStringLiteral("Parlivo"), summary);
     saveNow();
-    refreshRawCount();
-    if (!cancelled) m_afterRunTask = chainAfterRun();
+    // The hand-over walks the transcripts and publishes their count itself.
+    if (cancelled)
+        refreshRawCount();
+    else
+        m_afterRunTask = chainAfterRun();
     emit runFinished();
 }
 

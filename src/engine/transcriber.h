@@ -307,9 +307,11 @@ private:
     // Reading every Markdown transcript can take a while: on a worker thread.
     static QCoro::Task<QStringList> rawTranscriptsOffThread(QString root);
     QCoro::Task<int> correctionCycle(QStringList files);
-    void finishCorrectionPass(CorrectionPassEnd end);
+    // `rawLeft`: the count a last walk just made, published instead of walking again.
+    void finishCorrectionPass(CorrectionPassEnd end, std::optional<int> rawLeft = std::nullopt);
     void setCorrectionJobTotal(int total);
     void setRawCount(int count);
+    void publishRawCount(int count); // a count just made: walks still running are outdated
     void countRawTranscripts(bool atLaunch);
     void considerAutoStart(int count);
     void setInstall(double progress, const QString &status);
