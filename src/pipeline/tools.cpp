@@ -44,7 +44,14 @@ std::optional<QString> Tools::find(const QString &name) {
 
 Tools Tools::resolve() {
     Tools tools;
-    tools.whisper = find(QStringLiteral("whisper-cli"));
+    // The user's choice of recogniser wins over the bundled one; one that is
+    // not a program leaves the recogniser missing rather than using another.
+    if (qEnvironmentVariableIsSet("PARLIVO_WHISPER_CLI")) {
+        const QString chosen = QFileInfo(qEnvironmentVariable("PARLIVO_WHISPER_CLI")).absoluteFilePath();
+        if (isExecutableFile(chosen)) tools.whisper = chosen;
+    } else {
+        tools.whisper = find(QStringLiteral("whisper-cli"));
+    }
     tools.ffmpeg = find(QStringLiteral("ffmpeg"));
     tools.ffprobe = find(QStringLiteral("ffprobe"));
     tools.ollama = find(QStringLiteral("ollama"));

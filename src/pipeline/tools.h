@@ -15,8 +15,15 @@ struct Tools {
 
     // The application's own copies first, then the usual install folders, then PATH.
     static std::optional<QString> find(const QString &name);
+    // PARLIVO_WHISPER_CLI, when set, names the recogniser and nothing else is searched.
     static Tools resolve();
 
     // A run needs the recogniser and a converter; the probes are optional.
     bool ready() const { return whisper && (ffmpeg || afconvert); }
 };
+
+// Said in the log and the window when the recogniser is missing: what gets
+// one on Linux.
+inline constexpr const char *missingRecogniserText =
+    "whisper-cli introuvable. Lance scripts/setup, qui le construit, ou installe le paquet whisper.cpp de ta "
+    "distribution.";

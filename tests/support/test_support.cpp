@@ -11,7 +11,7 @@
 
 namespace testing_support {
 
-QString buildPath(const QString &name) { return QStringLiteral(PARLIVO_BUILD_DIR "/") + name; }
+QString buildPath(const QString &name) { return QStringLiteral(PARLIVO_BIN_DIR "/") + name; }
 
 ScopedEnv::ScopedEnv(std::initializer_list<std::pair<const char *, QString>> values) {
     for (const auto &[name, value] : values) {
@@ -79,11 +79,15 @@ QString readText(const QString &path) {
 QStringList linesOf(const QString &path) { return readText(path).split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
 
 QString makeAudio(const QString &path, double seconds, const QStringList &options) {
+    return makeAudioFrom(path, QStringLiteral("sine=frequency=440:duration=%1").arg(seconds), options);
+}
+
+QString makeAudioFrom(const QString &path, const QString &source, const QStringList &options) {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QProcess ffmpeg;
-    ffmpeg.start(QStringLiteral("ffmpeg"), QStringList{"-y", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i",
-                                                       QStringLiteral("sine=frequency=440:duration=%1").arg(seconds)} +
-                                               options + QStringList{path});
+    ffmpeg.start(QStringLiteral("ffmpeg"),
+                 QStringList{"-y", "-nostdin", "-loglevel", "error", "-f", "lavfi", "-i", source} + options +
+                     QStringList{path});
     ffmpeg.waitForFinished(60000);
     EXPECT_EQ(ffmpeg.exitCode(), 0) << ffmpeg.readAllStandardError().toStdString();
     return path;
