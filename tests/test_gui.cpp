@@ -311,7 +311,8 @@ TEST_F(Window, RecogniserMissingIsShownAndStartIsRefused) {
     openWindow();
     auto *message = window->findChild<QLabel *>("missingTools");
     EXPECT_FALSE(message->isHidden());
-    EXPECT_EQ(message->text(), "whisper-cli introuvable. Installe-le : brew install whisper-cpp");
+    EXPECT_EQ(message->text(), "whisper-cli introuvable. Lance scripts/setup, qui le construit, ou installe le "
+                               "paquet whisper.cpp de ta distribution.");
     EXPECT_FALSE(actions().start->isEnabled());
 }
 

@@ -249,8 +249,8 @@ TEST_F(QueueRun, StartRefusesWithoutRecogniser) {
     engine = std::make_unique<Transcriber>(Tools{});
     EXPECT_FALSE(engine->toolsReady());
     engine->start();
-    EXPECT_TRUE(lastLog().endsWith("whisper-cli introuvable. Installe-le (brew install whisper-cpp) ou "
-                                            "utilise une version de Parlivo qui l'embarque."));
+    EXPECT_TRUE(lastLog().endsWith("whisper-cli introuvable. Lance scripts/setup, qui le construit, ou installe "
+                                   "le paquet whisper.cpp de ta distribution."));
 }
 
 // A model repository on 127.0.0.1 that serves ggml-large-v3.bin once `available`, else 404.

@@ -25,8 +25,7 @@ bool Transcriber::isPendingInRun(const AudioFile &file) const {
 void Transcriber::start(std::optional<IdSet> only) {
     if (m_isRunning) return;
     if (!toolsReady()) {
-        log(QStringLiteral("whisper-cli introuvable. Installe-le (brew install whisper-cpp) ou utilise une version "
-                           "de Parlivo qui l'embarque."));
+        log(QString::fromUtf8(missingRecogniserText));
         return;
     }
     if (!modelAvailable()) {

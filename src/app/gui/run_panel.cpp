@@ -10,9 +10,6 @@
 #include "app/gui/display_texts.h"
 #include "engine/transcriber.h"
 
-// The recogniser's absence, as the window states it.
-static const char *const missingToolsText = "whisper-cli introuvable. Installe-le : brew install whisper-cpp";
-
 RunPanel::RunPanel(Transcriber &engine, AppActions &actions, QWidget *parent) : QWidget(parent), m_engine(engine) {
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
@@ -37,7 +34,7 @@ RunPanel::RunPanel(Transcriber &engine, AppActions &actions, QWidget *parent) : 
     row->addWidget(m_language);
     column->addLayout(row);
 
-    m_missingTools = new QLabel(QString::fromUtf8(missingToolsText), this);
+    m_missingTools = new QLabel(QString::fromUtf8(missingRecogniserText), this);
     m_missingTools->setObjectName(QStringLiteral("missingTools"));
     m_missingTools->setWordWrap(true);
     m_missingTools->setTextInteractionFlags(Qt::TextSelectableByMouse);
