@@ -15,15 +15,12 @@ class CliCorrection : public ::testing::Test {
 protected:
     TempHome home;
     QString src = home.file("memos");
-    QString bin = home.file("bin");
     FakeLlmServer server;
 
     void SetUp() override {
         ASSERT_NE(server.port(), 0);
         server.setModels({"qwen2.5:7b"});
         QDir().mkpath(src);
-        QDir().mkpath(bin);
-        QFile::link(buildPath("fake-whisper-cli"), bin + "/whisper-cli");
         writeFile(home.file(".hestia/ggml-base.bin"), "model");
         ASSERT_EQ(runCli({"settings", "modelPath", home.file(".hestia/ggml-base.bin")}).code, 0);
         ASSERT_EQ(runCli({"settings", "organizeEnabled", "false"}).code, 0);
@@ -31,9 +28,9 @@ protected:
         ASSERT_EQ(runCli({"settings", "ollamaEndpoint", server.endpoint()}).code, 0);
     }
 
-    // parlivo-cli with the stand-in recogniser on its PATH.
+    // parlivo-cli with the stand-in recogniser.
     CliResult cli(const QStringList &args, const QStringList &env = {}) {
-        return runCli(args, QStringList{"PATH=" + bin + ":" + qEnvironmentVariable("PATH")} + env);
+        return runCli(args, QStringList{"PARLIVO_WHISPER_CLI=" + buildPath("fake-whisper-cli")} + env);
     }
 };
 

@@ -19,14 +19,11 @@ class CliRun : public ::testing::Test {
 protected:
     TempHome home;
     QString src = home.file("memos");
-    QString bin = home.file("bin");
     QString argsLog = home.file("whisper-args.log");
     QStringList env;
 
     void SetUp() override {
-        QDir().mkpath(bin);
-        QFile::link(buildPath("fake-whisper-cli"), bin + "/whisper-cli");
-        env = {"PATH=" + bin + ":" + qEnvironmentVariable("PATH"), "FAKE_WHISPER_ARGS_LOG=" + argsLog};
+        env = {"PARLIVO_WHISPER_CLI=" + buildPath("fake-whisper-cli"), "FAKE_WHISPER_ARGS_LOG=" + argsLog};
         writeFile(home.file(".hestia/ggml-base.bin"), "model");
         ASSERT_EQ(runCli({"settings", "modelPath", home.file(".hestia/ggml-base.bin")}).code, 0);
         ASSERT_EQ(runCli({"settings", "correctionEnabled", "false"}).code, 0);
@@ -86,9 +83,10 @@ TEST_F(CliRun, RunsABatchThenHasNothingLeftToDo) {
 
 TEST_F(CliRun, MissingRecogniserOrFolderExitsWithTwo) {
     makeAudio(src + "/un.m4a", 1.2);
-    CliResult noTool = runCli({"run", src}, {"PATH=/usr/bin:/bin"});
+    CliResult noTool = runCli({"run", src}, {"PARLIVO_WHISPER_CLI=" + home.file("absent/whisper-cli")});
     EXPECT_EQ(noTool.code, 2);
-    EXPECT_TRUE(noTool.err.contains("whisper-cli introuvable."));
+    EXPECT_TRUE(noTool.err.contains("whisper-cli introuvable. Lance scripts/setup, qui le construit, ou installe le "
+                                    "paquet whisper.cpp de ta distribution."));
     EXPECT_EQ(cli({"run", home.file("nowhere")}).code, 2);
 }
 

@@ -23,7 +23,7 @@ protected:
     std::unique_ptr<Transcriber> engine;
 
     // ffprobe through a wrapper that counts its calls.
-    Tools tools() const;
+    virtual Tools tools() const;
     // A new engine on the same home, as after a restart.
     void relaunch();
     void SetUp() override { relaunch(); }

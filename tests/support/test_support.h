@@ -84,6 +84,8 @@ QStringList linesOf(const QString &path);
 // A sine tone made by ffmpeg: `seconds` long, in the container the extension
 // names, with `options` (rate, channels…) before the output.
 QString makeAudio(const QString &path, double seconds, const QStringList &options = {});
+// The same from any ffmpeg source filter (noise, silence…).
+QString makeAudioFrom(const QString &path, const QString &source, const QStringList &options = {});
 
 // Runs the built parlivo-cli with `args`; PARLIVO_HOME comes from this process.
 // `extraEnv` holds NAME=VALUE pairs, or a bare NAME to unset it.

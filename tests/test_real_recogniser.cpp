@@ -1,0 +1,160 @@
+// The real whisper-cli (the one scripts/setup builds, or the machine's own)
+// with a random-weight model: real progress lines, real JSON with whatever
+// bytes the model emits, real threads, a real time limit and a real cancel.
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QStringDecoder>
+
+#include "core/atomic_file.h"
+#include "support/engine_fixture.h"
+#include "support/tiny_whisper_model.h"
+
+using namespace testing_support;
+
+namespace {
+
+// The recogniser Parlivo itself would find from the build folder.
+std::optional<QString> realRecogniser() {
+    if (qEnvironmentVariableIsSet("PARLIVO_WHISPER_CLI")) return qEnvironmentVariable("PARLIVO_WHISPER_CLI");
+    return Tools::find(QStringLiteral("whisper-cli"));
+}
+
+bool validUtf8(const QByteArray &bytes) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    (void)decoder.decode(bytes);
+    return !decoder.hasError();
+}
+
+// Processes whose command line names `needle` (the test's own model file).
+int processesNaming(const QString &needle) {
+    int found = 0;
+    QDirIterator proc(QStringLiteral("/proc"), QDir::Dirs | QDir::NoDotAndDotDot);
+    while (proc.hasNext()) {
+        QFile cmdline(proc.next() + QStringLiteral("/cmdline"));
+        if (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains(needle.toUtf8())) ++found;
+    }
+    return found;
+}
+
+// Noise keeps the random model busy with fallbacks: about half a second of
+// work per second of audio here, so a long file is a recognition under way.
+QString makeNoise(const QString &path, int seconds) {
+    return makeAudioFrom(path, QStringLiteral("anoisesrc=d=%1:a=0.3:seed=7").arg(seconds));
+}
+
+class RealRecogniser : public EngineFixture {
+protected:
+    std::optional<QString> whisper = realRecogniser();
+    QString tinyModel = home.file(".hestia/ggml-tiny-random.bin");
+
+    Tools tools() const override {
+        Tools t = EngineFixture::tools();
+        t.whisper = whisper;
+        return t;
+    }
+    void SetUp() override {
+        if (!whisper)
+            GTEST_SKIP() << "whisper-cli introuvable : scripts/setup le construit (build/libexec/parlivo).";
+        ASSERT_TRUE(writeTinyWhisperModel(tinyModel));
+        EngineFixture::SetUp();
+        updateSettings([&](ParlivoSettings &s) { s.modelPath = tinyModel; });
+    }
+    QString transcriptOf(const QString &name) const { return src + "/" + QFileInfo(name).completeBaseName() + ".txt"; }
+    int recognisersRunning() const { return processesNaming(tinyModel); }
+};
+
+TEST_F(RealRecogniser, TwoFilesSideBySideAndOneWithEveryThread) {
+    makeNoise(src + "/bruit.m4a", 8);
+    makeAudio(src + "/son.mp3", 3);
+    makeNoise(src + "/seul.wav", 35); // two windows: a progress line before the end
+    QList<double> progress;
+    int mostRunning = 0;
+    QObject::connect(engine.get(), &Transcriber::entryChanged, [&](const QUuid &id) {
+        if (const AudioFile *f = engine->entry(id); f && f->status == FileStatus::running) progress << f->progress;
+        mostRunning = std::max(mostRunning, engine->runningCount());
+    });
+    updateSettings([](ParlivoSettings &s) { s.parallelism = 2; });
+    engine->setSourceFolder(QUrl::fromLocalFile(src));
+    engine->transcribeSelection({entryNamed("bruit.m4a").id, entryNamed("son.mp3").id});
+    ASSERT_TRUE(runTask(engine->waitForRun(), 120000));
+    if (engine->maxParallelism() >= 2) {
+        EXPECT_EQ(mostRunning, 2);
+    }
+
+    // Alone, the file gets every core as recogniser threads.
+    updateSettings([](ParlivoSettings &s) { s.parallelism = 1; });
+    EXPECT_EQ(engine->threadsPerJob(), engine->maxParallelism());
+    ASSERT_TRUE(runQueue(120000));
+
+    // The real progress lines run past 100 % near the end; the entry's never does.
+    ASSERT_FALSE(progress.isEmpty());
+    EXPECT_TRUE(std::any_of(progress.begin(), progress.end(), [](double p) { return p > 0 && p < 1; }));
+    EXPECT_LE(*std::max_element(progress.begin(), progress.end()), 1.0);
+    for (const char *name : {"bruit.m4a", "son.mp3", "seul.wav"}) {
+        const AudioFile &file = entryNamed(name);
+        // Noise may come out as words or as nothing: both are outcomes, never an error.
+        EXPECT_TRUE(file.status == FileStatus::done || file.status == FileStatus::empty)
+            << name << ": " << file.errorMessage.value_or(QString()).toStdString();
+        if (file.status == FileStatus::done) {
+            const auto text = readWholeFile(transcriptOf(name));
+            ASSERT_TRUE(text) << name;
+            EXPECT_TRUE(validUtf8(*text)) << name; // the model emits broken bytes; the file never has them
+            EXPECT_TRUE(text->contains("Source : " + QByteArray(name)));
+        }
+    }
+    EXPECT_EQ(entryNamed("bruit.m4a").status, FileStatus::done); // 8 s of noise always gives words
+    EXPECT_TRUE(scratchFiles().isEmpty());
+}
+
+TEST_F(RealRecogniser, TheTimeLimitEndsARealRecognition) {
+    makeNoise(src + "/long.m4a", 120);
+    TimeLimits limits;
+    limits.recognitionFactor = 0;
+    limits.recognitionFloor = 2;
+    engine->setTimeLimits(limits);
+    engine->setSourceFolder(QUrl::fromLocalFile(src));
+    QElapsedTimer clock;
+    clock.start();
+    ASSERT_TRUE(runQueue(60000));
+    EXPECT_LT(clock.elapsed(), 20000);
+    const AudioFile &file = entryNamed("long.m4a");
+    EXPECT_EQ(file.status, FileStatus::error);
+    EXPECT_EQ(file.errorMessage, "Transcription interrompue (délai dépassé).");
+    EXPECT_EQ(recognisersRunning(), 0);
+    EXPECT_TRUE(scratchFiles().isEmpty());
+}
+
+TEST_F(RealRecogniser, CancelStopsARealRecognitionAndTheFileWaits) {
+    makeNoise(src + "/long.m4a", 120);
+    engine->setSourceFolder(QUrl::fromLocalFile(src));
+    engine->start();
+    ASSERT_TRUE(spinUntil([&] { return recognisersRunning() == 1; }, 30000));
+    spin(1000);
+    QElapsedTimer clock;
+    clock.start();
+    engine->cancel();
+    ASSERT_TRUE(runTask(engine->waitForRun(), 10000));
+    EXPECT_LT(clock.elapsed(), 5000);
+    EXPECT_EQ(entryNamed("long.m4a").status, FileStatus::pending);
+    EXPECT_EQ(recognisersRunning(), 0);
+    EXPECT_TRUE(scratchFiles().isEmpty());
+}
+
+TEST_F(RealRecogniser, TheCommandLineFindsTheRecogniserBesideIt) {
+    makeNoise(src + "/a.m4a", 6);
+    makeNoise(src + "/b.m4a", 4);
+    // No PATH help and no override: parlivo-cli finds the recogniser the way
+    // an installed Parlivo does.
+    QStringList env{"PARLIVO_WHISPER_CLI"};
+    if (!whisper->contains("/libexec/parlivo/")) env = QStringList{"PARLIVO_WHISPER_CLI=" + *whisper};
+    ASSERT_EQ(runCli({"settings", "modelPath", tinyModel}).code, 0);
+    ASSERT_EQ(runCli({"settings", "correctionEnabled", "false"}).code, 0);
+    ASSERT_EQ(runCli({"settings", "organizeEnabled", "false"}).code, 0);
+    const CliResult run = runCli({"run", src}, env, 120000);
+    EXPECT_EQ(run.code, 0) << run.err.toStdString();
+    EXPECT_TRUE(QFile::exists(transcriptOf("a.m4a"))) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains("Lot terminé : ")) << run.err.toStdString();
+}
+
+} // namespace
