@@ -129,8 +129,12 @@ TEST_F(CorrectionPass, CorrectsShortestFirstAndRewritesBothFiles) {
             atFirstFile = engine->correctionLiveStats(engine->correctionStartedAt()->addSecs(30));
     });
     EXPECT_FALSE(engine->correctionLiveStats().eta);
+    QSignalSpy notified(engine.get(), &Transcriber::notificationPosted);
 
     ASSERT_TRUE(runPass());
+    ASSERT_GE(notified.size(), 1);
+    EXPECT_EQ(notified[0][0].toString(), "Correction terminée");
+    EXPECT_EQ(notified[0][1].toString(), "3 transcription(s) corrigée(s) par l'IA.");
     EXPECT_EQ(sentTexts(), (QStringList{dictation("B", 40), dictation("C", 200), dictation("A", 500)}));
     EXPECT_EQ(engine->correctionPassDone(), 3);
     EXPECT_FALSE(engine->correctionPassActive() || engine->correctionStartedAt() || engine->correctionPassCurrent());

@@ -254,6 +254,7 @@ public:
 signals:
     void settingsChanged();
     void logLineAdded(const QString &line);
+    void notificationPosted(const QString &title, const QString &body); // also sent to the desktop
     void logCleared();
     void queueChanged();                 // entries added, removed or replaced
     void entryChanged(const QUuid &id);  // one entry's status, progress or texts
