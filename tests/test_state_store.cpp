@@ -10,6 +10,7 @@
 
 #include "core/atomic_file.h"
 #include "core/json_coding.h"
+#include "core/unsaved_state.h"
 #include "engine/source_files.h"
 #include "engine/transcriber.h"
 #include "support/test_support.h"
@@ -123,6 +124,24 @@ TEST(StateStore, FormerSupportFolderIsCopiedOnlyWhenTheNewOneIsMissing) {
     writeFile(base + "/Talvo/queue.json", "newer former");
     Transcriber again{Tools{}};
     EXPECT_EQ(*readWholeFile(base + "/Parlivo/queue.json"), "former");
+}
+
+TEST(UnsavedState, AFileThatKeepsFailingIsReportedOnceAndItsRecoveryOnce) {
+    UnsavedState state;
+    const WriteError full{"Disque plein : « /état/queue.json » n'a pas pu être écrit.", true};
+    const WriteError refused{"« /état/ledger.json » : accès refusé"};
+    EXPECT_EQ(state.record({{"settings.json", std::nullopt}, {"queue.json", full}}),
+              "État non enregistré : Disque plein : « /état/queue.json » n'a pas pu être écrit. Nouvel essai à la "
+              "prochaine modification.");
+    EXPECT_TRUE(state.any());
+    EXPECT_EQ(state.record({{"settings.json", std::nullopt}, {"queue.json", full}}), std::nullopt);
+    // Another file failing is news; its reason gets the closing full stop.
+    EXPECT_EQ(state.record({{"queue.json", full}, {"ledger.json", refused}}),
+              "État non enregistré : « /état/ledger.json » : accès refusé. Nouvel essai à la prochaine modification.");
+    EXPECT_EQ(state.record({{"queue.json", std::nullopt}}), std::nullopt); // ledger.json still behind
+    EXPECT_EQ(state.record({{"ledger.json", std::nullopt}}), "État de nouveau enregistré.");
+    EXPECT_FALSE(state.any());
+    EXPECT_EQ(state.record({{"ledger.json", std::nullopt}}), std::nullopt);
 }
 
 TEST(Log, KeepsTheLast500LinesWithATimePrefix) {

@@ -41,6 +41,7 @@ void Transcriber::start(std::optional<IdSet> only) {
         return;
     }
     m_cancelRequested = false;
+    m_fullDiskFolder.reset();
     m_isPaused = false;
     m_startedAt = QDateTime::currentDateTime();
     m_sessionBaselineProcessed = processedCount();
@@ -81,11 +82,7 @@ void Transcriber::finishRun() {
     m_restrictedIDs.reset();
     m_forceIDs.clear();
     setRunning(false);
-    const QString summary = cancelled ? QStringLiteral("Lot interrompu.")
-                                      : QStringLiteral("Lot terminé : %1 transcrits, %2 sautés, %3 en erreur.")
-                                            .arg(doneCount())
-                                            .arg(skippedCount())
-                                            .arg(errorCount());
+    const QString summary = runSummary();
     log(summary);
     notify(QStringLiteral("Parlivo"), summary);
     saveNow();
@@ -95,6 +92,18 @@ void Transcriber::finishRun() {
     else
         m_afterRunTask = chainAfterRun();
     emit runFinished();
+}
+
+QString Transcriber::runSummary() const {
+    if (m_fullDiskFolder)
+        return QStringLiteral("Lot arrêté : disque plein dans « %1 ». Libère de la place, puis relance la "
+                              "transcription.")
+            .arg(*m_fullDiskFolder);
+    if (m_cancelRequested) return QStringLiteral("Lot interrompu.");
+    return QStringLiteral("Lot terminé : %1 transcrits, %2 sautés, %3 en erreur.")
+        .arg(doneCount())
+        .arg(skippedCount())
+        .arg(errorCount());
 }
 
 QCoro::Task<> Transcriber::waitForRun() {
@@ -129,6 +138,17 @@ void Transcriber::resume() {
 
 void Transcriber::cancel() {
     if (!m_isRunning) return;
+    haltRun();
+    log(QStringLiteral("Annulation demandée."));
+}
+
+void Transcriber::stopOnFullDisk(const QString &folder) {
+    if (!m_isRunning || m_fullDiskFolder) return;
+    m_fullDiskFolder = folder;
+    haltRun();
+}
+
+void Transcriber::haltRun() {
     m_cancelRequested = true;
     m_isPaused = false;
     m_processes.terminateAll();
@@ -136,7 +156,6 @@ void Transcriber::cancel() {
         if (file.status == FileStatus::running) returnToPending(file.id);
     m_currentFileNames.clear();
     emit runStateChanged();
-    log(QStringLiteral("Annulation demandée."));
 }
 
 void Transcriber::returnToPending(const QUuid &id) {

@@ -95,23 +95,32 @@ struct StateSnapshot {
     PersistedState queue;
     Ledger ledger;
 
-    void write() const {
+    QList<UnsavedState::Outcome> write() const {
         const QString dir = folders::supportDir() + QLatin1Char('/');
         // Each file is written on its own: one failing does not stop the others.
         // settings.json holds the API key, so only its owner may read it.
-        writeFileAtomically(dir + settingsFile, dumpCompact(toJson(settings)), FileAccess::ownerOnly);
-        writeFileAtomically(dir + queueFile, encodeQueue(queue));
-        writeFileAtomically(dir + ledgerFile, encodeLedger(ledger));
+        return {{settingsFile, writeFileAtomically(dir + settingsFile, dumpCompact(toJson(settings)),
+                                                   FileAccess::ownerOnly)},
+                {queueFile, writeFileAtomically(dir + queueFile, encodeQueue(queue))},
+                {ledgerFile, writeFileAtomically(dir + ledgerFile, encodeLedger(ledger))}};
     }
 };
 } // namespace
+
+void Transcriber::noteStateSave(quint64 save, const QList<UnsavedState::Outcome> &outcomes) {
+    // A delayed save may report after a newer immediate one: its outcome is outdated.
+    if (save < m_lastSaveNoted) return;
+    m_lastSaveNoted = save;
+    if (auto line = m_unsavedState.record(outcomes)) log(*line);
+}
 
 void Transcriber::saveNow() {
     m_saveTimer.stop();
     // A delayed save still being written must land first, or it would
     // overwrite this newer state.
     m_stateWriter.waitForDone();
-    StateSnapshot{m_settings, PersistedState{m_sourceFolder, m_files, m_isRunning}, m_ledger}.write();
+    const quint64 save = ++m_savesStarted;
+    noteStateSave(save, StateSnapshot{m_settings, PersistedState{m_sourceFolder, m_files, m_isRunning}, m_ledger}.write());
     emit stateSaved();
 }
 
@@ -121,12 +130,14 @@ void Transcriber::saveInBackground() {
     // does it, one save after the other.
     StateSnapshot snapshot{m_settings, PersistedState{m_sourceFolder, m_files, m_isRunning}, m_ledger};
     ++m_savesInFlight;
-    m_stateWriter.start([this, snapshot = std::move(snapshot)] {
-        snapshot.write();
+    const quint64 save = ++m_savesStarted;
+    m_stateWriter.start([this, save, snapshot = std::move(snapshot)] {
+        const QList<UnsavedState::Outcome> outcomes = snapshot.write();
         QMetaObject::invokeMethod(
             this,
-            [this] {
+            [this, save, outcomes] {
                 --m_savesInFlight;
+                noteStateSave(save, outcomes);
                 emit stateSaved();
             },
             Qt::QueuedConnection);

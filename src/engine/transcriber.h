@@ -22,6 +22,7 @@
 
 #include "core/records.h"
 #include "core/settings.h"
+#include "core/unsaved_state.h"
 #include "organize/org_entry.h"
 #include "organize/org_pass.h"
 #include "pipeline/pipeline_rules.h"
@@ -65,6 +66,9 @@ public:
     // A delayed save waiting for its time or being written.
     bool hasPendingSave() const { return m_saveTimer.isActive() || m_savesInFlight > 0; }
     bool pendingWasRunning() const { return m_pendingWasRunning; }
+    // The last save of some state file failed: what is on disk is older than
+    // the engine's state (logged once; every later save tries again).
+    bool stateUnsaved() const { return m_unsavedState.any(); }
 
     // ---- Log and notifications ----
     static constexpr int maxLogLines = 500;
@@ -124,6 +128,9 @@ public:
     bool isRunning() const { return m_isRunning; }
     bool isPaused() const { return m_isPaused; }
     bool cancelRequested() const { return m_cancelRequested; }
+    // A transcript could not be written for lack of room: the run stops
+    // rather than fail every file left. The folder where it happened.
+    const std::optional<QString> &fullDiskFolder() const { return m_fullDiskFolder; }
     const QStringList &currentFileNames() const { return m_currentFileNames; }
     int maxParallelism() const { return m_maxParallelism; }
     int threadsPerJob() const;
@@ -249,7 +256,7 @@ public:
     QStringList organizeTranscriptFiles() const;
     void revealOrganizedArchive() const;
     void loadOrgLedger();
-    void saveOrgLedger() const;
+    void saveOrgLedger();
 
 signals:
     void settingsChanged();
@@ -283,9 +290,14 @@ private:
     void rebuildLedgerFromQueue();
     template <typename T, typename Decode> std::optional<T> readStateFile(const QString &name, Decode decode);
     void saveInBackground();
+    void noteStateSave(quint64 save, const QList<UnsavedState::Outcome> &outcomes);
     QCoro::Task<> runQueue();
     QCoro::Task<> worker();
     void finishRun();
+    QString runSummary() const;
+    // Stops claiming, ends the children and puts running files back to pending.
+    void haltRun();
+    void stopOnFullDisk(const QString &folder);
     void setRunning(bool running);
     bool isPendingInRun(const AudioFile &file) const;
     void requeue(AudioFile &file);
@@ -341,6 +353,9 @@ private:
     bool m_pendingWasRunning = false;
     QTimer m_saveTimer;
     int m_savesInFlight = 0;
+    quint64 m_savesStarted = 0; // saves are numbered, so an outdated outcome is ignored
+    quint64 m_lastSaveNoted = 0;
+    UnsavedState m_unsavedState;
 
     // Status counters, indexed by FileStatus.
     std::array<int, fileStatusCount> m_counts{};
@@ -352,6 +367,7 @@ private:
     bool m_isRunning = false;
     bool m_isPaused = false;
     bool m_cancelRequested = false;
+    std::optional<QString> m_fullDiskFolder;
     QStringList m_currentFileNames;
     std::optional<IdSet> m_restrictedIDs;
     IdSet m_forceIDs;

@@ -223,14 +223,19 @@ QCoro::Task<> Transcriber::process(QUuid id) {
     auto write = [segments = *segments, corrected, source, duration, outputs, settings = m_settings] {
         return writeOutputs(segments, corrected, source, duration, outputs.txt, outputs.md, settings);
     };
-    QCoro::Task<std::optional<QString>> writing = onWorkerThread(std::move(write));
-    const std::optional<QString> writeError = co_await std::move(writing);
+    QCoro::Task<std::optional<WriteError>> writing = onWorkerThread(std::move(write));
+    const std::optional<WriteError> writeError = co_await std::move(writing);
     if (!self) { // the engine went away meanwhile: nothing left to report to
         onExit.dismiss();
         co_return;
     }
+    if (writeError && writeError->diskFull) {
+        fail(id, writeError->reason);
+        stopOnFullDisk(QFileInfo(outputs.txt).absolutePath()); // every other file would fail the same way
+        co_return;
+    }
     if (writeError) {
-        fail(id, QStringLiteral("Impossible d'écrire la transcription : ") + *writeError);
+        fail(id, QStringLiteral("Impossible d'écrire la transcription : ") + writeError->reason);
         co_return;
     }
     const QString outputPath = m_settings.outputFormat == OutputFormat::md ? outputs.md : outputs.txt;

@@ -27,7 +27,9 @@ const std::map<QString, cli::Command> &commands() {
 
 QCoro::Task<> runCommand(cli::Command command, cli::Context &ctx) {
     int code = co_await command(ctx);
-    if (ctx.engine.hasPendingSave()) ctx.engine.saveNow();
+    if (ctx.engine.hasPendingSave() || ctx.engine.stateUnsaved()) ctx.engine.saveNow();
+    // The work is done but its record is not: say so in the exit status.
+    if (ctx.engine.stateUnsaved() && code == cli::success) code = cli::someFailed;
     ctx.out.flush();
     ctx.err.flush();
     QCoreApplication::exit(code);
