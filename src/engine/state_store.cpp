@@ -5,35 +5,15 @@
 #include "engine/source_files.h"
 #include "engine/transcriber.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 namespace {
 const QString settingsFile = QStringLiteral("settings.json");
 const QString queueFile = QStringLiteral("queue.json");
 const QString ledgerFile = QStringLiteral("ledger.json");
-
-void copyTree(const QString &from, const QString &to) {
-    QDir().mkpath(to);
-    const QDir source(from);
-    for (const QFileInfo &info :
-         source.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
-        const QString target = to + QLatin1Char('/') + info.fileName();
-        if (info.isDir() && !info.isSymLink())
-            copyTree(info.filePath(), target);
-        else
-            QFile::copy(info.filePath(), target);
-    }
-}
 } // namespace
 
-void Transcriber::migrateSupportDirIfNeeded() {
-    const QString current = folders::userSupportBase() + QStringLiteral("/Parlivo");
-    const QString former = folders::formerSupportDir();
-    if (QFileInfo::exists(current) || !QFileInfo(former).isDir()) return;
-    copyTree(former, current);
-}
+void Transcriber::migrateSupportDirIfNeeded() { folders::migrateFormerSupportDir(); }
 
 template <typename T, typename Decode>
 std::optional<T> Transcriber::readStateFile(const QString &name, Decode decode) {
