@@ -68,8 +68,18 @@ void Transcriber::rewriteCorrected(const QString &md, const QString &content, co
 
 // ---------------------------------------------------------------- the pass
 
+bool Transcriber::correctionWanted() const {
+    return m_settings.correctionEnabled && m_settings.correctionBackend != CorrectionBackend::none;
+}
+
 void Transcriber::startCorrectionPass() {
     if (m_correctionPassActive || m_isRunning) return;
+    if (m_settings.correctionBackend == CorrectionBackend::none) {
+        // Without a service a "correction" would only relabel the raw text.
+        log(QStringLiteral("Aucun service de correction choisi : les transcriptions restent brutes."));
+        m_lastCorrectionPassEnd = CorrectionPassEnd::noService;
+        return;
+    }
     m_correctionPassTask = runCorrectionPass();
 }
 
@@ -112,7 +122,7 @@ QCoro::Task<> Transcriber::runCorrectionPass() {
         co_return;
     }
     const QString rootPath = root->toLocalFile();
-    QStringList files = co_await rawTranscriptsOffThread(rootPath);
+    QStringList files = co_await rawTranscriptsOffThread(rootPath, organizeRootFolder());
     if (!self) co_return;
     if (files.isEmpty()) {
         log(QStringLiteral("Aucune transcription brute à corriger."));
@@ -133,7 +143,7 @@ QCoro::Task<> Transcriber::runCorrectionPass() {
         if (!self) co_return;
         // A cycle that fixed nothing would fail the same way again.
         if (fixed == 0 || m_correctionPassCancelled) break;
-        files = co_await rawTranscriptsOffThread(rootPath);
+        files = co_await rawTranscriptsOffThread(rootPath, organizeRootFolder());
         if (!self) co_return;
         if (files.isEmpty()) break;
     }
@@ -143,7 +153,7 @@ QCoro::Task<> Transcriber::runCorrectionPass() {
     if (!cancelled)
         notify(QStringLiteral("Correction terminée"),
                QStringLiteral("%1 transcription(s) corrigée(s) par l'IA.").arg(m_correctionPassDone));
-    const int rawLeft = int((co_await rawTranscriptsOffThread(rootPath)).size());
+    const int rawLeft = int((co_await rawTranscriptsOffThread(rootPath, organizeRootFolder())).size());
     if (!self) co_return;
     if (rawLeft == 0) setCorrectionJobTotal(0);
     finishCorrectionPass(cancelled ? CorrectionPassEnd::cancelled : CorrectionPassEnd::finished, rawLeft);
@@ -223,15 +233,15 @@ void Transcriber::countRawTranscripts(bool atLaunch) {
     });
     watcher->setFuture(promise->future());
     promise->start();
-    QThreadPool::globalInstance()->start([promise, path = root->toLocalFile()] {
-        promise->addResult(int(rawTranscripts(path).size()));
+    QThreadPool::globalInstance()->start([promise, path = root->toLocalFile(), archive = organizeRootFolder()] {
+        promise->addResult(int(rawTranscripts(path, archive).size()));
         promise->finish();
     });
 }
 
-QCoro::Task<QStringList> Transcriber::rawTranscriptsOffThread(QString root) {
+QCoro::Task<QStringList> Transcriber::rawTranscriptsOffThread(QString root, std::optional<QString> archive) {
     // Named before the co_await: GCC 12 may destroy a temporary lambda twice there.
-    auto walk = [root] { return rawTranscripts(root); };
+    auto walk = [root, archive] { return rawTranscripts(root, archive); };
     QCoro::Task<QStringList> walking = onWorkerThread(std::move(walk));
     co_return co_await std::move(walking);
 }
@@ -241,7 +251,7 @@ void Transcriber::considerAutoStart(int count) {
     if (std::exchange(m_didConsiderAutoCorrect, true) || m_isRunning) return;
     if (count == 0) {
         if (m_settings.organizeEnabled) organizeAfterCorrection(true);
-    } else if (m_settings.correctionEnabled && m_settings.correctionBackend == CorrectionBackend::ollama) {
+    } else if (correctionWanted() && m_settings.correctionBackend == CorrectionBackend::ollama) {
         startCorrectionPass();
     }
 }

@@ -85,12 +85,12 @@ QCoro::Task<> Transcriber::chainAfterRun() {
     m_chainingAfterRun = true;
     int rawLeft = 0;
     if (const auto root = outputRootFolder()) {
-        rawLeft = int((co_await rawTranscriptsOffThread(root->toLocalFile())).size());
+        rawLeft = int((co_await rawTranscriptsOffThread(root->toLocalFile(), organizeRootFolder())).size());
         if (!self) co_return;
     }
     publishRawCount(rawLeft);
     m_chainingAfterRun = false;
-    if (m_settings.correctionEnabled && rawLeft > 0)
+    if (correctionWanted() && rawLeft > 0)
         startCorrectionPass(); // goes on to organization itself
     else if (m_settings.organizeEnabled)
         organizeAfterCorrection(false);

@@ -212,12 +212,22 @@ public:
     // The count made at launch has arrived (it may start the pass, once).
     bool didConsiderAutoCorrect() const { return m_didConsiderAutoCorrect; }
     // How the last pass ended, for the command line's exit status.
-    enum class CorrectionPassEnd { none, finished, cancelled, backendUnavailable, noOutputRoot, nothingToCorrect };
+    enum class CorrectionPassEnd {
+        none,
+        finished,
+        cancelled,
+        backendUnavailable,
+        noOutputRoot,
+        nothingToCorrect,
+        noService, // the service is "none": no pass was started
+    };
     CorrectionPassEnd lastCorrectionPassEnd() const { return m_lastCorrectionPassEnd; }
     // True when the file was corrected and rewritten.
     QCoro::Task<bool> correctTranscript(QString md);
     // Rewrites the .md (and its .txt sibling) with the corrected text; write errors are ignored.
     void rewriteCorrected(const QString &md, const QString &content, const QString &raw, const QString &corrected);
+    // Correction is on and has a service to send the text to.
+    bool correctionWanted() const;
     void startCorrectionPass();
     void cancelCorrectionPass();
     // Awaitable end of the current pass (returns at once when idle).
@@ -317,7 +327,7 @@ private:
     std::function<void(const ollama::PullUpdate &)> modelPullLogger(const QString &model);
     QCoro::Task<> runCorrectionPass();
     // Reading every Markdown transcript can take a while: on a worker thread.
-    static QCoro::Task<QStringList> rawTranscriptsOffThread(QString root);
+    static QCoro::Task<QStringList> rawTranscriptsOffThread(QString root, std::optional<QString> archive);
     QCoro::Task<int> correctionCycle(QStringList files);
     // `rawLeft`: the count a last walk just made, published instead of walking again.
     void finishCorrectionPass(CorrectionPassEnd end, std::optional<int> rawLeft = std::nullopt);
