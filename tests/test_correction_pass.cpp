@@ -190,7 +190,7 @@ TEST_F(CorrectionPass, ACycleWhereEverythingFailsEndsThePassAndLeavesTheFilesRaw
     EXPECT_TRUE(spinUntil([&] { return engine->rawCount() == 4; }));
 }
 
-TEST_F(CorrectionPass, CancellingFinishesTheCurrentFileAndStopsWithoutNotice) {
+TEST_F(CorrectionPass, CancellingBetweenTwoFilesStopsThePassWithoutNotice) {
     for (const char *name : {"a", "b", "c"}) writeRawTranscript(out, name, dictation(name, 60));
     server.setDelay(50);
     QObject::connect(engine.get(), &Transcriber::correctionChanged, [&] {

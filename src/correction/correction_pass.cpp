@@ -37,8 +37,9 @@ QCoro::Task<bool> Transcriber::correctTranscript(QString md) {
     std::optional<QString> answer;
     bool backendDown = false;
     try {
-        answer = co_await Corrector::correct(*raw, m_settings);
+        answer = co_await Corrector::correct(*raw, m_settings, &m_correctionPassCancel);
     } catch (const CorrectionError &error) {
+        if (error.kind() == CorrectionError::Kind::cancelled) co_return false; // stays raw, nothing failed
         backendDown = error.isBackendDown();
     } catch (const std::exception &) {
     }
@@ -84,7 +85,8 @@ void Transcriber::startCorrectionPass() {
 }
 
 void Transcriber::cancelCorrectionPass() {
-    if (m_correctionPassActive) m_correctionPassCancelled = true;
+    // Also cuts off the request in flight: a model may take minutes to answer.
+    if (m_correctionPassActive) m_correctionPassCancel.cancel();
 }
 
 QCoro::Task<> Transcriber::waitForCorrectionPass() {
@@ -101,7 +103,7 @@ void Transcriber::setCorrectionJobTotal(int total) {
 QCoro::Task<> Transcriber::runCorrectionPass() {
     QPointer<Transcriber> self(this);
     m_correctionPassActive = true;
-    m_correctionPassCancelled = false;
+    m_correctionPassCancel.reset();
     m_correctionPassDone = 0;
     m_correctionPassTotal = 0;
     m_correctionPassCurrent.reset();
@@ -142,13 +144,13 @@ QCoro::Task<> Transcriber::runCorrectionPass() {
         const int fixed = co_await correctionCycle(files);
         if (!self) co_return;
         // A cycle that fixed nothing would fail the same way again.
-        if (fixed == 0 || m_correctionPassCancelled) break;
+        if (fixed == 0 || m_correctionPassCancel.isCancelled()) break;
         files = co_await rawTranscriptsOffThread(rootPath, organizeRootFolder());
         if (!self) co_return;
         if (files.isEmpty()) break;
     }
 
-    const bool cancelled = m_correctionPassCancelled;
+    const bool cancelled = m_correctionPassCancel.isCancelled();
     log(QStringLiteral("Correction IA terminée : %1/%2.").arg(m_correctionPassDone).arg(m_correctionPassTotal));
     if (!cancelled)
         notify(QStringLiteral("Correction terminée"),
@@ -163,11 +165,12 @@ QCoro::Task<int> Transcriber::correctionCycle(QStringList files) {
     QPointer<Transcriber> self(this);
     int fixed = 0;
     for (const QString &md : files) {
-        if (m_correctionPassCancelled) break;
+        if (m_correctionPassCancel.isCancelled()) break;
         m_correctionPassCurrent = QFileInfo(md).completeBaseName();
         emit correctionChanged();
         const bool corrected = co_await correctTranscript(md);
         if (!self) co_return fixed;
+        if (m_correctionPassCancel.isCancelled() && !corrected) break; // cut off: not attempted to the end
         ++m_correctionPassDone;
         if (corrected) ++fixed;
         emit correctionChanged();

@@ -50,10 +50,11 @@ QCoro::Task<std::optional<QString>> Transcriber::correctForRun(QUuid id, QString
     std::optional<QString> failure;
     bool backendDown = false;
     try {
-        QString answer = co_await Corrector::correct(text, settings);
+        QString answer = co_await Corrector::correct(text, settings, &m_runCancel);
         if (!answer.trimmed().isEmpty()) corrected = std::move(answer);
     } catch (const CorrectionError &error) {
-        failure = error.errorDescription();
+        // A cancelled run cut the request off: not a failure, the file goes back to pending.
+        if (error.kind() != CorrectionError::Kind::cancelled) failure = error.errorDescription();
         backendDown = error.isBackendDown();
     } catch (const std::exception &error) {
         failure = QString::fromUtf8(error.what());

@@ -40,7 +40,7 @@ void Transcriber::start(std::optional<IdSet> only) {
         m_restrictedIDs.reset();
         return;
     }
-    m_cancelRequested = false;
+    m_runCancel.reset();
     m_fullDiskFolder.reset();
     m_isPaused = false;
     m_startedAt = QDateTime::currentDateTime();
@@ -64,7 +64,7 @@ QCoro::Task<> Transcriber::runQueue() {
 }
 
 QCoro::Task<> Transcriber::worker() {
-    while (!m_cancelRequested) {
+    while (!m_runCancel.isCancelled()) {
         if (m_isPaused) {
             co_await QCoro::sleepFor(200ms);
             continue;
@@ -76,7 +76,7 @@ QCoro::Task<> Transcriber::worker() {
 }
 
 void Transcriber::finishRun() {
-    const bool cancelled = m_cancelRequested;
+    const bool cancelled = m_runCancel.isCancelled();
     m_isPaused = false;
     m_currentFileNames.clear();
     m_restrictedIDs.reset();
@@ -99,7 +99,7 @@ QString Transcriber::runSummary() const {
         return QStringLiteral("Lot arrêté : disque plein dans « %1 ». Libère de la place, puis relance la "
                               "transcription.")
             .arg(*m_fullDiskFolder);
-    if (m_cancelRequested) return QStringLiteral("Lot interrompu.");
+    if (m_runCancel.isCancelled()) return QStringLiteral("Lot interrompu.");
     return QStringLiteral("Lot terminé : %1 transcrits, %2 sautés, %3 en erreur.")
         .arg(doneCount())
         .arg(skippedCount())
@@ -149,7 +149,7 @@ void Transcriber::stopOnFullDisk(const QString &folder) {
 }
 
 void Transcriber::haltRun() {
-    m_cancelRequested = true;
+    m_runCancel.cancel(); // also cuts off a correction request in flight
     m_isPaused = false;
     m_processes.terminateAll();
     for (auto &file : m_files)

@@ -20,6 +20,7 @@
 
 #include <qcoro/qcorotask.h>
 
+#include "core/cancellation.h"
 #include "core/records.h"
 #include "core/settings.h"
 #include "core/unsaved_state.h"
@@ -127,7 +128,7 @@ public:
     void resumeInterruptedRunIfNeeded();
     bool isRunning() const { return m_isRunning; }
     bool isPaused() const { return m_isPaused; }
-    bool cancelRequested() const { return m_cancelRequested; }
+    bool cancelRequested() const { return m_runCancel.isCancelled(); }
     // A transcript could not be written for lack of room: the run stops
     // rather than fail every file left. The folder where it happened.
     const std::optional<QString> &fullDiskFolder() const { return m_fullDiskFolder; }
@@ -229,6 +230,7 @@ public:
     // Correction is on and has a service to send the text to.
     bool correctionWanted() const;
     void startCorrectionPass();
+    // Stops the pass at once: the request in flight is aborted, its file stays raw.
     void cancelCorrectionPass();
     // Awaitable end of the current pass (returns at once when idle).
     QCoro::Task<> waitForCorrectionPass();
@@ -376,7 +378,7 @@ private:
     // Run state.
     bool m_isRunning = false;
     bool m_isPaused = false;
-    bool m_cancelRequested = false;
+    Cancellation m_runCancel; // set by cancel(), read by the workers
     std::optional<QString> m_fullDiskFolder;
     QStringList m_currentFileNames;
     std::optional<IdSet> m_restrictedIDs;
@@ -400,8 +402,8 @@ private:
     bool m_monitorCycleRunning = false;
     QTimer m_monitorTimer;
 
-    // Correction pass. The flag is the pass's cancellation, checked before
-    // each file and between cycles.
+    // Correction pass. Its cancellation is checked before each file and
+    // between cycles, and aborts the request in flight.
     int m_rawCount = 0;
     bool m_correctionPassActive = false;
     int m_correctionPassDone = 0;
@@ -409,7 +411,7 @@ private:
     std::optional<QString> m_correctionPassCurrent;
     int m_correctionJobTotal = 0;
     std::optional<QDateTime> m_correctionStartedAt;
-    bool m_correctionPassCancelled = false;
+    Cancellation m_correctionPassCancel;
     CorrectionPassEnd m_lastCorrectionPassEnd = CorrectionPassEnd::none;
     std::optional<QCoro::Task<>> m_correctionPassTask;
     // The end of a run looks for raw transcripts off the main thread before

@@ -162,7 +162,7 @@ QCoro::Task<> Transcriber::process(QUuid id) {
     // The probe is not registered with the runner, so a cancel during it is
     // only seen here: starting a conversion for a cancelled run would hold the
     // run open for nothing.
-    if (m_cancelRequested) {
+    if (m_runCancel.isCancelled()) {
         returnToPending(id);
         co_return;
     }
@@ -172,7 +172,7 @@ QCoro::Task<> Transcriber::process(QUuid id) {
     const QString converter = useFfmpeg ? *m_tools.ffmpeg : m_tools.afconvert.value_or("/usr/bin/afconvert");
     const QStringList convertArgs = useFfmpeg ? ffmpegArguments(source, wav.path) : afconvertArguments(source, wav.path);
     const ProcessResult conversion = co_await m_processes.launchWithTimeout(converter, convertArgs, id, m_timeLimits.conversion);
-    if (m_cancelRequested) {
+    if (m_runCancel.isCancelled()) {
         returnToPending(id);
         co_return;
     }
@@ -195,7 +195,7 @@ QCoro::Task<> Transcriber::process(QUuid id) {
     };
     const ProcessResult recognition = co_await m_processes.launchWithTimeout(
         m_tools.whisper.value_or(QString()), whisperArgs, id, m_timeLimits.recognition(duration), onProgress);
-    if (m_cancelRequested) {
+    if (m_runCancel.isCancelled()) {
         returnToPending(id);
         co_return;
     }
@@ -211,7 +211,7 @@ QCoro::Task<> Transcriber::process(QUuid id) {
     }
 
     const std::optional<QString> corrected = co_await correctForRun(id, plainText(*segments));
-    if (m_cancelRequested) {
+    if (m_runCancel.isCancelled()) {
         returnToPending(id);
         co_return;
     }
