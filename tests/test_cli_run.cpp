@@ -9,50 +9,16 @@
 
 #include <csignal>
 
-#include "support/test_support.h"
+#include "support/cli_fixture.h"
 
 using namespace testing_support;
 
 namespace {
 
-class CliRun : public ::testing::Test {
+class CliRun : public CliFixture {
 protected:
-    TempHome home;
-    QString src = home.file("memos");
-    QString bin = home.file("bin");
-    QString argsLog = home.file("whisper-args.log");
-    QStringList env;
-
-    void SetUp() override {
-        QDir().mkpath(bin);
-        QFile::link(buildPath("fake-whisper-cli"), bin + "/whisper-cli");
-        env = {"PATH=" + bin + ":" + qEnvironmentVariable("PATH"), "FAKE_WHISPER_ARGS_LOG=" + argsLog};
-        writeFile(home.file(".hestia/ggml-base.bin"), "model");
-        ASSERT_EQ(runCli({"settings", "modelPath", home.file(".hestia/ggml-base.bin")}).code, 0);
-        ASSERT_EQ(runCli({"settings", "correctionEnabled", "false"}).code, 0);
-        ASSERT_EQ(runCli({"settings", "organizeEnabled", "false"}).code, 0);
-    }
-
-    CliResult cli(const QStringList &args, const QStringList &more = {}) { return runCli(args, env + more); }
-    int recogniserCalls() const { return int(linesOf(argsLog).size()); }
-    QStringList transcripts() const {
-        QStringList found;
-        QDirIterator it(src, {"*.txt"}, QDir::Files, QDirIterator::Subdirectories);
-        while (it.hasNext()) found << QFileInfo(it.next()).fileName();
-        found.sort();
-        return found;
-    }
-    QStringList scratch() const { return QDir(home.file("tmp/Parlivo")).entryList(QDir::Files); }
-
     // A run in the background, for interrupting it.
-    std::unique_ptr<QProcess> startRun(const QStringList &more) {
-        auto process = std::make_unique<QProcess>();
-        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-        for (const QString &pair : env + more) e.insert(pair.section('=', 0, 0), pair.section('=', 1));
-        process->setProcessEnvironment(e);
-        process->start(buildPath("parlivo-cli"), {"run", src});
-        return process;
-    }
+    std::unique_ptr<QProcess> startRun(const QStringList &more) { return startCli({"run", src}, more); }
 };
 
 TEST_F(CliRun, RunsABatchThenHasNothingLeftToDo) {
