@@ -9,6 +9,7 @@
 
 #include <csignal>
 
+#include "core/atomic_file.h"
 #include "support/cli_fixture.h"
 
 using namespace testing_support;
@@ -75,6 +76,28 @@ TEST_F(CliRun, AKilledRunIsFinishedByTheNextOneWithOneTranscriptPerFile) {
     const QString counters = cli({"status"}).out.section('\n', 0, 0);
     EXPECT_TRUE(counters.startsWith("En attente 0, En cours 0, ")) << counters.toStdString();
     EXPECT_TRUE(counters.endsWith("Erreur 0, Vide 0")) << counters.toStdString();
+}
+
+// Live processes (zombies aside) whose environment holds `text`.
+int processesWithEnvironment(const QString &text) {
+    int count = 0;
+    for (const QString &pid : QDir("/proc").entryList({"[0-9]*"}, QDir::Dirs)) {
+        const QByteArray status = readWholeFile("/proc/" + pid + "/stat").value_or(QByteArray());
+        if (status.isEmpty() || status.contains(") Z ")) continue;
+        if (readWholeFile("/proc/" + pid + "/environ").value_or(QByteArray()).contains(text.toUtf8())) ++count;
+    }
+    return count;
+}
+
+TEST_F(CliRun, AKilledRunTakesItsRecogniserAlong) {
+    makeAudio(src + "/a.m4a", 1.2);
+    auto run = startRun({"FAKE_WHISPER_HANG=1"});
+    ASSERT_TRUE(spinUntil([&] { return recogniserCalls() == 1; }, 30000));
+    // The recogniser inherits the call log's path: that finds it among the processes.
+    EXPECT_EQ(processesWithEnvironment(argsLog), 2);
+    ::kill(pid_t(run->processId()), SIGKILL);
+    run->waitForFinished();
+    EXPECT_TRUE(spinUntil([&] { return processesWithEnvironment(argsLog) == 0; }, 5000));
 }
 
 TEST_F(CliRun, CtrlCCancelsSavesAndExitsWithOne) {
