@@ -22,7 +22,6 @@
 #include "support/small_disk.h"
 
 using namespace testing_support;
-using namespace std::chrono_literals;
 
 namespace {
 
@@ -358,23 +357,11 @@ TEST_F(TwoEngines, TheFormerFolderIsMovedBeforeTheLockCreatesTheNewOne) {
 
 // ---------------------------------------------------------------- correction faults
 
-class CorrectionFaults : public EngineFixture {
+class CorrectionFaults : public CorrectionFixture {
 protected:
-    FakeLlmServer server;
-    QString out = home.file("out");
-
     void SetUp() override {
-        EngineFixture::SetUp();
-        ASSERT_NE(server.port(), 0);
-        server.setModels({"qwen2.5:7b"});
-        engine->setOllamaTimings({3, 10ms, 50ms});
-        updateSettings([&](ParlivoSettings &s) {
-            s.correctionEnabled = true;
-            s.ollamaEndpoint = server.endpoint();
-            s.destinationMode = DestinationMode::custom;
-            s.customDestination = out;
-            s.outputFormat = OutputFormat::both;
-        });
+        CorrectionFixture::SetUp();
+        updateSettings([](ParlivoSettings &s) { s.outputFormat = OutputFormat::both; });
     }
 };
 
