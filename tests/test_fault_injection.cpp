@@ -94,7 +94,7 @@ protected:
         const QString file = atSync ? folder + "/#" : target;
         // The state is saved as the run starts: that first save is the one hit.
         const int nth = instant == Instant::transcriptWrite ? between(1, 3) : 1;
-        return {"LD_PRELOAD=" + buildPath("libkill-at-call.so"),
+        return {QStringLiteral("LD_PRELOAD=" KILL_AT_CALL_LIBRARY),
                 QStringLiteral("FAULT_KILL_CALL=") + (atSync ? "fsync" : "place"), "FAULT_KILL_PATH=" + file,
                 QStringLiteral("FAULT_KILL_NTH=%1").arg(nth)};
     }
