@@ -123,7 +123,8 @@ protected:
             const QString text = readText(src + "/" + name);
             const QString audio = QString(name).replace(".txt", ".m4a");
             EXPECT_TRUE(text.startsWith("Mémo vocal du ")) << name.toStdString();
-            EXPECT_TRUE(text.endsWith("  (durée 0:01)\nSource : " + audio + "\n" + rule + "\n\nBonjour.\nCeci est un test.\n"))
+            const QString end = "  (durée 0:01)\nSource : " + audio + "\n" + rule + "\n\nBonjour.\nCeci est un test.\n";
+            EXPECT_TRUE(text.endsWith(end))
                 << name.toStdString() << ": " << text.toStdString();
         }
     }
@@ -140,7 +141,8 @@ protected:
 
 TEST_P(KilledRuns, EveryMemoEndsWithOneCompleteTranscriptAndTheStateAlwaysDecodes) {
     const QString first = makeAudio(src + "/memo01.m4a", 1.2);
-    for (int i = 2; i <= memoCount; ++i) QFile::copy(first, src + QStringLiteral("/memo%1.m4a").arg(i, 2, 10, QChar('0')));
+    for (int i = 2; i <= memoCount; ++i)
+        QFile::copy(first, src + QStringLiteral("/memo%1.m4a").arg(i, 2, 10, QChar('0')));
     ASSERT_EQ(cli({"settings", "parallelism", QString::number(parallelism())}).code, 0);
     ASSERT_EQ(cli({"scan", src}).code, 0);
 
@@ -212,7 +214,8 @@ TEST_F(FullDisk, AFullDestinationStopsTheRunAndRecordsNothingAsDone) {
     // One file in error, the others untouched rather than failed one by one.
     EXPECT_EQ(recogniserCalls(), 1);
     const QString status = cli({"status"}).out;
-    EXPECT_TRUE(status.startsWith("En attente 3, En cours 0, Terminé 0, Sauté 0, Erreur 1, Vide 0\n")) << status.toStdString();
+    EXPECT_TRUE(status.startsWith("En attente 3, En cours 0, Terminé 0, Sauté 0, Erreur 1, Vide 0\n"))
+        << status.toStdString();
     EXPECT_TRUE(status.contains("error\t0:01\t" + src + "/memo1.m4a\tDisque plein : « " + disk.folder() +
                                 "/memo1.txt » n'a pas pu être écrit.\n"))
         << status.toStdString();
@@ -316,7 +319,8 @@ TEST_F(TwoEngines, TheSecondIsRefusedWithItsHolderAndNothingIsTranscribedTwice) 
     EXPECT_EQ(status.code, 0);
     EXPECT_TRUE(status.out.startsWith("En attente ")) << status.out.toStdString();
 
-    ASSERT_TRUE(spinUntil([&] { return one->state() == QProcess::NotRunning && two->state() == QProcess::NotRunning; }, 60000));
+    auto ended = [](const std::unique_ptr<QProcess> &p) { return p->state() == QProcess::NotRunning; };
+    ASSERT_TRUE(spinUntil([&] { return ended(one) && ended(two); }, 60000));
     const bool oneRefused = one->exitCode() == 2;
     QProcess *refused = oneRefused ? one.get() : two.get();
     QProcess *holder = oneRefused ? two.get() : one.get();

@@ -11,6 +11,7 @@
 namespace {
 QString systemReason(int error) {
     switch (error) {
+    case 0: return QStringLiteral("cause inconnue");
     case ENOENT: return QStringLiteral("dossier introuvable");
     case EACCES:
     case EPERM: return QStringLiteral("accès refusé");
@@ -78,7 +79,7 @@ std::optional<WriteError> makeFolderFor(const QString &filePath) {
     const QString folder = QFileInfo(filePath).absolutePath();
     errno = 0;
     if (QDir().mkpath(folder)) return std::nullopt;
-    WriteError error = errorFor(folder, errno ? errno : EACCES);
+    WriteError error = errorFor(folder, errno);
     if (!error.diskFull) error.reason = QStringLiteral("création du dossier ") + error.reason;
     return error;
 }
@@ -93,16 +94,16 @@ std::optional<WriteError> writeFileAtomically(const QString &path, const QByteAr
 }
 
 std::optional<WriteError> copyFileAtomically(const QString &source, const QString &destination) {
+    const WriteError unreadable{QStringLiteral("« %1 » : lecture impossible").arg(source)};
     QFile input(source);
-    if (!input.open(QIODevice::ReadOnly)) return WriteError{QStringLiteral("« %1 » : lecture impossible").arg(source)};
+    if (!input.open(QIODevice::ReadOnly)) return unreadable;
     AtomicFile output(destination);
     if (auto error = output.open(input.permissions())) return error;
     // A recording may weigh hundreds of megabytes: a piece at a time.
     constexpr qint64 piece = 1 << 20;
     while (!input.atEnd()) {
         const QByteArray data = input.read(piece);
-        if (data.isEmpty() && input.error() != QFileDevice::NoError)
-            return WriteError{QStringLiteral("« %1 » : lecture impossible").arg(source)}; // the temporary goes with `output`
+        if (data.isEmpty() && input.error() != QFileDevice::NoError) return unreadable; // the temporary goes with `output`
         if (auto error = output.write(data)) return error;
     }
     return output.commit();

@@ -254,7 +254,7 @@ void Transcriber::considerAutoStart(int count) {
     if (std::exchange(m_didConsiderAutoCorrect, true) || m_isRunning) return;
     if (count == 0) {
         if (m_settings.organizeEnabled) organizeAfterCorrection(true);
-    } else if (correctionWanted() && m_settings.correctionBackend == CorrectionBackend::ollama) {
+    } else if (m_settings.correctionEnabled && m_settings.correctionBackend == CorrectionBackend::ollama) {
         startCorrectionPass();
     }
 }

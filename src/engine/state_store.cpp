@@ -100,7 +100,8 @@ void Transcriber::saveNow() {
     // overwrite this newer state.
     m_stateWriter.waitForDone();
     const quint64 save = ++m_savesStarted;
-    noteStateSave(save, StateSnapshot{m_settings, PersistedState{m_sourceFolder, m_files, m_isRunning}, m_ledger}.write());
+    const StateSnapshot snapshot{m_settings, PersistedState{m_sourceFolder, m_files, m_isRunning}, m_ledger};
+    noteStateSave(save, snapshot.write());
     emit stateSaved();
 }
 

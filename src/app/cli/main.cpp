@@ -31,7 +31,8 @@ const std::map<QString, cli::Command> &commands() {
 // without its lock, and write nothing.
 bool onlyLooks(const QString &command, const QStringList &args) {
     if (command == QLatin1String("status")) return true;
-    if (command == QLatin1String("settings")) return args.size() <= 1 && args.value(0) != QLatin1String("--reset-prompt");
+    if (command == QLatin1String("settings"))
+        return args.size() <= 1 && args.value(0) != QLatin1String("--reset-prompt");
     if (command == QLatin1String("models")) return args.isEmpty();
     return false;
 }
