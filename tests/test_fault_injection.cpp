@@ -310,8 +310,8 @@ TEST_F(TwoEngines, TheSecondIsRefusedWithItsHolderAndNothingIsTranscribedTwice) 
     for (int i = 2; i <= 8; ++i) QFile::copy(first, src + QStringLiteral("/memo%1.m4a").arg(i));
     ASSERT_EQ(cli({"scan", src}).code, 0);
 
-    auto one = startCli({"run"}, {"FAKE_WHISPER_DELAY=0.3"});
-    auto two = startCli({"run"}, {"FAKE_WHISPER_DELAY=0.3"});
+    auto one = startCli({"run"}, {"FAKE_WHISPER_DELAY=0.1"});
+    auto two = startCli({"run"}, {"FAKE_WHISPER_DELAY=0.1"});
     const qint64 pidOne = one->processId(), pidTwo = two->processId();
     // The state can be looked at meanwhile.
     spin(300);

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QStorageInfo>
+#include <QThread>
 
 const QString StateLock::fileName = QStringLiteral("instance.lock");
 
@@ -18,10 +19,15 @@ bool StateLock::tryLock() {
 }
 
 std::optional<StateLock::Holder> StateLock::holder() const {
-    Holder holder;
-    QString host;
-    if (!m_lock.getLockInfo(&holder.pid, &host, &holder.program)) return std::nullopt;
-    return holder;
+    // The holder writes its name just after creating the file: a process
+    // started at the same moment may look in between.
+    for (int attempt = 0; attempt < 25; ++attempt) {
+        Holder holder;
+        QString host;
+        if (m_lock.getLockInfo(&holder.pid, &host, &holder.program)) return holder;
+        QThread::msleep(20);
+    }
+    return std::nullopt;
 }
 
 QString StateLock::refusal() const {
