@@ -53,6 +53,8 @@ QStringList namesIn(const QString &folder) {
 
 // ---------------------------------------------------------------- kills
 
+class KilledRunsAtOneMoment : public CliFixture {};
+
 // A 30-file batch, `parlivo-cli run` killed at 20 instants and started again
 // each time, then one run to the end.
 class KilledRuns : public CliFixture, public ::testing::WithParamInterface<int> {
@@ -183,6 +185,26 @@ TEST_P(KilledRuns, EveryMemoEndsWithOneCompleteTranscriptAndTheStateAlwaysDecode
     const Ledger ledger = ledgerFromText(*readWholeFile(home.supportDir() + "/ledger.json"));
     EXPECT_EQ(ledger.size(), size_t(memoCount));
     for (const auto &[path, entry] : ledger) EXPECT_EQ(entry.status, "done") << path.toStdString();
+}
+
+// The last save of a run writes three files; a kill while the third is
+// written must not leave the queue ahead of the history.
+TEST_F(KilledRunsAtOneMoment, AKillInsideTheLastSaveLeavesNoFileDoneWithoutItsHistory) {
+    makeAudio(src + "/memo.m4a", 1.2);
+    ASSERT_EQ(cli({"scan", src}).code, 0);
+    // Three state files at the start, three at the end: the sixth is the last one written.
+    auto run = startCli({"run"}, {QStringLiteral("LD_PRELOAD=" KILL_AT_CALL_LIBRARY), "FAULT_KILL_CALL=fsync",
+                                  "FAULT_KILL_PATH=" + home.supportDir() + "/#", "FAULT_KILL_NTH=6"});
+    ASSERT_TRUE(spinUntil([&] { return run->state() == QProcess::NotRunning; }, 60000));
+    ASSERT_EQ(run->exitStatus(), QProcess::CrashExit);
+    EXPECT_EQ(transcripts(), QStringList{"memo.txt"});
+
+    const CliResult next = cli({"run"});
+    EXPECT_EQ(next.code, 0) << next.err.toStdString();
+    EXPECT_EQ(recogniserCalls(), 1);
+    const Ledger ledger = ledgerFromText(*readWholeFile(home.supportDir() + "/ledger.json"));
+    ASSERT_EQ(ledger.count(src + "/memo.m4a"), 1u);
+    EXPECT_EQ(ledger.at(src + "/memo.m4a").status, "done");
 }
 
 INSTANTIATE_TEST_SUITE_P(Parallelism, KilledRuns, ::testing::Values(1, 2),

@@ -79,10 +79,15 @@ struct StateSnapshot {
         const QString dir = folders::supportDir() + QLatin1Char('/');
         // Each file is written on its own: one failing does not stop the others.
         // settings.json holds the API key, so only its owner may read it.
-        return {{settingsFile, writeFileAtomically(dir + settingsFile, dumpCompact(toJson(settings)),
-                                                   FileAccess::ownerOnly)},
-                {queueFile, writeFileAtomically(dir + queueFile, encodeQueue(queue))},
-                {ledgerFile, writeFileAtomically(dir + ledgerFile, encodeLedger(ledger))}};
+        // The history goes before the queue: a crash between the two leaves
+        // a queue behind its history, which the next run catches up from it;
+        // the other way round a file would stay done with no history entry.
+        QList<UnsavedState::Outcome> outcomes;
+        outcomes.append({settingsFile, writeFileAtomically(dir + settingsFile, dumpCompact(toJson(settings)),
+                                                           FileAccess::ownerOnly)});
+        outcomes.append({ledgerFile, writeFileAtomically(dir + ledgerFile, encodeLedger(ledger))});
+        outcomes.append({queueFile, writeFileAtomically(dir + queueFile, encodeQueue(queue))});
+        return outcomes;
     }
 };
 } // namespace
