@@ -78,26 +78,8 @@ TEST(RawTranscripts, ThePlainTextKeepsItsHeaderAndTakesTheCorrectedTextAlone) {
 
 // ---------------------------------------------------------------- the pass in the engine
 
-class CorrectionPass : public EngineFixture {
+class CorrectionPass : public CorrectionFixture {
 protected:
-    FakeLlmServer server;
-    QString out = home.file("out");
-
-    void SetUp() override {
-        EngineFixture::SetUp();
-        ASSERT_NE(server.port(), 0);
-        server.setModels({"qwen2.5:7b"});
-        prepareEngine();
-    }
-    void prepareEngine() {
-        engine->setOllamaTimings({3, 10ms, 50ms});
-        updateSettings([&](ParlivoSettings &s) {
-            s.correctionEnabled = true;
-            s.ollamaEndpoint = server.endpoint();
-            s.destinationMode = DestinationMode::custom;
-            s.customDestination = out;
-        });
-    }
     // What the window does once it is up; the monitor is not under test here.
     void launchWork() {
         engine->startBackgroundWork();
@@ -194,7 +176,7 @@ TEST_F(CorrectionPass, ACycleWhereEverythingFailsEndsThePassAndLeavesTheFilesRaw
     EXPECT_TRUE(spinUntil([&] { return engine->rawCount() == 4; }));
 }
 
-TEST_F(CorrectionPass, CancellingFinishesTheCurrentFileAndStopsWithoutNotice) {
+TEST_F(CorrectionPass, CancellingBetweenTwoFilesStopsThePassWithoutNotice) {
     for (const char *name : {"a", "b", "c"}) writeRawTranscript(out, name, dictation(name, 60));
     server.setDelay(50);
     QObject::connect(engine.get(), &Transcriber::correctionChanged, [&] {

@@ -10,12 +10,14 @@
 
 class CorrectionError : public std::exception {
 public:
-    enum class Kind { unreachable, http, empty, missingKey };
+    enum class Kind { unreachable, http, empty, missingKey, cancelled };
 
     static CorrectionError unreachable(const QString &reason) { return {Kind::unreachable, 0, reason}; }
     static CorrectionError http(int status, const QString &excerpt) { return {Kind::http, status, excerpt}; }
     static CorrectionError empty() { return {Kind::empty, 0, {}}; }
     static CorrectionError missingKey() { return {Kind::missingKey, 0, {}}; }
+    // The user cancelled while the request was in flight: not a failure of the service.
+    static CorrectionError cancelled() { return {Kind::cancelled, 0, {}}; }
 
     Kind kind() const { return m_kind; }
     int status() const { return m_status; }
@@ -27,6 +29,7 @@ public:
         case Kind::http: return QStringLiteral("Réponse HTTP %1 : %2").arg(m_status).arg(m_detail);
         case Kind::empty: return QStringLiteral("Réponse vide du modèle");
         case Kind::missingKey: return QStringLiteral("Clé API Anthropic manquante");
+        case Kind::cancelled: return QStringLiteral("Correction annulée");
         }
         return {};
     }

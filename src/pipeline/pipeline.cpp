@@ -162,7 +162,7 @@ QCoro::Task<> Transcriber::process(QUuid id) {
     // The probe is not registered with the runner, so a cancel during it is
     // only seen here: starting a conversion for a cancelled run would hold the
     // run open for nothing.
-    if (m_cancelRequested) {
+    if (m_runCancel.isCancelled()) {
         returnToPending(id);
         co_return;
     }
@@ -172,7 +172,7 @@ QCoro::Task<> Transcriber::process(QUuid id) {
     const QString converter = useFfmpeg ? *m_tools.ffmpeg : m_tools.afconvert.value_or("/usr/bin/afconvert");
     const QStringList convertArgs = useFfmpeg ? ffmpegArguments(source, wav.path) : afconvertArguments(source, wav.path);
     const ProcessResult conversion = co_await m_processes.launchWithTimeout(converter, convertArgs, id, m_timeLimits.conversion);
-    if (m_cancelRequested) {
+    if (m_runCancel.isCancelled()) {
         returnToPending(id);
         co_return;
     }
@@ -195,7 +195,7 @@ QCoro::Task<> Transcriber::process(QUuid id) {
     };
     const ProcessResult recognition = co_await m_processes.launchWithTimeout(
         m_tools.whisper.value_or(QString()), whisperArgs, id, m_timeLimits.recognition(duration), onProgress);
-    if (m_cancelRequested) {
+    if (m_runCancel.isCancelled()) {
         returnToPending(id);
         co_return;
     }
@@ -211,7 +211,7 @@ QCoro::Task<> Transcriber::process(QUuid id) {
     }
 
     const std::optional<QString> corrected = co_await correctForRun(id, plainText(*segments));
-    if (m_cancelRequested) {
+    if (m_runCancel.isCancelled()) {
         returnToPending(id);
         co_return;
     }
@@ -223,14 +223,19 @@ QCoro::Task<> Transcriber::process(QUuid id) {
     auto write = [segments = *segments, corrected, source, duration, outputs, settings = m_settings] {
         return writeOutputs(segments, corrected, source, duration, outputs.txt, outputs.md, settings);
     };
-    QCoro::Task<std::optional<QString>> writing = onWorkerThread(std::move(write));
-    const std::optional<QString> writeError = co_await std::move(writing);
+    QCoro::Task<std::optional<WriteError>> writing = onWorkerThread(std::move(write));
+    const std::optional<WriteError> writeError = co_await std::move(writing);
     if (!self) { // the engine went away meanwhile: nothing left to report to
         onExit.dismiss();
         co_return;
     }
+    if (writeError && writeError->diskFull) {
+        fail(id, writeError->reason);
+        stopOnFullDisk(QFileInfo(outputs.txt).absolutePath()); // every other file would fail the same way
+        co_return;
+    }
     if (writeError) {
-        fail(id, QStringLiteral("Impossible d'écrire la transcription : ") + *writeError);
+        fail(id, QStringLiteral("Impossible d'écrire la transcription : ") + writeError->reason);
         co_return;
     }
     const QString outputPath = m_settings.outputFormat == OutputFormat::md ? outputs.md : outputs.txt;
