@@ -37,7 +37,7 @@ TEST(AtomicFile, AMissingFolderIsAFrenchReasonNamingTheFile) {
     EXPECT_EQ(error->reason, "« " + path + " » : dossier introuvable");
 }
 
-class FullDisk : public ::testing::Test {
+class AtomicFileOnAFullDisk : public ::testing::Test {
 protected:
     QTemporaryDir dir;
     SmallDisk disk{dir.filePath("disque"), 64};
@@ -61,24 +61,24 @@ protected:
 
 // A few bytes sit in a buffer until the commit flushes them: the case Qt's
 // own commit() gets wrong.
-TEST_F(FullDisk, ASmallWriteLeavesThePreviousFileWhole) { expectRefusedAndNothingChanged("{\"files\":[]}"); }
+TEST_F(AtomicFileOnAFullDisk, ASmallWriteLeavesThePreviousFileWhole) { expectRefusedAndNothingChanged("{\"files\":[]}"); }
 
-TEST_F(FullDisk, ALargeWriteLeavesThePreviousFileWhole) { expectRefusedAndNothingChanged(QByteArray(200000, 'a')); }
+TEST_F(AtomicFileOnAFullDisk, ALargeWriteLeavesThePreviousFileWhole) { expectRefusedAndNothingChanged(QByteArray(200000, 'a')); }
 
-TEST_F(FullDisk, AWriteThatFillsTheDiskHalfwayLeavesThePreviousFileWhole) {
+TEST_F(AtomicFileOnAFullDisk, AWriteThatFillsTheDiskHalfwayLeavesThePreviousFileWhole) {
     disk.freeUp();
     disk.fill(8192); // two pages free: the first part of the data fits, not the rest
     expectRefusedAndNothingChanged(QByteArray(50000, 'b'));
 }
 
-TEST_F(FullDisk, OnceThereIsRoomAgainTheWriteGoesThrough) {
+TEST_F(AtomicFileOnAFullDisk, OnceThereIsRoomAgainTheWriteGoesThrough) {
     ASSERT_TRUE(writeFileAtomically(path, "{\"files\":[\"après\"]}"));
     disk.freeUp();
     EXPECT_EQ(writeFileAtomically(path, "{\"files\":[\"après\"]}"), std::nullopt);
     EXPECT_EQ(readText(path), "{\"files\":[\"après\"]}");
 }
 
-TEST_F(FullDisk, APieceByPieceWriteStopsAtTheFirstFailureAndNeverReplacesTheTarget) {
+TEST_F(AtomicFileOnAFullDisk, APieceByPieceWriteStopsAtTheFirstFailureAndNeverReplacesTheTarget) {
     disk.freeUp();
     disk.fill(4096);
     AtomicFile file(path);
