@@ -13,6 +13,7 @@
 
 #include "core/atomic_file.h"
 #include "core/records.h"
+#include "pipeline/header_values.h"
 
 QString transcriptBaseName(const QString &sourcePath) {
     const QString name = QFileInfo(sourcePath).fileName();
@@ -99,7 +100,7 @@ QString mainText(const TranscriptInputs &inputs, const ParlivoSettings &settings
 QString txtContent(const TranscriptInputs &inputs, const ParlivoSettings &settings) {
     QString header = QStringLiteral("Mémo vocal du ") + readableRecordingStamp(inputs.recordedAt);
     if (inputs.duration) header += QStringLiteral("  (durée ") + formatClock(*inputs.duration) + QLatin1Char(')');
-    return header + QLatin1Char('\n') + QStringLiteral("Source : ") + QFileInfo(inputs.sourcePath).fileName() +
+    return header + QLatin1Char('\n') + QStringLiteral("Source : ") + headerValue(QFileInfo(inputs.sourcePath).fileName()) +
            QLatin1Char('\n') + QString(56, QLatin1Char('=')) + QStringLiteral("\n\n") + mainText(inputs, settings) +
            QLatin1Char('\n');
 }
@@ -108,10 +109,11 @@ QString mdContent(const TranscriptInputs &inputs, const ParlivoSettings &setting
     const QString stamp = readableRecordingStamp(inputs.recordedAt);
     const QString duration = inputs.duration ? formatClock(*inputs.duration) : QStringLiteral("inconnue");
     const bool corrected = inputs.correctedText.has_value();
-    // Values are written raw, unquoted: the later passes read them back as they are.
+    // Values are written raw, unquoted, as the later passes read them back;
+    // only a name with a line break in it is quoted, to stay on its line.
     QString out = QStringLiteral("---\n");
-    out += QStringLiteral("source: ") + QFileInfo(inputs.sourcePath).fileName() + QLatin1Char('\n');
-    out += QStringLiteral("chemin: ") + inputs.sourcePath + QLatin1Char('\n');
+    out += QStringLiteral("source: ") + headerValue(QFileInfo(inputs.sourcePath).fileName()) + QLatin1Char('\n');
+    out += QStringLiteral("chemin: ") + headerValue(inputs.sourcePath) + QLatin1Char('\n');
     out += QStringLiteral("date: ") + stamp + QLatin1Char('\n');
     out += QStringLiteral("duree: ") + duration + QLatin1Char('\n');
     out += QStringLiteral("modele: ") + QFileInfo(QDir::cleanPath(settings.modelPath)).fileName() + QLatin1Char('\n');
