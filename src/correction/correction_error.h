@@ -10,12 +10,16 @@
 
 class CorrectionError : public std::exception {
 public:
-    enum class Kind { unreachable, http, empty, missingKey };
+    // `unreadable`: an answer that is not the service's reply format;
+    // `implausible`: an answer that cannot be a correction of the text sent.
+    enum class Kind { unreachable, http, empty, missingKey, unreadable, implausible };
 
     static CorrectionError unreachable(const QString &reason) { return {Kind::unreachable, 0, reason}; }
     static CorrectionError http(int status, const QString &excerpt) { return {Kind::http, status, excerpt}; }
     static CorrectionError empty() { return {Kind::empty, 0, {}}; }
     static CorrectionError missingKey() { return {Kind::missingKey, 0, {}}; }
+    static CorrectionError unreadable() { return {Kind::unreadable, 0, {}}; }
+    static CorrectionError implausible() { return {Kind::implausible, 0, {}}; }
 
     Kind kind() const { return m_kind; }
     int status() const { return m_status; }
@@ -27,6 +31,8 @@ public:
         case Kind::http: return QStringLiteral("Réponse HTTP %1 : %2").arg(m_status).arg(m_detail);
         case Kind::empty: return QStringLiteral("Réponse vide du modèle");
         case Kind::missingKey: return QStringLiteral("Clé API Anthropic manquante");
+        case Kind::unreadable: return QStringLiteral("Réponse illisible du modèle");
+        case Kind::implausible: return QStringLiteral("Réponse du modèle sans rapport avec le texte");
         }
         return {};
     }

@@ -6,6 +6,7 @@
 #include <QFutureWatcher>
 #include <QPointer>
 #include <QPromise>
+#include <QSet>
 #include <QStringDecoder>
 #include <QThreadPool>
 
@@ -121,7 +122,12 @@ QCoro::Task<> Transcriber::runCorrectionPass() {
         co_return;
     }
 
+    // What the end reports: files corrected out of the files met, each once
+    // however many cycles retried it.
+    QSet<QString> met;
+    int corrected = 0;
     for (int cycle = 1;; ++cycle) {
+        met.unite(QSet<QString>(files.cbegin(), files.cend()));
         m_correctionPassTotal += int(files.size());
         if (m_correctionJobTotal < m_correctionPassTotal) setCorrectionJobTotal(m_correctionPassTotal);
         emit correctionChanged();
@@ -131,6 +137,7 @@ QCoro::Task<> Transcriber::runCorrectionPass() {
             log(QStringLiteral("Nouveau tour : %1 transcription(s) brute(s) restante(s).").arg(files.size()));
         const int fixed = co_await correctionCycle(files);
         if (!self) co_return;
+        corrected += fixed;
         // A cycle that fixed nothing would fail the same way again.
         if (fixed == 0 || m_correctionPassCancelled) break;
         files = co_await rawTranscriptsOffThread(rootPath);
@@ -139,10 +146,10 @@ QCoro::Task<> Transcriber::runCorrectionPass() {
     }
 
     const bool cancelled = m_correctionPassCancelled;
-    log(QStringLiteral("Correction IA terminée : %1/%2.").arg(m_correctionPassDone).arg(m_correctionPassTotal));
+    log(QStringLiteral("Correction IA terminée : %1/%2.").arg(corrected).arg(met.size()));
     if (!cancelled)
         notify(QStringLiteral("Correction terminée"),
-               QStringLiteral("%1 transcription(s) corrigée(s) par l'IA.").arg(m_correctionPassDone));
+               QStringLiteral("%1 transcription(s) corrigée(s) par l'IA.").arg(corrected));
     const int rawLeft = int((co_await rawTranscriptsOffThread(rootPath)).size());
     if (!self) co_return;
     if (rawLeft == 0) setCorrectionJobTotal(0);
