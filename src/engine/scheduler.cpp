@@ -32,6 +32,8 @@ void Transcriber::start(std::optional<IdSet> only) {
         autoDownloadDefaultModel(only);
         return;
     }
+    // A file deleted since the scan would fail on every run: it leaves instead.
+    dropVanishedFiles();
     m_restrictedIDs = only;
     if (!only) requeueErrors();
     if (std::none_of(m_files.cbegin(), m_files.cend(), [&](const AudioFile &f) { return isPendingInRun(f); })) {

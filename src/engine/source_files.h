@@ -20,9 +20,11 @@ std::optional<FileIdentity> fileIdentity(const QString &path);
 // Ledger identity: same size and modification times less than a second apart.
 bool sameIdentity(const FileIdentity &now, qint64 size, double mtime);
 
-// Audio files under `folder`, recursively, in natural order of their full path.
-// Hidden items, packages and ApplicationAssets folders are left out.
-QList<QUrl> scanAudioFiles(const QUrl &folder, const QStringList &extensions);
+// Regular audio files under `folder`, recursively, in natural order of their
+// full path. Hidden items, packages, ApplicationAssets folders and
+// `skippedFolders` (given as full paths) are left out.
+QList<QUrl> scanAudioFiles(const QUrl &folder, const QStringList &extensions,
+                           const QStringList &skippedFolders = {});
 
 // Sorts paths as a file manager does: case-insensitive, digit runs by value,
 // whatever the process locale. The first `sharedPrefix` characters, the same

@@ -278,6 +278,10 @@ signals:
 private:
     AudioFile *mutableEntry(const QUuid &id);
     AudioFile restoredFromLedger(const QUrl &url) const;
+    QList<QUrl> scanSource() const;
+    // Files gone from the disk leave the queue, each with a log line.
+    void dropVanishedFiles();
+    void logVanished(const QString &path);
     bool changedSinceRecorded(const QString &path) const;
     void replaceQueue(QList<AudioFile> files);
     void rebuildLedgerFromQueue();

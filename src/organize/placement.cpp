@@ -29,14 +29,6 @@ QString memoFolderName(const QDateTime &recordedAt, const OrgEntry &entry) {
     return archiveStamp(recordedAt) + QStringLiteral(" - ") + sanitizeFolder(title);
 }
 
-bool isInsideFolder(const QString &path, const QString &folder) {
-    const QString cleanPath = QDir::cleanPath(path);
-    const QString cleanFolder = QDir::cleanPath(folder);
-    if (cleanPath == cleanFolder) return true;
-    const QString prefix = cleanFolder.endsWith(QLatin1Char('/')) ? cleanFolder : cleanFolder + QLatin1Char('/');
-    return cleanPath.startsWith(prefix);
-}
-
 std::optional<QString> organizeRootFolder(const std::optional<QString> &organizeRootSetting,
                                           const std::optional<QString> &outputRoot) {
     if (organizeRootSetting && !organizeRootSetting->isEmpty()) return *organizeRootSetting;

@@ -7,6 +7,7 @@
 
 #include <optional>
 
+#include "core/inside_folder.h"
 #include "organize/org_entry.h"
 
 inline const QString personalFolder = QStringLiteral("Vie perso");
@@ -32,9 +33,6 @@ QString archiveStamp(const QDateTime &recordedAt);
 
 // stamp + " - " + the title (or the transcript's name) made folder-safe.
 QString memoFolderName(const QDateTime &recordedAt, const OrgEntry &entry);
-
-// True when `path` is `folder` itself or lies below it (lexically, after cleaning).
-bool isInsideFolder(const QString &path, const QString &folder);
 
 // The archive root: the setting when non-empty, else "Archive organisée" in
 // the transcript destination; nothing when neither is known.

@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 
 #include "core/atomic_file.h"
+#include "core/file_names.h"
 #include "core/records.h"
 #include "pipeline/header_values.h"
 
@@ -47,7 +48,7 @@ std::optional<QDateTime> dateFromName(const QString &sourcePath) {
 std::optional<QDateTime> creationTime(const QString &path) {
 #ifdef STATX_BTIME
     struct statx info {};
-    if (::statx(AT_FDCWD, QFile::encodeName(path).constData(), 0, STATX_BTIME, &info) != 0) return std::nullopt;
+    if (::statx(AT_FDCWD, encodeFileName(path).constData(), 0, STATX_BTIME, &info) != 0) return std::nullopt;
     if (!(info.stx_mask & STATX_BTIME)) return std::nullopt;
     const qint64 ms = qint64(info.stx_btime.tv_sec) * 1000 + info.stx_btime.tv_nsec / 1000000;
     return QDateTime::fromMSecsSinceEpoch(ms).toLocalTime();
