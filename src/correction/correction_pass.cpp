@@ -17,6 +17,7 @@
 #include "core/folders.h"
 #include "correction/corrector.h"
 #include "correction/raw_transcripts.h"
+#include "pipeline/transcript_names.h"
 
 namespace {
 
@@ -62,6 +63,9 @@ void Transcriber::rewriteCorrected(const QString &md, const QString &content, co
     const QString markdown = correctedMarkdown(content, passCorrectionLabel(m_settings), raw, corrected);
     writeFileAtomically(md, markdown.toUtf8());
     const QString txt = siblingPlainText(md);
+    // Only the recording's own .txt follows, never the user's notes of that name.
+    const auto recording = recordingOfMarkdown(content);
+    if (!recording || transcriptOwner(txt, *recording) != TranscriptOwner::thisRecording) return;
     const auto plain = readUtf8File(txt);
     if (!plain) return;
     writeFileAtomically(txt, correctedPlainText(*plain, corrected).toUtf8());
