@@ -122,7 +122,7 @@ TEST_F(CorrectionStage, TheFileBeingCorrectedIsShownAtNinetySevenPercent) {
 
 TEST_F(CorrectionStage, TheServerStoppingMidBatchLeavesTheRestRawUntilThePassCorrectsIt) {
     // The server answers the first file, then quits while the second is sent.
-    server.enqueue({FakeReply::answer("Premier mémo, corrigé."), FakeReply::stopServer()});
+    server.enqueue({FakeReply::answer(heardText(120).toUpper()), FakeReply::stopServer()});
     record({"a", "b", "c"});
     ASSERT_TRUE(runQueue());
     EXPECT_EQ(engine->doneCount(), 3);
@@ -134,7 +134,7 @@ TEST_F(CorrectionStage, TheServerStoppingMidBatchLeavesTheRestRawUntilThePassCor
     EXPECT_EQ(batch.filter("Ollama.app introuvable. Installe Ollama (https://ollama.com) pour activer la "
                            "correction locale.").size(), 1);
     EXPECT_EQ(batch.filter("Correction désactivée pour la suite du lot (Ollama indisponible).").size(), 1);
-    EXPECT_TRUE(md("a").contains("Premier mémo, corrigé."));
+    EXPECT_TRUE(md("a").contains(heardText(120).toUpper()));
     EXPECT_TRUE(isRawTranscript(md("b")) && isRawTranscript(md("c")));
     EXPECT_TRUE(md("b").contains(heardText(120)));
     EXPECT_TRUE(txt("c").endsWith(heardText(120) + "\n"));
