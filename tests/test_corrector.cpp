@@ -202,11 +202,12 @@ TEST(CorrectorOllamaRequest, RepliesWithoutAnAnswerAreUnreadable) {
 TEST(CorrectorAnthropic, SendsKeyVersionAndBodyAndJoinsTextBlocks) {
     FakeLlmServer server;
     ScopedEnv at{{"PARLIVO_ANTHROPIC_URL", server.anthropicUrl()}};
-    server.enqueue(FakeReply::raw(200, R"({"content": [{"type": "text", "text": "Texte "},
-        {"type": "tool_use", "id": "x"}, {"type": "text", "text": "corrigé."}], "usage": {"input_tokens": 3}})"));
+    server.enqueue(FakeReply::raw(200, R"({"content": [{"type": "text", "text": "Texte dicté assez long "},
+        {"type": "tool_use", "id": "x"}, {"type": "text", "text": "pour être envoyé au modèle."}],
+        "usage": {"input_tokens": 3}})"));
     ParlivoSettings settings = anthropicSettings();
     settings.correctionPrompt = "Corrige.";
-    EXPECT_EQ(runCall(Corrector::correct(dictated, settings)).value, "Texte corrigé.");
+    EXPECT_EQ(runCall(Corrector::correct(dictated, settings)).value, "Texte dicté assez long pour être envoyé au modèle.");
 
     ASSERT_EQ(server.requests().size(), 1);
     const FakeRequest &request = server.requests().first();

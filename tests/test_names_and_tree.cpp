@@ -67,6 +67,10 @@ TEST(NamesPure, TranscriptsOfOneRecordingTakeTheseNamesInTurn) {
     EXPECT_EQ(stems.mid(0, 4), (QStringList{"/out/memo", "/out/memo.m4a", "/out/memo.m4a (2)", "/out/memo.m4a (3)"}));
     EXPECT_EQ(stems.last(), "/out/memo.m4a (9)");
     EXPECT_EQ(transcriptStem("/out/memo.m4a (2).md"), "/out/memo.m4a (2)");
+    EXPECT_TRUE(hasStem("/out/memo.m4a (2).md", "/out/memo.m4a (2)"));
+    EXPECT_TRUE(hasStem("/out/memo.txt", "/out/memo"));
+    EXPECT_FALSE(hasStem("/out/memo.m4a.txt", "/out/memo"));
+    EXPECT_FALSE(hasStem("/out/mem.txt", "/out/memo"));
 }
 
 TEST(NamesPure, OnlyFoldersStrictlyInsideTheSourceAreLeftOut) {

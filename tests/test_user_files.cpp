@@ -163,7 +163,7 @@ TEST(UserSettings, OneUnusableValueCostsThatKeyAlone) {
     EXPECT_FALSE(s.customDestination);
     for (const char *key : {"language", "customDestination", "parallelism", "timestamps"})
         EXPECT_EQ(engine.logLines()
-                      .filter(QStringLiteral("Réglage illisible dans settings.json : %1. Sa valeur par défaut est "
+                      .filter(QStringLiteral("Réglage invalide dans settings.json : %1. Sa valeur par défaut est "
                                              "utilisée.")
                                   .arg(key))
                       .size(),
