@@ -61,7 +61,7 @@ void Transcriber::load() {
     if (auto stored = readStateFile<SettingsReading>(settingsFile, document(readSettings))) {
         // One unusable value costs that setting alone, never the API key or the model.
         for (const QString &key : std::as_const(stored->setAside))
-            log(QStringLiteral("Réglage illisible dans settings.json : %1. Sa valeur par défaut est utilisée.").arg(key));
+            log(QStringLiteral("Réglage invalide dans settings.json : %1. Sa valeur par défaut est utilisée.").arg(key));
         setSettings(stored->settings);
     }
     if (auto ledger = readStateFile<Ledger>(ledgerFile, ledgerFromText)) m_ledger = std::move(*ledger);

@@ -161,7 +161,7 @@ bool Transcriber::transcriptHeldByAnother(const QString &stem, const QUuid &id, 
     // as the recording is still there, even when its transcript is not.
     for (const auto &[path, entry] : m_ledger) {
         if (path == source || !entry.outputPath || entry.status != QLatin1String("done")) continue;
-        if (transcriptStem(*entry.outputPath) == stem && fileIdentity(path)) return true;
+        if (hasStem(*entry.outputPath, stem) && fileIdentity(path)) return true;
     }
     return false;
 }

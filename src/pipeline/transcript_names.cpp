@@ -61,6 +61,12 @@ QString transcriptStem(const QString &transcriptPath) {
     return transcriptPath;
 }
 
+bool hasStem(const QString &transcriptPath, const QString &stem) {
+    if (transcriptPath.size() <= stem.size()) return false;
+    const QStringView rest = QStringView(transcriptPath).mid(stem.size());
+    return (rest == QLatin1String(".txt") || rest == QLatin1String(".md")) && transcriptPath.startsWith(stem);
+}
+
 std::optional<TranscriptPaths> chooseTranscriptPaths(const QString &sourcePath, const QString &destinationDir,
                                                      OutputFormat format, const std::optional<QString> &previousStem,
                                                      const std::function<bool(const QString &stem)> &takenByAnother) {

@@ -49,6 +49,9 @@ std::optional<TranscriptPaths> chooseTranscriptPaths(const QString &sourcePath, 
 
 // The stem of a transcript path: without its ".txt" or ".md".
 QString transcriptStem(const QString &transcriptPath);
+// True when `transcriptPath` is `stem` followed by ".txt" or ".md" (no copy
+// made: the history is searched this way for every new recording).
+bool hasStem(const QString &transcriptPath, const QString &stem);
 
 // Stems held by the files in hand, so that two recordings transcribed at the
 // same time never choose the same name.
