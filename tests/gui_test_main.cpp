@@ -7,6 +7,8 @@
 #include "app/gui/french_interface.h"
 
 int main(int argc, char **argv) {
+    // Offscreen unless told otherwise: the tests (and CTest listing them) need no display.
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Parlivo"));
     useFrenchInterface();

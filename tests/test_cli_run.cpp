@@ -9,47 +9,17 @@
 
 #include <csignal>
 
-#include "support/test_support.h"
+#include "core/atomic_file.h"
+#include "support/cli_fixture.h"
 
 using namespace testing_support;
 
 namespace {
 
-class CliRun : public ::testing::Test {
+class CliRun : public CliFixture {
 protected:
-    TempHome home;
-    QString src = home.file("memos");
-    QString argsLog = home.file("whisper-args.log");
-    QStringList env;
-
-    void SetUp() override {
-        env = {"PARLIVO_WHISPER_CLI=" + buildPath("fake-whisper-cli"), "FAKE_WHISPER_ARGS_LOG=" + argsLog};
-        writeFile(home.file(".hestia/ggml-base.bin"), "model");
-        ASSERT_EQ(runCli({"settings", "modelPath", home.file(".hestia/ggml-base.bin")}).code, 0);
-        ASSERT_EQ(runCli({"settings", "correctionEnabled", "false"}).code, 0);
-        ASSERT_EQ(runCli({"settings", "organizeEnabled", "false"}).code, 0);
-    }
-
-    CliResult cli(const QStringList &args, const QStringList &more = {}) { return runCli(args, env + more); }
-    int recogniserCalls() const { return int(linesOf(argsLog).size()); }
-    QStringList transcripts() const {
-        QStringList found;
-        QDirIterator it(src, {"*.txt"}, QDir::Files, QDirIterator::Subdirectories);
-        while (it.hasNext()) found << QFileInfo(it.next()).fileName();
-        found.sort();
-        return found;
-    }
-    QStringList scratch() const { return QDir(home.file("tmp/Parlivo")).entryList(QDir::Files); }
-
     // A run in the background, for interrupting it.
-    std::unique_ptr<QProcess> startRun(const QStringList &more) {
-        auto process = std::make_unique<QProcess>();
-        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-        for (const QString &pair : env + more) e.insert(pair.section('=', 0, 0), pair.section('=', 1));
-        process->setProcessEnvironment(e);
-        process->start(buildPath("parlivo-cli"), {"run", src});
-        return process;
-    }
+    std::unique_ptr<QProcess> startRun(const QStringList &more) { return startCli({"run", src}, more); }
 };
 
 TEST_F(CliRun, RunsABatchThenHasNothingLeftToDo) {
@@ -107,6 +77,28 @@ TEST_F(CliRun, AKilledRunIsFinishedByTheNextOneWithOneTranscriptPerFile) {
     const QString counters = cli({"status"}).out.section('\n', 0, 0);
     EXPECT_TRUE(counters.startsWith("En attente 0, En cours 0, ")) << counters.toStdString();
     EXPECT_TRUE(counters.endsWith("Erreur 0, Vide 0")) << counters.toStdString();
+}
+
+// Live processes (zombies aside) whose environment holds `text`.
+int processesWithEnvironment(const QString &text) {
+    int count = 0;
+    for (const QString &pid : QDir("/proc").entryList({"[0-9]*"}, QDir::Dirs)) {
+        const QByteArray status = readWholeFile("/proc/" + pid + "/stat").value_or(QByteArray());
+        if (status.isEmpty() || status.contains(") Z ")) continue;
+        if (readWholeFile("/proc/" + pid + "/environ").value_or(QByteArray()).contains(text.toUtf8())) ++count;
+    }
+    return count;
+}
+
+TEST_F(CliRun, AKilledRunTakesItsRecogniserAlong) {
+    makeAudio(src + "/a.m4a", 1.2);
+    auto run = startRun({"FAKE_WHISPER_HANG=1"});
+    ASSERT_TRUE(spinUntil([&] { return recogniserCalls() == 1; }, 30000));
+    // The recogniser inherits the call log's path: that finds it among the processes.
+    EXPECT_EQ(processesWithEnvironment(argsLog), 2);
+    ::kill(pid_t(run->processId()), SIGKILL);
+    run->waitForFinished();
+    EXPECT_TRUE(spinUntil([&] { return processesWithEnvironment(argsLog) == 0; }, 5000));
 }
 
 TEST_F(CliRun, CtrlCCancelsSavesAndExitsWithOne) {

@@ -78,26 +78,8 @@ TEST(RawTranscripts, ThePlainTextKeepsItsHeaderAndTakesTheCorrectedTextAlone) {
 
 // ---------------------------------------------------------------- the pass in the engine
 
-class CorrectionPass : public EngineFixture {
+class CorrectionPass : public CorrectionFixture {
 protected:
-    FakeLlmServer server;
-    QString out = home.file("out");
-
-    void SetUp() override {
-        EngineFixture::SetUp();
-        ASSERT_NE(server.port(), 0);
-        server.setModels({"qwen2.5:7b"});
-        prepareEngine();
-    }
-    void prepareEngine() {
-        engine->setOllamaTimings({3, 10ms, 50ms});
-        updateSettings([&](ParlivoSettings &s) {
-            s.correctionEnabled = true;
-            s.ollamaEndpoint = server.endpoint();
-            s.destinationMode = DestinationMode::custom;
-            s.customDestination = out;
-        });
-    }
     // What the window does once it is up; the monitor is not under test here.
     void launchWork() {
         engine->startBackgroundWork();
@@ -129,8 +111,12 @@ TEST_F(CorrectionPass, CorrectsShortestFirstAndRewritesBothFiles) {
             atFirstFile = engine->correctionLiveStats(engine->correctionStartedAt()->addSecs(30));
     });
     EXPECT_FALSE(engine->correctionLiveStats().eta);
+    QSignalSpy notified(engine.get(), &Transcriber::notificationPosted);
 
     ASSERT_TRUE(runPass());
+    ASSERT_GE(notified.size(), 1);
+    EXPECT_EQ(notified[0][0].toString(), "Correction terminée");
+    EXPECT_EQ(notified[0][1].toString(), "3 transcription(s) corrigée(s) par l'IA.");
     EXPECT_EQ(sentTexts(), (QStringList{dictation("B", 40), dictation("C", 200), dictation("A", 500)}));
     EXPECT_EQ(engine->correctionPassDone(), 3);
     EXPECT_FALSE(engine->correctionPassActive() || engine->correctionStartedAt() || engine->correctionPassCurrent());
@@ -190,7 +176,7 @@ TEST_F(CorrectionPass, ACycleWhereEverythingFailsEndsThePassAndLeavesTheFilesRaw
     EXPECT_TRUE(spinUntil([&] { return engine->rawCount() == 4; }));
 }
 
-TEST_F(CorrectionPass, CancellingFinishesTheCurrentFileAndStopsWithoutNotice) {
+TEST_F(CorrectionPass, CancellingBetweenTwoFilesStopsThePassWithoutNotice) {
     for (const char *name : {"a", "b", "c"}) writeRawTranscript(out, name, dictation(name, 60));
     server.setDelay(50);
     QObject::connect(engine.get(), &Transcriber::correctionChanged, [&] {

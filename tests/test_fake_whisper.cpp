@@ -96,21 +96,3 @@ TEST_F(FakeWhisper, UnknownArgumentsUnconvertedAudioAndMissingModelsWriteNoJson)
     EXPECT_NE(run(arguments(wav)).exitCode, 0);
     EXPECT_FALSE(QFile::exists(json));
 }
-
-TEST_F(FakeWhisper, FailsOnDemandOnceItsCallBudgetIsSpentOrHangs) {
-    const QStringList budget = {"FAKE_WHISPER_FAIL_AFTER=1", "FAKE_WHISPER_COUNTER=" + dir.filePath("calls")};
-    EXPECT_EQ(run(arguments(wav), budget).exitCode, 0);
-    ASSERT_TRUE(QFile::remove(json));
-    EXPECT_NE(run(arguments(wav), budget).exitCode, 0);
-    EXPECT_FALSE(QFile::exists(json));
-
-    const auto failed = run(arguments(wav), {"FAKE_WHISPER_EXIT=3"});
-    EXPECT_EQ(failed.exitCode, 3);
-    EXPECT_EQ(lastLines(failed.standardError, 1), "error: simulated failure");
-    ASSERT_TRUE(QFile::remove(json));
-
-    const auto hung = run(arguments(wav), {"FAKE_WHISPER_HANG=1"}, 800);
-    EXPECT_FALSE(hung.finished);
-    EXPECT_TRUE(hung.standardError.contains("progress =   5%")) << hung.standardError.toStdString();
-    EXPECT_FALSE(QFile::exists(json));
-}

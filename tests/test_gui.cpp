@@ -590,16 +590,46 @@ TEST(SingleInstance, ASecondLaunchWakesTheFirstAndAnotherHomeIsAnotherInstance) 
     TempHome home;
     const QString dir = home.file("support");
     SingleInstance first(dir);
-    ASSERT_TRUE(first.claim());
+    ASSERT_EQ(first.claim(), SingleInstance::Claim::owner);
     QSignalSpy woken(&first, &SingleInstance::activationRequested);
     SingleInstance second(dir);
-    EXPECT_FALSE(second.claim());
+    EXPECT_EQ(second.claim(), SingleInstance::Claim::handedOver);
     EXPECT_TRUE(spinUntil([&] { return woken.size() == 1; }, 5000));
 
     SingleInstance elsewhere(home.file("autre"));
-    EXPECT_TRUE(elsewhere.claim());
+    EXPECT_EQ(elsewhere.claim(), SingleInstance::Claim::owner);
     EXPECT_NE(SingleInstance::serverName(dir), SingleInstance::serverName(home.file("autre")));
     EXPECT_EQ(SingleInstance::serverName(dir), SingleInstance::serverName(dir + "/"));
+}
+
+TEST(SingleInstance, AWindowDoesNotOpenWhileACommandHoldsTheState) {
+    TempHome home;
+    const QString bin = home.file("bin");
+    QDir().mkpath(bin);
+    QFile::link(buildPath("fake-whisper-cli"), bin + "/whisper-cli");
+    writeFile(home.file(".hestia/ggml-base.bin"), "model");
+    ASSERT_EQ(runCli({"settings", "modelPath", home.file(".hestia/ggml-base.bin")}).code, 0);
+    ASSERT_EQ(runCli({"settings", "correctionEnabled", "false"}).code, 0);
+    makeAudio(home.file("memos/a.m4a"), 1.2);
+    QProcess run;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("PATH", bin + ":" + env.value("PATH"));
+    env.insert("FAKE_WHISPER_HANG", "1");
+    run.setProcessEnvironment(env);
+    run.start(buildPath("parlivo-cli"), {"run", home.file("memos")});
+    ASSERT_TRUE(spinUntil([&] { return QFileInfo::exists(home.supportDir() + "/instance.lock"); }, 20000));
+
+    SingleInstance window(home.supportDir());
+    EXPECT_EQ(window.claim(), SingleInstance::Claim::refused);
+    EXPECT_EQ(window.refusal(), QStringLiteral("Le dossier d'état « %1 » est déjà utilisé par parlivo-cli (processus "
+                                               "%2). Attends la fin de son travail ou ferme-le, puis réessaie.")
+                                    .arg(home.supportDir())
+                                    .arg(run.processId()));
+    run.kill();
+    run.waitForFinished();
+    // The command is gone: the window takes over its lock.
+    SingleInstance later(home.supportDir());
+    EXPECT_EQ(later.claim(), SingleInstance::Claim::owner);
 }
 
 TEST(TerminationSignals, ASignalReachesTheEventLoopInsteadOfKillingTheProcess) {
@@ -667,6 +697,20 @@ TEST(Program, SecondLaunchHandsOverAndSigtermSavesTheState) {
     ASSERT_TRUE(second.waitForFinished(15000));
     EXPECT_EQ(second.exitCode(), 0);
     EXPECT_EQ(first.state(), QProcess::Running);
+
+    // Commands that would change the state are refused beside the window; one that looks is not.
+    for (const QStringList &command : {QStringList{"run"}, QStringList{"settings", "language", "fr"}}) {
+        const CliResult refused = runCli(command);
+        EXPECT_EQ(refused.code, 2) << command.join(' ').toStdString();
+        EXPECT_EQ(refused.err, QStringLiteral("Le dossier d'état « %1 » est déjà utilisé par la fenêtre de Parlivo "
+                                              "(processus %2). Attends la fin de son travail ou ferme-le, puis "
+                                              "réessaie.\n")
+                                   .arg(home.supportDir())
+                                   .arg(first.processId()));
+    }
+    const CliResult status = runCli({"status"});
+    EXPECT_EQ(status.code, 0);
+    EXPECT_TRUE(status.out.startsWith("En attente 0, En cours 0")) << status.out.toStdString();
 
     const QString settingsFile = home.supportDir() + "/settings.json";
     QFile::remove(settingsFile);

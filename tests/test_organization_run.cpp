@@ -3,6 +3,7 @@
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSignalSpy>
 
 #include "engine/transcriber.h"
 #include "organize/structure_prompts.h"
@@ -91,7 +92,11 @@ protected:
 };
 
 TEST_F(Organization, TranscriptsBecomeAThemedArchiveWithAnIndex) {
+    QSignalSpy notified(engine.get(), &Transcriber::notificationPosted);
     ASSERT_TRUE(organize());
+    ASSERT_EQ(notified.size(), 1);
+    EXPECT_EQ(notified[0][0].toString(), "Organisation terminée");
+    EXPECT_EQ(notified[0][1].toString(), "3 vocaux rangés par thème. Ouvre l'archive dans Parlivo.");
     const QStringList folders = memoFolders();
     ASSERT_EQ(folders.size(), 3) << folders.join(" ; ").toStdString();
     EXPECT_TRUE(folders[0].startsWith("Transcription non catégorisée/")) << folders[0].toStdString();

@@ -5,6 +5,8 @@
 #include <QHttpServerResponse>
 #include <QSignalSpy>
 
+#include <thread>
+
 #include "core/atomic_file.h"
 #include "support/engine_fixture.h"
 
@@ -26,7 +28,11 @@ TEST_F(QueueRun, NestedFolderWithOddNamesIsTranscribedOnceAndRemembered) {
     const QStringList names = {"a b.m4a", "sous/été 2024.mp3", "sous/deep/it's \"q\".wav", "-x.m4a", "a\"b$(c).m4a"};
     for (const QString &n : names) makeAudio(src + "/" + n, 1.5);
     chooseSource();
+    QSignalSpy notified(engine.get(), &Transcriber::notificationPosted);
     ASSERT_TRUE(runQueue());
+    ASSERT_EQ(notified.size(), 1);
+    EXPECT_EQ(notified[0][0].toString(), "Parlivo");
+    EXPECT_EQ(notified[0][1].toString(), "Lot terminé : 5 transcrits, 0 sautés, 0 en erreur.");
     EXPECT_EQ(engine->doneCount(), names.size());
     for (const QString &n : names) {
         const auto text = readWholeFile(transcriptOf(n));
@@ -87,7 +93,27 @@ TEST_F(QueueRun, RecogniserGetsTheExpectedArgumentsAndCustomDestinationMirrorsTh
     ASSERT_EQ(args.size(), 16u);
     EXPECT_EQ(QString::fromStdString(args[1]), model);
     EXPECT_EQ(args[3], "fr");
-    EXPECT_EQ(args[12], std::to_string(engine->threadsPerJob()));
+    // Alone, a file gets every core.
+    EXPECT_EQ(args[12], std::to_string(std::max(1u, std::thread::hardware_concurrency())));
+}
+
+TEST_F(QueueRun, ATranscriptFoundUpToDateIsRememberedAsDone) {
+    makeAudio(src + "/a.m4a", 1.2);
+    chooseSource();
+    ASSERT_TRUE(runQueue());
+    // The state is lost (a new machine, a deleted support folder); the transcript is still there.
+    engine->saveNow();
+    engine.reset();
+    QFile::remove(home.supportDir() + "/ledger.json");
+    QFile::remove(home.supportDir() + "/queue.json");
+    relaunch();
+    chooseSource();
+    ASSERT_TRUE(runQueue());
+    EXPECT_EQ(entryNamed("a.m4a").status, FileStatus::skipped);
+    EXPECT_EQ(recogniserCalls(), 1);
+    ASSERT_TRUE(engine->ledger().count(src + "/a.m4a"));
+    EXPECT_EQ(engine->ledger().at(src + "/a.m4a").status, "done");
+    EXPECT_EQ(engine->ledger().at(src + "/a.m4a").outputPath, src + "/a.txt");
 }
 
 TEST_F(QueueRun, ATooShortFileIsEmptyAndStaysEmptyWithoutWork) {
@@ -154,6 +180,12 @@ TEST_F(QueueRun, AHangingRecogniserIsEndedByItsTimeLimit) {
     EXPECT_EQ(entryNamed("long.m4a").status, FileStatus::error);
     EXPECT_EQ(entryNamed("long.m4a").errorMessage, "Transcription interrompue (délai dépassé).");
     EXPECT_TRUE(scratchFiles().isEmpty());
+
+    // The next run fails it for another reason: that is what it says.
+    qunsetenv("FAKE_WHISPER_HANG");
+    ScopedEnv broken{{"FAKE_WHISPER_EXIT", "3"}};
+    ASSERT_TRUE(runQueue(20000));
+    EXPECT_TRUE(entryNamed("long.m4a").errorMessage->startsWith("Échec de whisper-cli (code 3).\n"));
 }
 
 TEST_F(QueueRun, CancelReturnsRunningFilesToPendingWithoutATimeOut) {
@@ -163,8 +195,11 @@ TEST_F(QueueRun, CancelReturnsRunningFilesToPendingWithoutATimeOut) {
     chooseSource();
     engine->start();
     ASSERT_TRUE(spinUntil([&] { return engine->processes().activeCount() == 2 && recogniserCalls() == 2; }, 20000));
+    QSignalSpy notified(engine.get(), &Transcriber::notificationPosted);
     engine->cancel();
     ASSERT_TRUE(runTask(engine->waitForRun(), 10000));
+    ASSERT_EQ(notified.size(), 1);
+    EXPECT_EQ(notified[0][1].toString(), "Lot interrompu.");
     EXPECT_EQ(engine->pendingCount(), 3);
     EXPECT_TRUE(engine->currentFileNames().isEmpty());
     EXPECT_TRUE(logHas("Annulation demandée."));
@@ -225,6 +260,33 @@ TEST_F(QueueRun, SelectionDuringARunJoinsItWithoutASecondRun) {
     EXPECT_EQ(recogniserCalls(), 5);
 }
 
+TEST_F(QueueRun, LiveFiguresCountOnlyThisRunAndTheFileInHand) {
+    for (const char *n : {"a.m4a", "b.m4a", "c.m4a"}) makeAudio(src + "/" + n, 1.2);
+    chooseSource();
+    engine->transcribeSelection({entryNamed("a.m4a").id});
+    ASSERT_TRUE(runTask(engine->waitForRun()));
+    ScopedEnv slow{{"FAKE_WHISPER_DELAY", "1"}};
+    engine->start();
+    ASSERT_TRUE(spinUntil([&] { return recogniserCalls() == 2; }));
+    ScopedEnv hang{{"FAKE_WHISPER_HANG", "1"}}; // c, claimed after b, stops at its first 5 %
+    ASSERT_TRUE(spinUntil([&] {
+        const auto running = engine->primaryRunningFile();
+        return engine->doneCount() == 2 && running && running->progress > 0;
+    }));
+    EXPECT_EQ(engine->primaryRunningFile()->fileName(), "c.m4a");
+    EXPECT_NEAR(engine->overallProgress(), 0.683333, 1e-6); // (a + b + 5 % of c) / 3
+    EXPECT_FALSE(engine->isComplete()); // nothing waits, but c is not finished
+    // Two minutes in, one file finished in this run (a was before it): half a
+    // file a minute, and c takes two more minutes.
+    const LiveStats stats = engine->liveStats(engine->startedAt()->addSecs(120));
+    EXPECT_DOUBLE_EQ(stats.elapsed, 120);
+    EXPECT_DOUBLE_EQ(stats.ratePerMin, 0.5);
+    EXPECT_EQ(stats.eta, 120.0);
+    engine->cancel();
+    ASSERT_TRUE(runTask(engine->waitForRun()));
+    EXPECT_FALSE(engine->isComplete());
+}
+
 TEST_F(QueueRun, AnInterruptedBatchResumesAtLaunch) {
     for (const char *n : {"a.m4a", "b.m4a"}) makeAudio(src + "/" + n, 1.2);
     ScopedEnv hang{{"FAKE_WHISPER_HANG", "1"}};
@@ -243,6 +305,27 @@ TEST_F(QueueRun, AnInterruptedBatchResumesAtLaunch) {
     EXPECT_TRUE(logHas("Reprise automatique du lot après redémarrage."));
     ASSERT_TRUE(runTask(engine->waitForRun(), 30000));
     EXPECT_EQ(engine->doneCount(), 2);
+    EXPECT_TRUE(engine->isComplete());
+}
+
+TEST_F(QueueRun, WithoutAutomaticResumeAnInterruptedBatchWaits) {
+    makeAudio(src + "/a.m4a", 1.2);
+    updateSettings([](ParlivoSettings &s) { s.autoResume = false; });
+    chooseSource();
+    {
+        ScopedEnv hang{{"FAKE_WHISPER_HANG", "1"}};
+        engine->start();
+        ASSERT_TRUE(spinUntil([&] { return recogniserCalls() == 1; }, 20000));
+        engine->saveNow();
+        engine->processes().terminateAll();
+        engine.reset();
+    }
+    engine = std::make_unique<Transcriber>(tools());
+    EXPECT_TRUE(engine->pendingWasRunning());
+    engine->resumeInterruptedRunIfNeeded();
+    EXPECT_FALSE(engine->isRunning());
+    EXPECT_FALSE(logHas("Reprise automatique"));
+    EXPECT_EQ(engine->pendingCount(), 1);
 }
 
 TEST_F(QueueRun, StartRefusesWithoutRecogniser) {

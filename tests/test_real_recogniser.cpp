@@ -47,6 +47,9 @@ class RealRecogniser : public EngineFixture {
 protected:
     std::optional<QString> whisper = realRecogniser();
     QString tinyModel = home.file(".hestia/ggml-tiny-random.bin");
+    // The recogniser's threads spin while they wait for each other; on a
+    // machine busy with other tests that turns seconds into minutes.
+    ScopedEnv passiveThreads{"OMP_WAIT_POLICY", "PASSIVE"};
 
     Tools tools() const override {
         Tools t = EngineFixture::tools();
@@ -67,7 +70,7 @@ protected:
 TEST_F(RealRecogniser, TwoFilesSideBySideAndOneWithEveryThread) {
     makeNoise(src + "/bruit.m4a", 8);
     makeAudio(src + "/son.mp3", 3);
-    makeNoise(src + "/seul.wav", 35); // two windows: a progress line before the end
+    makeNoise(src + "/seul.wav", 5);
     QList<double> progress;
     int mostRunning = 0;
     QObject::connect(engine.get(), &Transcriber::entryChanged, [&](const QUuid &id) {
@@ -89,7 +92,6 @@ TEST_F(RealRecogniser, TwoFilesSideBySideAndOneWithEveryThread) {
 
     // The real progress lines run past 100 % near the end; the entry's never does.
     ASSERT_FALSE(progress.isEmpty());
-    EXPECT_TRUE(std::any_of(progress.begin(), progress.end(), [](double p) { return p > 0 && p < 1; }));
     EXPECT_LE(*std::max_element(progress.begin(), progress.end()), 1.0);
     for (const char *name : {"bruit.m4a", "son.mp3", "seul.wav"}) {
         const AudioFile &file = entryNamed(name);
@@ -125,12 +127,15 @@ TEST_F(RealRecogniser, TheTimeLimitEndsARealRecognition) {
     EXPECT_TRUE(scratchFiles().isEmpty());
 }
 
-TEST_F(RealRecogniser, CancelStopsARealRecognitionAndTheFileWaits) {
+TEST_F(RealRecogniser, ProgressThenCancelStopARealRecognitionAndTheFileWaits) {
     makeNoise(src + "/long.m4a", 120);
     engine->setSourceFolder(QUrl::fromLocalFile(src));
+    const QUuid id = entryNamed("long.m4a").id;
     engine->start();
     ASSERT_TRUE(spinUntil([&] { return recognisersRunning() == 1; }, 30000));
-    spin(1000);
+    // The first 30 s window done, the recogniser says how far it is.
+    ASSERT_TRUE(spinUntil([&] { return engine->entry(id)->progress > 0; }, 90000));
+    EXPECT_LT(engine->entry(id)->progress, 1.0);
     QElapsedTimer clock;
     clock.start();
     engine->cancel();

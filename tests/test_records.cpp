@@ -145,19 +145,46 @@ TEST(SettingsJson, EmptyObjectAndOlderFilesDecodeToDefaultsButWrongTypesRejectTh
     EXPECT_THROW(settingsFromJson(parse("[]")), DecodeError);
 }
 
-TEST(SettingsJson, EncodesEveryKeyInOrderAndOmitsAbsentPaths) {
+TEST(SettingsJson, EveryKeyIsWrittenAndReadUnderItsStoredName) {
     ParlivoSettings s;
-    Json j = toJson(s);
-    EXPECT_EQ(j.size(), 18u);
-    EXPECT_EQ(j.find("customDestination"), j.end());
-    s.customDestination = "/tmp/out";
-    s.organizeRoot = "/tmp/archive";
-    s.correctionBackend = CorrectionBackend::anthropic;
-    j = toJson(s);
-    std::vector<std::string> expected;
-    for (const QString &k : settingsKeys()) expected.push_back(k.toStdString());
-    EXPECT_EQ(keysOf(j), expected);
-    EXPECT_EQ(settingsFromJson(parseJson(dumpCompact(j))), s);
+    EXPECT_EQ(keysOf(toJson(s)),
+              (std::vector<std::string>{"modelPath", "language", "outputFormat", "destinationMode", "parallelism",
+                                        "timestamps", "autoResume", "correctionEnabled", "correctionBackend",
+                                        "ollamaEndpoint", "ollamaModel", "anthropicModel", "anthropicKey",
+                                        "keepRawTranscript", "correctionPrompt", "organizeEnabled",
+                                        "organizeCopyAudio", "organizeModel"}));
+
+    // A file written by an earlier version, every value away from its default.
+    const ParlivoSettings read = settingsFromJson(parse(R"({"modelPath":"/m/ggml-base.bin","language":"fr",
+        "outputFormat":"both","destinationMode":"custom","customDestination":"/out","parallelism":2,
+        "timestamps":true,"autoResume":false,"correctionEnabled":false,"correctionBackend":"anthropic",
+        "ollamaEndpoint":"http://10.0.0.2:11434","ollamaModel":"mistral","anthropicModel":"claude-x",
+        "anthropicKey":"sk-1","keepRawTranscript":false,"correctionPrompt":"Corrige.","organizeEnabled":false,
+        "organizeRoot":"/arch","organizeCopyAudio":false,"organizeModel":"llama3"})"));
+    EXPECT_EQ(read.modelPath, "/m/ggml-base.bin");
+    EXPECT_EQ(read.language, "fr");
+    EXPECT_EQ(read.outputFormat, OutputFormat::both);
+    EXPECT_EQ(read.destinationMode, DestinationMode::custom);
+    EXPECT_EQ(read.customDestination, "/out");
+    EXPECT_EQ(read.parallelism, 2);
+    EXPECT_TRUE(read.timestamps);
+    EXPECT_FALSE(read.autoResume);
+    EXPECT_FALSE(read.correctionEnabled);
+    EXPECT_EQ(read.correctionBackend, CorrectionBackend::anthropic);
+    EXPECT_EQ(read.ollamaEndpoint, "http://10.0.0.2:11434");
+    EXPECT_EQ(read.ollamaModel, "mistral");
+    EXPECT_EQ(read.anthropicModel, "claude-x");
+    EXPECT_EQ(read.anthropicKey, "sk-1");
+    EXPECT_FALSE(read.keepRawTranscript);
+    EXPECT_EQ(read.correctionPrompt, "Corrige.");
+    EXPECT_FALSE(read.organizeEnabled);
+    EXPECT_EQ(read.organizeRoot, "/arch");
+    EXPECT_FALSE(read.organizeCopyAudio);
+    EXPECT_EQ(read.organizeModel, "llama3");
+    // The optional paths take their places when present, and the record survives the trip.
+    EXPECT_EQ(keysOf(toJson(read))[4], "customDestination");
+    EXPECT_EQ(keysOf(toJson(read))[17], "organizeRoot");
+    EXPECT_EQ(settingsFromJson(parseJson(dumpCompact(toJson(read)))), read);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // The engine's state files: where they go, what they hold, how they load and
 // when they are written.
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -10,6 +11,8 @@
 
 #include "core/atomic_file.h"
 #include "core/json_coding.h"
+#include "core/state_lock.h"
+#include "core/unsaved_state.h"
 #include "engine/source_files.h"
 #include "engine/transcriber.h"
 #include "support/test_support.h"
@@ -123,6 +126,48 @@ TEST(StateStore, FormerSupportFolderIsCopiedOnlyWhenTheNewOneIsMissing) {
     writeFile(base + "/Talvo/queue.json", "newer former");
     Transcriber again{Tools{}};
     EXPECT_EQ(*readWholeFile(base + "/Parlivo/queue.json"), "former");
+}
+
+TEST(UnsavedState, AFileThatKeepsFailingIsReportedOnceAndItsRecoveryOnce) {
+    UnsavedState state;
+    const WriteError full{"Disque plein : « /état/queue.json » n'a pas pu être écrit.", true};
+    const WriteError refused{"« /état/ledger.json » : accès refusé"};
+    EXPECT_EQ(state.record({{"settings.json", std::nullopt}, {"queue.json", full}}),
+              "État non enregistré : Disque plein : « /état/queue.json » n'a pas pu être écrit. Nouvel essai à la "
+              "prochaine modification.");
+    EXPECT_TRUE(state.any());
+    EXPECT_EQ(state.record({{"settings.json", std::nullopt}, {"queue.json", full}}), std::nullopt);
+    // Another file failing is news; its reason gets the closing full stop.
+    EXPECT_EQ(state.record({{"queue.json", full}, {"ledger.json", refused}}),
+              "État non enregistré : « /état/ledger.json » : accès refusé. Nouvel essai à la prochaine modification.");
+    EXPECT_EQ(state.record({{"queue.json", std::nullopt}}), std::nullopt); // ledger.json still behind
+    EXPECT_EQ(state.record({{"ledger.json", std::nullopt}}), "État de nouveau enregistré.");
+    EXPECT_FALSE(state.any());
+    EXPECT_EQ(state.record({{"ledger.json", std::nullopt}}), std::nullopt);
+}
+
+TEST(StateLock, TheRefusalNamesTheHolderAsTheUserKnowsIt) {
+    EXPECT_EQ(holderDescription({4242, "parlivo"}), "la fenêtre de Parlivo (processus 4242)");
+    EXPECT_EQ(holderDescription({17, "parlivo-cli"}), "parlivo-cli (processus 17)");
+    EXPECT_EQ(lockHeldMessage("/home/léa/.local/share/Parlivo", StateLock::Holder{17, "parlivo-cli"}),
+              "Le dossier d'état « /home/léa/.local/share/Parlivo » est déjà utilisé par parlivo-cli (processus 17). "
+              "Attends la fin de son travail ou ferme-le, puis réessaie.");
+    EXPECT_EQ(lockHeldMessage("/état", std::nullopt),
+              "Le dossier d'état « /état » est déjà utilisé. Attends la fin de son travail ou ferme-le, puis réessaie.");
+}
+
+TEST(StateLock, OneHolderAtATimeAndTheLockGoesWithIt) {
+    TempHome home;
+    const QString dir = home.file("état");
+    auto first = std::make_unique<StateLock>(dir);
+    ASSERT_TRUE(first->tryLock());
+    StateLock second(dir);
+    EXPECT_FALSE(second.tryLock());
+    EXPECT_TRUE(second.heldElsewhere());
+    ASSERT_TRUE(second.holder());
+    EXPECT_EQ(second.holder()->pid, QCoreApplication::applicationPid());
+    first.reset();
+    EXPECT_TRUE(second.tryLock());
 }
 
 TEST(Log, KeepsTheLast500LinesWithATimePrefix) {

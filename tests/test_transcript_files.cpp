@@ -126,7 +126,7 @@ protected:
     QString source = "/voix/20240105 093012-AB12.m4a";
     QString txt() const { return m_dir.filePath("out/sub/20240105 093012-AB12.txt"); }
     QString md() const { return m_dir.filePath("out/sub/20240105 093012-AB12.md"); }
-    std::optional<QString> write(OutputFormat format, const QList<Segment> &segments = twoSegments()) {
+    std::optional<WriteError> write(OutputFormat format, const QList<Segment> &segments = twoSegments()) {
         auto s = settings();
         s.outputFormat = format;
         return writeOutputs(segments, std::nullopt, source, 65.4, txt(), md(), s);
@@ -157,7 +157,7 @@ TEST_F(WriteOutputs, AFailedTxtMeansNoMdAndAFolderThatCannotBeMadeWritesNothing)
     ASSERT_TRUE(QDir().mkpath(txt())); // a folder sits where the .txt goes
     const auto error = write(OutputFormat::both);
     ASSERT_TRUE(error);
-    EXPECT_TRUE(error->contains(txt())) << error->toStdString();
+    EXPECT_TRUE(error->reason.contains(txt())) << error->reason.toStdString();
     EXPECT_FALSE(QFile::exists(md()));
 
     QDir(m_dir.filePath("out")).removeRecursively();

@@ -1,6 +1,8 @@
 // Parlivo's window. One instance per support folder: a second launch brings
-// the running window forward and exits.
+// the running window forward and exits; while a command holds the folder, the
+// window says so and does not open.
 #include <QApplication>
+#include <QMessageBox>
 
 #include <cstdio>
 
@@ -17,10 +19,17 @@ int main(int argc, char **argv) {
     QGuiApplication::setDesktopFileName(QStringLiteral("parlivo"));
     useFrenchInterface();
 
+    folders::migrateFormerSupportDir(); // before the lock creates the support folder
     SingleInstance instance(folders::supportDir());
-    if (!instance.claim()) {
+    switch (instance.claim()) {
+    case SingleInstance::Claim::owner: break;
+    case SingleInstance::Claim::handedOver:
         std::fputs("Parlivo est déjà ouvert : sa fenêtre passe au premier plan.\n", stderr);
         return 0;
+    case SingleInstance::Claim::refused:
+        std::fputs((instance.refusal() + QLatin1Char('\n')).toUtf8().constData(), stderr);
+        QMessageBox::warning(nullptr, QStringLiteral("Parlivo"), instance.refusal());
+        return 2;
     }
 
     AppShell shell(Tools::resolve());

@@ -17,6 +17,11 @@ QString tempDir();          // converted audio during processing; created on eac
 QString hestiaDir();        // whisper models; not created here
 QString realHome();
 
+// One-time move from the folder of the application's former name: copied
+// when the current folder does not exist yet (the old one stays). Run before
+// anything creates the support folder, the state lock included.
+void migrateFormerSupportDir();
+
 // The per-user preference store (window sizes, counters that outlive a run).
 // Under PARLIVO_HOME it is a file inside it, like everything else.
 std::unique_ptr<QSettings> preferences();

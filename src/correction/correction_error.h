@@ -12,12 +12,14 @@ class CorrectionError : public std::exception {
 public:
     // `unreadable`: an answer that is not the service's reply format;
     // `implausible`: an answer that cannot be a correction of the text sent.
-    enum class Kind { unreachable, http, empty, missingKey, unreadable, implausible };
+    enum class Kind { unreachable, http, empty, missingKey, cancelled, unreadable, implausible };
 
     static CorrectionError unreachable(const QString &reason) { return {Kind::unreachable, 0, reason}; }
     static CorrectionError http(int status, const QString &excerpt) { return {Kind::http, status, excerpt}; }
     static CorrectionError empty() { return {Kind::empty, 0, {}}; }
     static CorrectionError missingKey() { return {Kind::missingKey, 0, {}}; }
+    // The user cancelled while the request was in flight: not a failure of the service.
+    static CorrectionError cancelled() { return {Kind::cancelled, 0, {}}; }
     static CorrectionError unreadable() { return {Kind::unreadable, 0, {}}; }
     static CorrectionError implausible() { return {Kind::implausible, 0, {}}; }
 
@@ -31,6 +33,7 @@ public:
         case Kind::http: return QStringLiteral("Réponse HTTP %1 : %2").arg(m_status).arg(m_detail);
         case Kind::empty: return QStringLiteral("Réponse vide du modèle");
         case Kind::missingKey: return QStringLiteral("Clé API Anthropic manquante");
+        case Kind::cancelled: return QStringLiteral("Correction annulée");
         case Kind::unreadable: return QStringLiteral("Réponse illisible du modèle");
         case Kind::implausible: return QStringLiteral("Réponse du modèle sans rapport avec le texte");
         }

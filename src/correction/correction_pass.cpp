@@ -39,8 +39,9 @@ QCoro::Task<bool> Transcriber::correctTranscript(QString md) {
     std::optional<QString> answer;
     bool backendDown = false;
     try {
-        answer = co_await Corrector::correct(*raw, m_settings);
+        answer = co_await Corrector::correct(*raw, m_settings, &m_correctionPassCancel);
     } catch (const CorrectionError &error) {
+        if (error.kind() == CorrectionError::Kind::cancelled) co_return false; // stays raw, nothing failed
         backendDown = error.isBackendDown();
     } catch (const std::exception &) {
     }
@@ -73,13 +74,24 @@ void Transcriber::rewriteCorrected(const QString &md, const QString &content, co
 
 // ---------------------------------------------------------------- the pass
 
+bool Transcriber::correctionWanted() const {
+    return m_settings.correctionEnabled && m_settings.correctionBackend != CorrectionBackend::none;
+}
+
 void Transcriber::startCorrectionPass() {
     if (m_correctionPassActive || m_isRunning) return;
+    if (m_settings.correctionBackend == CorrectionBackend::none) {
+        // Without a service a "correction" would only relabel the raw text.
+        log(QStringLiteral("Aucun service de correction choisi : les transcriptions restent brutes."));
+        m_lastCorrectionPassEnd = CorrectionPassEnd::noService;
+        return;
+    }
     m_correctionPassTask = runCorrectionPass();
 }
 
 void Transcriber::cancelCorrectionPass() {
-    if (m_correctionPassActive) m_correctionPassCancelled = true;
+    // Also cuts off the request in flight: a model may take minutes to answer.
+    if (m_correctionPassActive) m_correctionPassCancel.cancel();
 }
 
 QCoro::Task<> Transcriber::waitForCorrectionPass() {
@@ -96,7 +108,7 @@ void Transcriber::setCorrectionJobTotal(int total) {
 QCoro::Task<> Transcriber::runCorrectionPass() {
     QPointer<Transcriber> self(this);
     m_correctionPassActive = true;
-    m_correctionPassCancelled = false;
+    m_correctionPassCancel.reset();
     m_correctionPassDone = 0;
     m_correctionPassTotal = 0;
     m_correctionPassCurrent.reset();
@@ -117,7 +129,7 @@ QCoro::Task<> Transcriber::runCorrectionPass() {
         co_return;
     }
     const QString rootPath = root->toLocalFile();
-    QStringList files = co_await rawTranscriptsOffThread(rootPath);
+    QStringList files = co_await rawTranscriptsOffThread(rootPath, organizeRootFolder());
     if (!self) co_return;
     if (files.isEmpty()) {
         log(QStringLiteral("Aucune transcription brute à corriger."));
@@ -143,18 +155,18 @@ QCoro::Task<> Transcriber::runCorrectionPass() {
         if (!self) co_return;
         corrected += fixed;
         // A cycle that fixed nothing would fail the same way again.
-        if (fixed == 0 || m_correctionPassCancelled) break;
-        files = co_await rawTranscriptsOffThread(rootPath);
+        if (fixed == 0 || m_correctionPassCancel.isCancelled()) break;
+        files = co_await rawTranscriptsOffThread(rootPath, organizeRootFolder());
         if (!self) co_return;
         if (files.isEmpty()) break;
     }
 
-    const bool cancelled = m_correctionPassCancelled;
+    const bool cancelled = m_correctionPassCancel.isCancelled();
     log(QStringLiteral("Correction IA terminée : %1/%2.").arg(corrected).arg(met.size()));
     if (!cancelled)
         notify(QStringLiteral("Correction terminée"),
                QStringLiteral("%1 transcription(s) corrigée(s) par l'IA.").arg(corrected));
-    const int rawLeft = int((co_await rawTranscriptsOffThread(rootPath)).size());
+    const int rawLeft = int((co_await rawTranscriptsOffThread(rootPath, organizeRootFolder())).size());
     if (!self) co_return;
     if (rawLeft == 0) setCorrectionJobTotal(0);
     finishCorrectionPass(cancelled ? CorrectionPassEnd::cancelled : CorrectionPassEnd::finished, rawLeft);
@@ -164,11 +176,12 @@ QCoro::Task<int> Transcriber::correctionCycle(QStringList files) {
     QPointer<Transcriber> self(this);
     int fixed = 0;
     for (const QString &md : files) {
-        if (m_correctionPassCancelled) break;
+        if (m_correctionPassCancel.isCancelled()) break;
         m_correctionPassCurrent = QFileInfo(md).completeBaseName();
         emit correctionChanged();
         const bool corrected = co_await correctTranscript(md);
         if (!self) co_return fixed;
+        if (m_correctionPassCancel.isCancelled() && !corrected) break; // cut off: not attempted to the end
         ++m_correctionPassDone;
         if (corrected) ++fixed;
         emit correctionChanged();
@@ -234,15 +247,15 @@ void Transcriber::countRawTranscripts(bool atLaunch) {
     });
     watcher->setFuture(promise->future());
     promise->start();
-    QThreadPool::globalInstance()->start([promise, path = root->toLocalFile()] {
-        promise->addResult(int(rawTranscripts(path).size()));
+    QThreadPool::globalInstance()->start([promise, path = root->toLocalFile(), archive = organizeRootFolder()] {
+        promise->addResult(int(rawTranscripts(path, archive).size()));
         promise->finish();
     });
 }
 
-QCoro::Task<QStringList> Transcriber::rawTranscriptsOffThread(QString root) {
+QCoro::Task<QStringList> Transcriber::rawTranscriptsOffThread(QString root, std::optional<QString> archive) {
     // Named before the co_await: GCC 12 may destroy a temporary lambda twice there.
-    auto walk = [root] { return rawTranscripts(root); };
+    auto walk = [root, archive] { return rawTranscripts(root, archive); };
     QCoro::Task<QStringList> walking = onWorkerThread(std::move(walk));
     co_return co_await std::move(walking);
 }

@@ -50,10 +50,11 @@ QCoro::Task<std::optional<QString>> Transcriber::correctForRun(QUuid id, QString
     std::optional<QString> failure;
     bool backendDown = false;
     try {
-        QString answer = co_await Corrector::correct(text, settings);
+        QString answer = co_await Corrector::correct(text, settings, &m_runCancel);
         if (!answer.trimmed().isEmpty()) corrected = std::move(answer);
     } catch (const CorrectionError &error) {
-        failure = error.errorDescription();
+        // A cancelled run cut the request off: not a failure, the file goes back to pending.
+        if (error.kind() != CorrectionError::Kind::cancelled) failure = error.errorDescription();
         backendDown = error.isBackendDown();
     } catch (const std::exception &error) {
         failure = QString::fromUtf8(error.what());
@@ -85,12 +86,12 @@ QCoro::Task<> Transcriber::chainAfterRun() {
     m_chainingAfterRun = true;
     int rawLeft = 0;
     if (const auto root = outputRootFolder()) {
-        rawLeft = int((co_await rawTranscriptsOffThread(root->toLocalFile())).size());
+        rawLeft = int((co_await rawTranscriptsOffThread(root->toLocalFile(), organizeRootFolder())).size());
         if (!self) co_return;
     }
     publishRawCount(rawLeft);
     m_chainingAfterRun = false;
-    if (m_settings.correctionEnabled && rawLeft > 0)
+    if (correctionWanted() && rawLeft > 0)
         startCorrectionPass(); // goes on to organization itself
     else if (m_settings.organizeEnabled)
         organizeAfterCorrection(false);

@@ -18,19 +18,21 @@ QNetworkRequest jsonRequest(const QUrl &url, int timeoutMs) {
 }
 
 QCoro::Task<QString> ollama(QString text, ParlivoSettings settings, std::optional<QString> system,
-                            std::optional<QString> model, std::optional<int> contextFloor) {
+                            std::optional<QString> model, std::optional<int> contextFloor,
+                            QPointer<Cancellation> cancel = {}) {
     const auto url = serviceUrl(settings.ollamaEndpoint, QStringLiteral("/api/chat"));
     if (!url) throw CorrectionError::unreachable(settings.ollamaEndpoint);
     const QString modelName = model && !model->isEmpty() ? *model : settings.ollamaModel;
     const QByteArray body =
         dumpCompact(ollamaChatBody(modelName, system.value_or(settings.correctionPrompt), text, contextFloor));
-    const HttpOutcome outcome = co_await httpExchange(jsonRequest(*url, ollamaChatTimeoutMs), body);
+    const HttpOutcome outcome = co_await httpExchange(jsonRequest(*url, ollamaChatTimeoutMs), body, cancel);
     const auto answer = ollamaAnswer(answerBodyOrThrow(outcome));
     if (!answer) throw CorrectionError::unreadable();
     co_return *answer;
 }
 
-QCoro::Task<QString> anthropic(QString text, ParlivoSettings settings, std::optional<QString> system) {
+QCoro::Task<QString> anthropic(QString text, ParlivoSettings settings, std::optional<QString> system,
+                               QPointer<Cancellation> cancel = {}) {
     if (settings.anthropicKey.isEmpty()) throw CorrectionError::missingKey();
     const QString address = anthropicUrlText();
     const auto url = serviceUrl(address, QString());
@@ -40,7 +42,7 @@ QCoro::Task<QString> anthropic(QString text, ParlivoSettings settings, std::opti
     request.setRawHeader("anthropic-version", "2023-06-01");
     const QByteArray body =
         dumpCompact(anthropicBody(settings.anthropicModel, system.value_or(settings.correctionPrompt), text));
-    const HttpOutcome outcome = co_await httpExchange(request, body);
+    const HttpOutcome outcome = co_await httpExchange(request, body, cancel);
     const auto answer = anthropicAnswer(answerBodyOrThrow(outcome));
     if (!answer) throw CorrectionError::unreadable();
     co_return *answer;
@@ -72,7 +74,7 @@ bool modelInstalled(const QStringList &names, const QString &model) {
     return std::any_of(names.begin(), names.end(), [&](const QString &name) { return name.startsWith(model); });
 }
 
-QCoro::Task<QString> correct(QString text, ParlivoSettings settings) {
+QCoro::Task<QString> correct(QString text, ParlivoSettings settings, QPointer<Cancellation> cancel) {
     if (isTooShortToCorrect(text)) co_return text;
     if (settings.correctionBackend == CorrectionBackend::none) co_return text;
 
@@ -81,11 +83,12 @@ QCoro::Task<QString> correct(QString text, ParlivoSettings settings) {
     // One piece at a time: a local server answers one request at a time
     // anyway, and a failure stops the rest from being sent.
     for (const QString &chunk : chunks) {
+        if (cancel && cancel->isCancelled()) throw CorrectionError::cancelled();
         QString answer;
         if (settings.correctionBackend == CorrectionBackend::anthropic)
-            answer = co_await anthropic(chunk, settings, std::nullopt);
+            answer = co_await anthropic(chunk, settings, std::nullopt, cancel);
         else
-            answer = co_await ollama(chunk, settings, std::nullopt, std::nullopt, std::nullopt);
+            answer = co_await ollama(chunk, settings, std::nullopt, std::nullopt, std::nullopt, cancel);
         const QString cleaned = stripPreamble(answer);
         if (cleaned.isEmpty()) throw CorrectionError::empty();
         // Kept only when it reads as this text corrected: a refusal or a

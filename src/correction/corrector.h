@@ -5,6 +5,7 @@
 // request on the shared HTTP client, so callers await it on the main thread.
 // Failures are thrown as CorrectionError.
 
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
@@ -12,6 +13,7 @@
 
 #include <qcoro/qcorotask.h>
 
+#include "core/cancellation.h"
 #include "core/settings.h"
 #include "correction/correction_error.h"
 #include "correction/correction_text.h"
@@ -32,8 +34,9 @@ bool modelInstalled(const QStringList &names, const QString &model);
 // The corrected transcript. Short texts and the `none` backend give the text
 // back untouched; long ones go as pieces, one after another, and come back
 // joined by a blank line. Throws CorrectionError::empty when an answer is
-// nothing but preamble.
-QCoro::Task<QString> correct(QString text, ParlivoSettings settings);
+// nothing but preamble, CorrectionError::cancelled as soon as `cancel` is
+// cancelled (the request in flight is aborted).
+QCoro::Task<QString> correct(QString text, ParlivoSettings settings, QPointer<Cancellation> cancel = {});
 
 // Sends `system` and `user` as they are and returns the raw answer: to
 // Anthropic when that is the backend, else (`none` included) to Ollama with

@@ -11,14 +11,21 @@
 
 namespace Corrector {
 
-QCoro::Task<HttpOutcome> httpExchange(QNetworkRequest request, std::optional<QByteArray> postBody) {
+QCoro::Task<HttpOutcome> httpExchange(QNetworkRequest request, std::optional<QByteArray> postBody,
+                                      QPointer<Cancellation> cancel) {
     QNetworkAccessManager &network = sharedNetworkManager();
     std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)> reply(
         postBody ? network.post(request, *postBody) : network.get(request),
         [](QNetworkReply *r) { r->deleteLater(); });
+    // A model may take minutes to answer: a cancel does not wait for it. The
+    // abort comes from the event loop, not from inside whoever cancelled.
+    if (cancel)
+        QObject::connect(cancel, &Cancellation::cancelled, reply.get(), &QNetworkReply::abort, Qt::QueuedConnection);
+    if (cancel && cancel->isCancelled()) reply->abort();
     co_await reply.get();
 
     HttpOutcome outcome;
+    outcome.cancelled = cancel && cancel->isCancelled() && reply->error() == QNetworkReply::OperationCanceledError;
     outcome.error = reply->error();
     outcome.errorText = reply->errorString();
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
@@ -37,6 +44,7 @@ bool isTransportFailure(QNetworkReply::NetworkError error) {
 }
 
 QByteArray answerBodyOrThrow(const HttpOutcome &outcome) {
+    if (outcome.cancelled) throw CorrectionError::cancelled();
     if (isTransportFailure(outcome.error)) throw CorrectionError::unreachable(outcome.errorText);
     if (!outcome.status) throw CorrectionError::empty();
     if (*outcome.status != 200) throw CorrectionError::http(*outcome.status, bodyExcerpt(outcome.body));

@@ -1,6 +1,5 @@
 #include "correction/raw_transcripts.h"
 
-#include <QDirIterator>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QStringDecoder>
@@ -8,6 +7,7 @@
 #include <algorithm>
 
 #include "core/atomic_file.h"
+#include "engine/source_files.h"
 
 namespace {
 
@@ -42,7 +42,7 @@ const QString rawSectionTitle = QStringLiteral("## Transcription brute");
 
 bool isRawTranscript(const QString &markdown) { return rawMarker().match(markdown).hasMatch(); }
 
-QStringList rawTranscripts(const QString &root) {
+QStringList rawTranscripts(const QString &root, const std::optional<QString> &archiveRoot) {
     struct Candidate {
         QString path;
         qsizetype length;
@@ -50,12 +50,7 @@ QStringList rawTranscripts(const QString &root) {
     std::vector<Candidate> found;
     // Compiled for this walk: it runs on a worker thread, apart from the shared pattern.
     const QRegularExpression marker(rawMarkerPattern, unicode);
-    // Hidden files and folders are not listed, so not descended either;
-    // linked folders are not followed (a link back up would never end).
-    QDirIterator walk(root, QDir::Files, QDirIterator::Subdirectories);
-    while (walk.hasNext()) {
-        const QString path = walk.next();
-        if (walk.fileInfo().suffix().toLower() != QLatin1String("md")) continue;
+    for (const QString &path : markdownFilesUnder(root, archiveRoot)) {
         const auto text = readUtf8File(path);
         if (!text || !marker.match(*text).hasMatch()) continue;
         found.push_back({path, text->size()});

@@ -16,8 +16,9 @@ bool isRawTranscript(const QString &markdown);
 
 // The raw Markdown transcripts under `root` (hidden items skipped), shortest
 // text first; equal lengths keep the order of the walk. Files that cannot be
-// read are left out; an unreadable root gives nothing. Safe on any thread.
-QStringList rawTranscripts(const QString &root);
+// read are left out, and so is the organized archive under `archiveRoot`: its
+// copies are not corrected. An unreadable root gives nothing. Safe on any thread.
+QStringList rawTranscripts(const QString &root, const std::optional<QString> &archiveRoot = std::nullopt);
 
 // The text to correct: what follows the first heading line, up to an earlier
 // "## Transcription brute" section, trimmed. Nothing without a heading or

@@ -29,6 +29,7 @@ void Transcriber::notify(const QString &title, const QString &body) {
     // The freedesktop service gives every call a new id when replaces_id is 0,
     // so notifications never replace one another. No reply is awaited: a
     // desktop without a notification service simply shows nothing.
+    emit notificationPosted(title, body);
     auto bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) return;
     QDBusMessage call = QDBusMessage::createMethodCall(

@@ -43,7 +43,8 @@ void Transcriber::start(std::optional<IdSet> only) {
         m_restrictedIDs.reset();
         return;
     }
-    m_cancelRequested = false;
+    m_runCancel.reset();
+    m_fullDiskFolder.reset();
     m_isPaused = false;
     m_startedAt = QDateTime::currentDateTime();
     m_sessionBaselineProcessed = processedCount();
@@ -66,7 +67,7 @@ QCoro::Task<> Transcriber::runQueue() {
 }
 
 QCoro::Task<> Transcriber::worker() {
-    while (!m_cancelRequested) {
+    while (!m_runCancel.isCancelled()) {
         if (m_isPaused) {
             co_await QCoro::sleepFor(200ms);
             continue;
@@ -78,17 +79,13 @@ QCoro::Task<> Transcriber::worker() {
 }
 
 void Transcriber::finishRun() {
-    const bool cancelled = m_cancelRequested;
+    const bool cancelled = m_runCancel.isCancelled();
     m_isPaused = false;
     m_currentFileNames.clear();
     m_restrictedIDs.reset();
     m_forceIDs.clear();
     setRunning(false);
-    const QString summary = cancelled ? QStringLiteral("Lot interrompu.")
-                                      : QStringLiteral("Lot terminé : %1 transcrits, %2 sautés, %3 en erreur.")
-                                            .arg(doneCount())
-                                            .arg(skippedCount())
-                                            .arg(errorCount());
+    const QString summary = runSummary();
     log(summary);
     notify(QStringLiteral("Parlivo"), summary);
     saveNow();
@@ -98,6 +95,18 @@ void Transcriber::finishRun() {
     else
         m_afterRunTask = chainAfterRun();
     emit runFinished();
+}
+
+QString Transcriber::runSummary() const {
+    if (m_fullDiskFolder)
+        return QStringLiteral("Lot arrêté : disque plein dans « %1 ». Libère de la place, puis relance la "
+                              "transcription.")
+            .arg(*m_fullDiskFolder);
+    if (m_runCancel.isCancelled()) return QStringLiteral("Lot interrompu.");
+    return QStringLiteral("Lot terminé : %1 transcrits, %2 sautés, %3 en erreur.")
+        .arg(doneCount())
+        .arg(skippedCount())
+        .arg(errorCount());
 }
 
 QCoro::Task<> Transcriber::waitForRun() {
@@ -132,14 +141,24 @@ void Transcriber::resume() {
 
 void Transcriber::cancel() {
     if (!m_isRunning) return;
-    m_cancelRequested = true;
+    haltRun();
+    log(QStringLiteral("Annulation demandée."));
+}
+
+void Transcriber::stopOnFullDisk(const QString &folder) {
+    if (!m_isRunning || m_fullDiskFolder) return;
+    m_fullDiskFolder = folder;
+    haltRun();
+}
+
+void Transcriber::haltRun() {
+    m_runCancel.cancel(); // also cuts off a correction request in flight
     m_isPaused = false;
     m_processes.terminateAll();
     for (auto &file : m_files)
         if (file.status == FileStatus::running) returnToPending(file.id);
     m_currentFileNames.clear();
     emit runStateChanged();
-    log(QStringLiteral("Annulation demandée."));
 }
 
 void Transcriber::returnToPending(const QUuid &id) {

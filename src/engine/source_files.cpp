@@ -4,6 +4,7 @@
 
 #include <QCollator>
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QLocale>
 
@@ -119,4 +120,45 @@ std::optional<QString> existingOutputPath(const QString &txtPath, const QString 
     if (QFileInfo::exists(txtPath)) return txtPath;
     if (QFileInfo::exists(mdPath)) return mdPath;
     return std::nullopt;
+}
+
+bool isInsideFolder(const QString &path, const QString &folder) {
+    const QString cleanPath = QDir::cleanPath(path);
+    const QString cleanFolder = QDir::cleanPath(folder);
+    if (cleanPath == cleanFolder) return true;
+    const QString prefix = cleanFolder.endsWith(QLatin1Char('/')) ? cleanFolder : cleanFolder + QLatin1Char('/');
+    return cleanPath.startsWith(prefix);
+}
+
+QStringList foldersStrictlyInside(const QString &source, const QStringList &folders) {
+    const QString root = QDir::cleanPath(source);
+    QStringList inside;
+    for (const QString &folder : folders) {
+        if (folder.isEmpty()) continue;
+        const QString clean = QDir::cleanPath(folder);
+        if (clean != root && isInsideFolder(clean, root)) inside.append(clean);
+    }
+    return inside;
+}
+
+namespace {
+void walkMarkdown(const QString &dir, const std::optional<QString> &leftOut, QStringList &out) {
+    QDirIterator it(dir, QDir::AllEntries | QDir::NoDotAndDotDot);
+    while (it.hasNext()) {
+        it.next();
+        const QFileInfo info = it.fileInfo();
+        if (leftOut && isInsideFolder(info.filePath(), *leftOut)) continue;
+        if (info.isDir()) {
+            if (!info.isSymLink()) walkMarkdown(info.filePath(), leftOut, out);
+        } else if (info.isFile() && info.suffix().toLower() == QLatin1String("md")) {
+            out.append(info.filePath());
+        }
+    }
+}
+} // namespace
+
+QStringList markdownFilesUnder(const QString &root, const std::optional<QString> &leftOut) {
+    QStringList found;
+    walkMarkdown(QDir::cleanPath(root), leftOut, found);
+    return found;
 }

@@ -34,5 +34,19 @@ void naturalSort(QStringList &paths, qsizetype sharedPrefix = 0);
 // The components of `folder` left after those it shares with `base`, joined by "/".
 QString relativePath(const QUrl &folder, const QUrl &base);
 
+// True when `path` is `folder` itself or lies below it (lexically, after cleaning).
+bool isInsideFolder(const QString &path, const QString &folder);
+
+// Those of `folders` that lie strictly inside `source` (the source itself
+// excluded), cleaned; empty texts are ignored. What Parlivo writes there (the
+// organized archive, a transcript destination) is left out of the scan.
+QStringList foldersStrictlyInside(const QString &source, const QStringList &folders);
+
+// The Markdown files under `root`, recursively, in the walk's order. Hidden
+// items are left out and linked folders not followed (a link back up would
+// never end); so is everything inside `leftOut` (the organized archive, whose
+// copies of the transcripts are not transcripts of their own).
+QStringList markdownFilesUnder(const QString &root, const std::optional<QString> &leftOut);
+
 // The .txt candidate when it exists, else the .md one, else nothing.
 std::optional<QString> existingOutputPath(const QString &txtPath, const QString &mdPath);

@@ -1,6 +1,5 @@
 // Turning a folder into the queue, and where each file's transcripts go.
 #include "core/folders.h"
-#include "core/inside_folder.h"
 #include "engine/source_files.h"
 #include "engine/transcriber.h"
 

@@ -5,35 +5,15 @@
 #include "engine/source_files.h"
 #include "engine/transcriber.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 namespace {
 const QString settingsFile = QStringLiteral("settings.json");
 const QString queueFile = QStringLiteral("queue.json");
 const QString ledgerFile = QStringLiteral("ledger.json");
-
-void copyTree(const QString &from, const QString &to) {
-    QDir().mkpath(to);
-    const QDir source(from);
-    for (const QFileInfo &info :
-         source.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
-        const QString target = to + QLatin1Char('/') + info.fileName();
-        if (info.isDir() && !info.isSymLink())
-            copyTree(info.filePath(), target);
-        else
-            QFile::copy(info.filePath(), target);
-    }
-}
 } // namespace
 
-void Transcriber::migrateSupportDirIfNeeded() {
-    const QString current = folders::userSupportBase() + QStringLiteral("/Parlivo");
-    const QString former = folders::formerSupportDir();
-    if (QFileInfo::exists(current) || !QFileInfo(former).isDir()) return;
-    copyTree(former, current);
-}
+void Transcriber::migrateSupportDirIfNeeded() { folders::migrateFormerSupportDir(); }
 
 template <typename T, typename Decode>
 std::optional<T> Transcriber::readStateFile(const QString &name, Decode decode) {
@@ -100,23 +80,38 @@ struct StateSnapshot {
     PersistedState queue;
     Ledger ledger;
 
-    void write() const {
+    QList<UnsavedState::Outcome> write() const {
         const QString dir = folders::supportDir() + QLatin1Char('/');
         // Each file is written on its own: one failing does not stop the others.
         // settings.json holds the API key, so only its owner may read it.
-        writeFileAtomically(dir + settingsFile, dumpCompact(toJson(settings)), FileAccess::ownerOnly);
-        writeFileAtomically(dir + queueFile, encodeQueue(queue));
-        writeFileAtomically(dir + ledgerFile, encodeLedger(ledger));
+        // The history goes before the queue: a crash between the two leaves
+        // a queue behind its history, which the next run catches up from it;
+        // the other way round a file would stay done with no history entry.
+        QList<UnsavedState::Outcome> outcomes;
+        outcomes.append({settingsFile, writeFileAtomically(dir + settingsFile, dumpCompact(toJson(settings)),
+                                                           FileAccess::ownerOnly)});
+        outcomes.append({ledgerFile, writeFileAtomically(dir + ledgerFile, encodeLedger(ledger))});
+        outcomes.append({queueFile, writeFileAtomically(dir + queueFile, encodeQueue(queue))});
+        return outcomes;
     }
 };
 } // namespace
+
+void Transcriber::noteStateSave(quint64 save, const QList<UnsavedState::Outcome> &outcomes) {
+    // A delayed save may report after a newer immediate one: its outcome is outdated.
+    if (save < m_lastSaveNoted) return;
+    m_lastSaveNoted = save;
+    if (auto line = m_unsavedState.record(outcomes)) log(*line);
+}
 
 void Transcriber::saveNow() {
     m_saveTimer.stop();
     // A delayed save still being written must land first, or it would
     // overwrite this newer state.
     m_stateWriter.waitForDone();
-    StateSnapshot{m_settings, PersistedState{m_sourceFolder, m_files, m_isRunning}, m_ledger}.write();
+    const quint64 save = ++m_savesStarted;
+    const StateSnapshot snapshot{m_settings, PersistedState{m_sourceFolder, m_files, m_isRunning}, m_ledger};
+    noteStateSave(save, snapshot.write());
     emit stateSaved();
 }
 
@@ -126,12 +121,14 @@ void Transcriber::saveInBackground() {
     // does it, one save after the other.
     StateSnapshot snapshot{m_settings, PersistedState{m_sourceFolder, m_files, m_isRunning}, m_ledger};
     ++m_savesInFlight;
-    m_stateWriter.start([this, snapshot = std::move(snapshot)] {
-        snapshot.write();
+    const quint64 save = ++m_savesStarted;
+    m_stateWriter.start([this, save, snapshot = std::move(snapshot)] {
+        const QList<UnsavedState::Outcome> outcomes = snapshot.write();
         QMetaObject::invokeMethod(
             this,
-            [this] {
+            [this, save, outcomes] {
                 --m_savesInFlight;
+                noteStateSave(save, outcomes);
                 emit stateSaved();
             },
             Qt::QueuedConnection);

@@ -20,8 +20,10 @@
 
 #include <qcoro/qcorotask.h>
 
+#include "core/cancellation.h"
 #include "core/records.h"
 #include "core/settings.h"
+#include "core/unsaved_state.h"
 #include "engine/source_files.h"
 #include "organize/org_entry.h"
 #include "organize/org_pass.h"
@@ -67,6 +69,9 @@ public:
     // A delayed save waiting for its time or being written.
     bool hasPendingSave() const { return m_saveTimer.isActive() || m_savesInFlight > 0; }
     bool pendingWasRunning() const { return m_pendingWasRunning; }
+    // The last save of some state file failed: what is on disk is older than
+    // the engine's state (logged once; every later save tries again).
+    bool stateUnsaved() const { return m_unsavedState.any(); }
 
     // ---- Log and notifications ----
     static constexpr int maxLogLines = 500;
@@ -125,7 +130,10 @@ public:
     void resumeInterruptedRunIfNeeded();
     bool isRunning() const { return m_isRunning; }
     bool isPaused() const { return m_isPaused; }
-    bool cancelRequested() const { return m_cancelRequested; }
+    bool cancelRequested() const { return m_runCancel.isCancelled(); }
+    // A transcript could not be written for lack of room: the run stops
+    // rather than fail every file left. The folder where it happened.
+    const std::optional<QString> &fullDiskFolder() const { return m_fullDiskFolder; }
     const QStringList &currentFileNames() const { return m_currentFileNames; }
     int maxParallelism() const { return m_maxParallelism; }
     int threadsPerJob() const;
@@ -208,13 +216,24 @@ public:
     // The count made at launch has arrived (it may start the pass, once).
     bool didConsiderAutoCorrect() const { return m_didConsiderAutoCorrect; }
     // How the last pass ended, for the command line's exit status.
-    enum class CorrectionPassEnd { none, finished, cancelled, backendUnavailable, noOutputRoot, nothingToCorrect };
+    enum class CorrectionPassEnd {
+        none,
+        finished,
+        cancelled,
+        backendUnavailable,
+        noOutputRoot,
+        nothingToCorrect,
+        noService, // the service is "none": no pass was started
+    };
     CorrectionPassEnd lastCorrectionPassEnd() const { return m_lastCorrectionPassEnd; }
     // True when the file was corrected and rewritten.
     QCoro::Task<bool> correctTranscript(QString md);
     // Rewrites the .md (and its .txt sibling) with the corrected text; write errors are ignored.
     void rewriteCorrected(const QString &md, const QString &content, const QString &raw, const QString &corrected);
+    // Correction is on and has a service to send the text to.
+    bool correctionWanted() const;
     void startCorrectionPass();
+    // Stops the pass at once: the request in flight is aborted, its file stays raw.
     void cancelCorrectionPass();
     // Awaitable end of the current pass (returns at once when idle).
     QCoro::Task<> waitForCorrectionPass();
@@ -252,11 +271,12 @@ public:
     QStringList organizeTranscriptFiles() const;
     void revealOrganizedArchive() const;
     void loadOrgLedger();
-    void saveOrgLedger() const;
+    void saveOrgLedger();
 
 signals:
     void settingsChanged();
     void logLineAdded(const QString &line);
+    void notificationPosted(const QString &title, const QString &body); // also sent to the desktop
     void logCleared();
     void queueChanged();                 // entries added, removed or replaced
     void entryChanged(const QUuid &id);  // one entry's status, progress or texts
@@ -290,9 +310,14 @@ private:
     void rebuildLedgerFromQueue();
     template <typename T, typename Decode> std::optional<T> readStateFile(const QString &name, Decode decode);
     void saveInBackground();
+    void noteStateSave(quint64 save, const QList<UnsavedState::Outcome> &outcomes);
     QCoro::Task<> runQueue();
     QCoro::Task<> worker();
     void finishRun();
+    QString runSummary() const;
+    // Stops claiming, ends the children and puts running files back to pending.
+    void haltRun();
+    void stopOnFullDisk(const QString &folder);
     void setRunning(bool running);
     bool isPendingInRun(const AudioFile &file) const;
     void requeue(AudioFile &file);
@@ -316,7 +341,7 @@ private:
     std::function<void(const ollama::PullUpdate &)> modelPullLogger(const QString &model);
     QCoro::Task<> runCorrectionPass();
     // Reading every Markdown transcript can take a while: on a worker thread.
-    static QCoro::Task<QStringList> rawTranscriptsOffThread(QString root);
+    static QCoro::Task<QStringList> rawTranscriptsOffThread(QString root, std::optional<QString> archive);
     QCoro::Task<int> correctionCycle(QStringList files);
     // `rawLeft`: the count a last walk just made, published instead of walking again.
     void finishCorrectionPass(CorrectionPassEnd end, std::optional<int> rawLeft = std::nullopt);
@@ -352,6 +377,9 @@ private:
     bool m_pendingWasRunning = false;
     QTimer m_saveTimer;
     int m_savesInFlight = 0;
+    quint64 m_savesStarted = 0; // saves are numbered, so an outdated outcome is ignored
+    quint64 m_lastSaveNoted = 0;
+    UnsavedState m_unsavedState;
 
     // Status counters, indexed by FileStatus.
     std::array<int, fileStatusCount> m_counts{};
@@ -362,7 +390,8 @@ private:
     // Run state.
     bool m_isRunning = false;
     bool m_isPaused = false;
-    bool m_cancelRequested = false;
+    Cancellation m_runCancel; // set by cancel(), read by the workers
+    std::optional<QString> m_fullDiskFolder;
     QStringList m_currentFileNames;
     std::optional<IdSet> m_restrictedIDs;
     IdSet m_forceIDs;
@@ -389,8 +418,8 @@ private:
     bool m_monitorCycleRunning = false;
     QTimer m_monitorTimer;
 
-    // Correction pass. The flag is the pass's cancellation, checked before
-    // each file and between cycles.
+    // Correction pass. Its cancellation is checked before each file and
+    // between cycles, and aborts the request in flight.
     int m_rawCount = 0;
     bool m_correctionPassActive = false;
     int m_correctionPassDone = 0;
@@ -398,7 +427,7 @@ private:
     std::optional<QString> m_correctionPassCurrent;
     int m_correctionJobTotal = 0;
     std::optional<QDateTime> m_correctionStartedAt;
-    bool m_correctionPassCancelled = false;
+    Cancellation m_correctionPassCancel;
     CorrectionPassEnd m_lastCorrectionPassEnd = CorrectionPassEnd::none;
     std::optional<QCoro::Task<>> m_correctionPassTask;
     // The end of a run looks for raw transcripts off the main thread before

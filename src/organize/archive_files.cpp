@@ -1,5 +1,7 @@
 #include "organize/archive_files.h"
 
+#include "core/atomic_file.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -14,12 +16,21 @@ FileError makeFolder(const QString &path) {
     return QStringLiteral("création du dossier impossible : ") + path;
 }
 
-FileError replaceWithCopy(const QString &source, const QString &destination) {
-    if (somethingAt(destination) && !QFile::remove(destination))
-        return QStringLiteral("suppression impossible : ") + destination;
-    QFile file(source);
-    if (!file.copy(destination)) return QStringLiteral("copie impossible de %1 : %2").arg(source, file.errorString());
+namespace {
+// A copy that is whole or absent, never a truncated file on a full disk.
+FileError copied(const QString &source, const QString &destination) {
+    if (auto error = copyFileAtomically(source, destination))
+        return QStringLiteral("copie impossible de %1 : %2").arg(source, error->reason);
     return std::nullopt;
+}
+} // namespace
+
+FileError replaceWithCopy(const QString &source, const QString &destination) {
+    // The copy replaces a file in one step; a link is removed first, or the
+    // copy would go where it points.
+    if (QFileInfo(destination).isSymLink() && !QFile::remove(destination))
+        return QStringLiteral("suppression impossible : ") + destination;
+    return copied(source, destination);
 }
 
 namespace {
@@ -32,8 +43,8 @@ FileError copyTree(const QString &from, const QString &to) {
             if (!QFile::link(info.symLinkTarget(), target)) return QStringLiteral("lien impossible : ") + target;
         } else if (info.isDir()) {
             if (auto error = copyTree(info.filePath(), target)) return error;
-        } else if (!QFile::copy(info.filePath(), target)) {
-            return QStringLiteral("copie impossible : ") + target;
+        } else if (auto error = copied(info.filePath(), target)) {
+            return error;
         }
     }
     return std::nullopt;
@@ -54,8 +65,7 @@ FileError moveFolder(const QString &from, const QString &to) {
 FileError placeAudio(const QString &audioPath, const QString &destination, bool copy) {
     if (somethingAt(destination)) return std::nullopt;
     if (copy) {
-        QFile file(audioPath);
-        if (!file.copy(destination)) return QStringLiteral("copie impossible de %1 : %2").arg(audioPath, file.errorString());
+        if (auto error = copied(audioPath, destination)) return error;
     } else if (!QFile::link(audioPath, destination)) {
         return QStringLiteral("lien impossible vers ") + audioPath;
     }

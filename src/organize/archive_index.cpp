@@ -60,7 +60,8 @@ QString indexContent(const QString &root, const OrgLedger &ledger) {
     return text;
 }
 
-std::optional<QString> writeIndex(const QString &root, const OrgLedger &ledger) {
-    if (!QDir().mkpath(root)) return QStringLiteral("création du dossier impossible : ") + root;
-    return writeFileAtomically(root + QStringLiteral("/INDEX.md"), indexContent(root, ledger).toUtf8());
+std::optional<WriteError> writeIndex(const QString &root, const OrgLedger &ledger) {
+    const QString index = root + QStringLiteral("/INDEX.md");
+    if (auto error = makeFolderFor(index)) return error;
+    return writeFileAtomically(index, indexContent(root, ledger).toUtf8());
 }

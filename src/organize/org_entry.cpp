@@ -76,7 +76,7 @@ OrgLedgerLoad loadOrgLedger(const QString &path) {
     return result;
 }
 
-std::optional<QString> saveOrgLedger(const QString &path, const OrgLedger &ledger) {
+std::optional<WriteError> saveOrgLedger(const QString &path, const OrgLedger &ledger) {
     return writeFileAtomically(path, dumpCompact(toJson(ledger)));
 }
 

@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 
+#include "core/atomic_file.h"
 #include "core/json_coding.h"
 
 struct OrgEntry {
@@ -50,7 +51,7 @@ struct OrgLedgerLoad {
 OrgLedgerLoad loadOrgLedger(const QString &path);
 
 // Compact JSON, replaced atomically. Returns nothing on success, else the reason.
-std::optional<QString> saveOrgLedger(const QString &path, const OrgLedger &ledger);
+std::optional<WriteError> saveOrgLedger(const QString &path, const OrgLedger &ledger);
 
 // "organize.json" in the support folder.
 QString orgLedgerPath();

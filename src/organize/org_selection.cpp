@@ -4,28 +4,12 @@
 #include "organize/placement.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFileInfo>
 
 namespace {
 bool isTranscript(const QFileInfo &info) {
     return info.isFile() && info.suffix().toLower() == QLatin1String("md") &&
            !info.fileName().endsWith(QLatin1String(".structure.md"));
-}
-
-// Hidden files and folders are left out; linked folders are not followed (they could loop).
-void walk(const QString &dir, const std::optional<QString> &archiveRoot, QStringList &out) {
-    QDirIterator it(dir, QDir::AllEntries | QDir::NoDotAndDotDot);
-    while (it.hasNext()) {
-        it.next();
-        const QFileInfo info = it.fileInfo();
-        if (archiveRoot && isInsideFolder(info.filePath(), *archiveRoot)) continue;
-        if (info.isDir()) {
-            if (!info.isSymLink()) walk(info.filePath(), archiveRoot, out);
-        } else if (isTranscript(info)) {
-            out.append(info.filePath());
-        }
-    }
 }
 
 const OrgEntry *entryOf(const OrgLedger &ledger, const QString &path) {
@@ -43,7 +27,8 @@ QStringList organizeTranscriptFiles(const std::optional<QString> &base, Destinat
         for (const QFileInfo &info : QDir(root).entryInfoList(QDir::Files))
             if (isTranscript(info)) files.append(info.filePath());
     } else {
-        walk(root, archiveRoot, files);
+        for (const QString &path : markdownFilesUnder(root, archiveRoot))
+            if (isTranscript(QFileInfo(path))) files.append(path);
     }
     naturalSort(files);
     return files;

@@ -48,7 +48,10 @@ void Transcriber::loadOrgLedger() {
     emit organizationChanged();
 }
 
-void Transcriber::saveOrgLedger() const { ::saveOrgLedger(orgLedgerPath(), m_orgLedger); }
+void Transcriber::saveOrgLedger() {
+    // Not a save of the other files: it leaves their outcomes, even pending ones, valid.
+    noteStateSave(m_savesStarted, {{QStringLiteral("organize.json"), ::saveOrgLedger(orgLedgerPath(), m_orgLedger)}});
+}
 
 void Transcriber::revealOrganizedArchive() const {
     const auto root = organizeRootFolder();

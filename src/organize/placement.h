@@ -7,7 +7,6 @@
 
 #include <optional>
 
-#include "core/inside_folder.h"
 #include "organize/org_entry.h"
 
 inline const QString personalFolder = QStringLiteral("Vie perso");

@@ -74,7 +74,7 @@ QCoro::Task<StructureOutcome> structureOne(QString transcriptPath, OrgLedger &le
     const QString sourceName = transcript.audio ? QFileInfo(*transcript.audio).fileName() : QString();
     const QString structurePath = structurePathFor(transcriptPath);
     if (auto error = writeFileAtomically(structurePath, structureFileContent(document, transcript.date, sourceName).toUtf8())) {
-        hooks.note(failureLine(transcriptPath, *error));
+        hooks.note(failureLine(transcriptPath, error->reason));
         co_return StructureOutcome::failed;
     }
     // Looked up again: the ledger may have changed while the model answered.

@@ -147,7 +147,7 @@ QCoro::Task<std::optional<double>> Transcriber::probeDuration(QUuid id, QString 
         const QStringList args = ffprobeArguments(source);
         const ProcessResult probe = co_await m_processes.launchWithTimeout(*m_tools.ffprobe, args, id, limit, {}, true);
         if (auto seconds = parseFfprobeDuration(probe.standardOutput)) co_return seconds;
-        if (m_cancelRequested || m_processes.timedOutIDs().contains(id)) co_return std::nullopt;
+        if (m_runCancel.isCancelled() || m_processes.timedOutIDs().contains(id)) co_return std::nullopt;
     }
     const QString afinfo = m_tools.afinfo.value_or(QStringLiteral("/usr/bin/afinfo"));
     const QStringList args{source};
@@ -223,7 +223,7 @@ QCoro::Task<> Transcriber::process(QUuid id) {
     }
     // Checked before anything else: starting a conversion for a cancelled
     // run would hold the run open for nothing.
-    if (m_cancelRequested) {
+    if (m_runCancel.isCancelled()) {
         returnToPending(id);
         co_return;
     }
@@ -241,7 +241,7 @@ QCoro::Task<> Transcriber::process(QUuid id) {
     const QString converter = useFfmpeg ? *m_tools.ffmpeg : m_tools.afconvert.value_or("/usr/bin/afconvert");
     const QStringList convertArgs = useFfmpeg ? ffmpegArguments(input, wav.path) : afconvertArguments(input, wav.path);
     const ProcessResult conversion = co_await m_processes.launchWithTimeout(converter, convertArgs, id, m_timeLimits.conversion);
-    if (m_cancelRequested) {
+    if (m_runCancel.isCancelled()) {
         returnToPending(id);
         co_return;
     }
@@ -264,7 +264,7 @@ QCoro::Task<> Transcriber::process(QUuid id) {
     };
     const ProcessResult recognition = co_await m_processes.launchWithTimeout(
         m_tools.whisper.value_or(QString()), whisperArgs, id, m_timeLimits.recognition(duration), onProgress);
-    if (m_cancelRequested) {
+    if (m_runCancel.isCancelled()) {
         returnToPending(id);
         co_return;
     }
@@ -280,7 +280,7 @@ QCoro::Task<> Transcriber::process(QUuid id) {
     }
 
     const std::optional<QString> corrected = co_await correctForRun(id, plainText(*segments));
-    if (m_cancelRequested) {
+    if (m_runCancel.isCancelled()) {
         returnToPending(id);
         co_return;
     }
@@ -299,14 +299,19 @@ QCoro::Task<> Transcriber::process(QUuid id) {
     auto write = [segments = *segments, corrected, source, duration, outputs = *outputs, settings = m_settings] {
         return writeOutputs(segments, corrected, source, duration, outputs.txt, outputs.md, settings);
     };
-    QCoro::Task<std::optional<QString>> writing = onWorkerThread(std::move(write));
-    const std::optional<QString> writeError = co_await std::move(writing);
+    QCoro::Task<std::optional<WriteError>> writing = onWorkerThread(std::move(write));
+    const std::optional<WriteError> writeError = co_await std::move(writing);
     if (!self) { // the engine went away meanwhile: nothing left to report to
         onExit.dismiss();
         co_return;
     }
+    if (writeError && writeError->diskFull) {
+        fail(id, writeError->reason);
+        stopOnFullDisk(QFileInfo(outputs->txt).absolutePath()); // every other file would fail the same way
+        co_return;
+    }
     if (writeError) {
-        fail(id, QStringLiteral("Impossible d'écrire la transcription : ") + *writeError);
+        fail(id, QStringLiteral("Impossible d'écrire la transcription : ") + writeError->reason);
         co_return;
     }
     const QString outputPath = m_settings.outputFormat == OutputFormat::md ? outputs->md : outputs->txt;

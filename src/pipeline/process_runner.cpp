@@ -12,6 +12,7 @@
 #include <memory>
 
 #include <sys/prctl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -111,10 +112,14 @@ std::shared_ptr<ProcessRunner::Launch> ProcessRunner::startProcess(const QString
     process->setProgram(program);
     process->setArguments(args);
     process->setStandardInputFile(QProcess::nullDevice());
-    // The child dies with Parlivo, however Parlivo ends (a second Ctrl-C, a
-    // kill): a recogniser must never go on alone, holding the processor.
-    process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
     if (!captureStdout) process->setStandardOutputFile(QProcess::nullDevice());
+    // A Parlivo that is killed takes its children along: a recogniser left
+    // running would hold the processor for minutes, then write into the
+    // scratch folder after the next run had cleaned it.
+    process->setChildProcessModifier([parent = ::getpid()] {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) ::_exit(127); // the parent died before the line above
+    });
 
     auto err = std::make_shared<StderrStream>(std::move(onStderr));
     // Resumed from the event loop, never from inside QProcess's own signal.

@@ -129,23 +129,9 @@ QString mdContent(const TranscriptInputs &inputs, const ParlivoSettings &setting
     return out;
 }
 
-namespace {
-std::optional<QString> writeTranscript(const QString &path, const QString &content) {
-    if (auto reason = writeFileAtomically(path, content.toUtf8()))
-        return QStringLiteral("« %1 » : %2").arg(path, *reason);
-    return std::nullopt;
-}
-
-std::optional<QString> makeFolderFor(const QString &path) {
-    const QString folder = QFileInfo(path).absolutePath();
-    if (QDir().mkpath(folder)) return std::nullopt;
-    return QStringLiteral("création du dossier « %1 » impossible").arg(folder);
-}
-} // namespace
-
-std::optional<QString> writeOutputs(const QList<Segment> &segments, const std::optional<QString> &correctedText,
-                                    const QString &sourcePath, std::optional<double> duration,
-                                    const QString &txtPath, const QString &mdPath, const ParlivoSettings &settings) {
+std::optional<WriteError> writeOutputs(const QList<Segment> &segments, const std::optional<QString> &correctedText,
+                                       const QString &sourcePath, std::optional<double> duration,
+                                       const QString &txtPath, const QString &mdPath, const ParlivoSettings &settings) {
     const bool wantTxt = settings.outputFormat != OutputFormat::md;
     const bool wantMd = settings.outputFormat != OutputFormat::txt;
     if (auto error = makeFolderFor(txtPath)) return error;
@@ -155,8 +141,8 @@ std::optional<QString> writeOutputs(const QList<Segment> &segments, const std::o
     const TranscriptInputs inputs{sourcePath, recordingDate(sourcePath), QDateTime::currentDateTime(),
                                   duration,   segments,                  correctedText};
     if (wantTxt)
-        if (auto error = writeTranscript(txtPath, txtContent(inputs, settings))) return error;
+        if (auto error = writeFileAtomically(txtPath, txtContent(inputs, settings).toUtf8())) return error;
     if (wantMd)
-        if (auto error = writeTranscript(mdPath, mdContent(inputs, settings))) return error;
+        if (auto error = writeFileAtomically(mdPath, mdContent(inputs, settings).toUtf8())) return error;
     return std::nullopt;
 }

@@ -9,6 +9,7 @@
 
 #include <optional>
 
+#include "core/atomic_file.h"
 #include "core/settings.h"
 #include "pipeline/whisper_output.h"
 
@@ -55,7 +56,7 @@ QString mdContent(const TranscriptInputs &inputs, const ParlivoSettings &setting
 
 // Writes the transcripts the output format asks for (with `both`, the .txt
 // first and no .md when it fails), each replaced atomically in UTF-8.
-// Returns nothing on success, else the reason in French.
-std::optional<QString> writeOutputs(const QList<Segment> &segments, const std::optional<QString> &correctedText,
-                                    const QString &sourcePath, std::optional<double> duration,
-                                    const QString &txtPath, const QString &mdPath, const ParlivoSettings &settings);
+// Returns nothing on success, else why (a full disk included).
+std::optional<WriteError> writeOutputs(const QList<Segment> &segments, const std::optional<QString> &correctedText,
+                                       const QString &sourcePath, std::optional<double> duration,
+                                       const QString &txtPath, const QString &mdPath, const ParlivoSettings &settings);

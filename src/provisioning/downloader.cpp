@@ -3,7 +3,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QNetworkRequest>
-#include <QSaveFile>
+
+#include "core/atomic_file.h"
 
 namespace {
 
@@ -39,28 +40,35 @@ struct Downloader::Transfer {
     QNetworkReply *reply = nullptr;
     QString destination;
     Completion completion;
-    std::unique_ptr<QSaveFile> file; // opened at the first byte of a good response
-    bool writeFailed = false;
+    std::unique_ptr<AtomicFile> file; // opened at the first byte of a good response
+    std::optional<WriteError> writeError;
 
     ~Transfer() {
-        // Uncommitted, the temporary file goes away with the QSaveFile.
+        // Uncommitted, the temporary file goes away with the AtomicFile.
         reply->disconnect();
         reply->abort();
         reply->deleteLater();
     }
 
+    // A partial file must never be the destination: it is put in place only
+    // once complete and on the disk.
     bool openFile() {
-        if (file) return true;
-        QDir().mkpath(QFileInfo(destination).absolutePath());
-        file = std::make_unique<QSaveFile>(destination);
-        file->setDirectWriteFallback(false); // a partial file must never be the destination
-        return file->open(QIODevice::WriteOnly);
+        if (file || writeError) return !writeError;
+        file = std::make_unique<AtomicFile>(destination);
+        writeError = makeFolderFor(destination);
+        if (!writeError) writeError = file->open();
+        return !writeError;
     }
 
     bool write(const QByteArray &data) {
-        if (data.isEmpty()) return !writeFailed;
-        if (!writeFailed) writeFailed = !openFile() || file->write(data) != data.size();
-        return !writeFailed;
+        if (data.isEmpty()) return !writeError;
+        if (openFile()) writeError = file->write(data);
+        return !writeError;
+    }
+
+    bool commit() {
+        if (openFile()) writeError = file->commit();
+        return !writeError;
     }
 };
 
@@ -101,7 +109,7 @@ void Downloader::start(const QUrl &url, const QString &destination, Completion c
 }
 
 bool Downloader::receive(Transfer *transfer) {
-    if (!transfer->reply->isOpen()) return !transfer->writeFailed; // aborted: nothing more to read
+    if (!transfer->reply->isOpen()) return !transfer->writeError; // aborted: nothing more to read
     const QByteArray data = transfer->reply->readAll();
     if (!isSuccessStatus(httpStatus(transfer->reply))) return true; // an error page is not the model
     return transfer->write(data);
@@ -111,7 +119,7 @@ void Downloader::finish(Transfer *transfer) {
     receive(transfer);
     QNetworkReply *reply = transfer->reply;
     const std::optional<int> status = httpStatus(reply);
-    if (transfer->writeFailed) {
+    if (transfer->writeError) {
         fail(QStringLiteral("Échec de l'enregistrement"),
              QStringLiteral("Échec de l'enregistrement de ") + transfer->destination);
     } else if (!isSuccessStatus(status)) {
@@ -120,7 +128,7 @@ void Downloader::finish(Transfer *transfer) {
     } else if (reply->error() != QNetworkReply::NoError) {
         const QString description = networkErrorDescription(reply->error(), reply->errorString());
         fail(QStringLiteral("Échec : ") + description, description);
-    } else if (!transfer->openFile() || !transfer->file->commit()) {
+    } else if (!transfer->commit()) {
         fail(QStringLiteral("Échec de l'enregistrement"),
              QStringLiteral("Échec de l'enregistrement de ") + transfer->destination);
     } else {

@@ -11,6 +11,8 @@
 
 #include "core/atomic_file.h"
 #include "pipeline/transcript_files.h"
+#include "support/engine_fixture.h"
+#include "support/fake_llm_server.h"
 #include "support/test_support.h"
 
 namespace testing_support {
@@ -57,5 +59,30 @@ inline QString writeStandInOllama(const QString &path, const QString &callsLog) 
     QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner);
     return path;
 }
+
+// An engine correcting with the stand-in server, its transcripts in `out`.
+class CorrectionFixture : public EngineFixture {
+protected:
+    FakeLlmServer server;
+    QString out = home.file("out");
+
+    void SetUp() override {
+        EngineFixture::SetUp();
+        ASSERT_NE(server.port(), 0);
+        server.setModels({"qwen2.5:7b"});
+        prepareEngine();
+    }
+    // Again after a relaunch.
+    void prepareEngine() {
+        using namespace std::chrono_literals;
+        engine->setOllamaTimings({3, 10ms, 50ms});
+        updateSettings([&](ParlivoSettings &s) {
+            s.correctionEnabled = true;
+            s.ollamaEndpoint = server.endpoint();
+            s.destinationMode = DestinationMode::custom;
+            s.customDestination = out;
+        });
+    }
+};
 
 } // namespace testing_support

@@ -115,11 +115,12 @@ bool FakeLlmServer::handleRequest(const QHttpServerRequest &request, QTcpSocket 
     m_peakConcurrent = std::max(m_peakConcurrent, int(m_waiting.size()));
 
     const FakeReply reply = replyFor(recorded);
-    if (m_delayMs <= 0) {
+    const int delayMs = m_delayMs + reply.delayMs;
+    if (delayMs <= 0) {
         deliver(socket, recorded, reply);
     } else {
         QPointer<QTcpSocket> guarded(socket);
-        QTimer::singleShot(m_delayMs, socket, [this, guarded, recorded, reply] {
+        QTimer::singleShot(delayMs, socket, [this, guarded, recorded, reply] {
             if (guarded) deliver(guarded, recorded, reply);
         });
     }

@@ -55,6 +55,13 @@ struct FakeReply {
     QByteArray body;
     QList<QByteArray> lines;
     std::optional<int> cutAfterLines; // stream: close after this many lines, unfinished
+    int delayMs = 0;                  // this reply only, on top of the server's delay
+
+    FakeReply delayed(int ms) const {
+        FakeReply reply = *this;
+        reply.delayMs = ms;
+        return reply;
+    }
 
     static FakeReply of(Kind kind, int status = 200, const QByteArray &body = {}) {
         FakeReply reply;

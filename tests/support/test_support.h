@@ -16,11 +16,14 @@
 #include <vector>
 #include <ostream>
 
+#include "core/atomic_file.h"
+
 // Readable failure messages for Qt texts.
 inline void PrintTo(const QString &text, std::ostream *os) { *os << '"' << text.toStdString() << '"'; }
 inline void PrintTo(const QStringList &list, std::ostream *os) {
     *os << '[' << list.join(QStringLiteral(", ")).toStdString() << ']';
 }
+inline void PrintTo(const WriteError &error, std::ostream *os) { *os << error.reason.toStdString(); }
 
 namespace testing_support {
 

@@ -44,8 +44,10 @@ QCoro::Task<int> correct(Context &ctx) {
     progress.clear();
     ctx.printLog = [&ctx](const QString &line) { ctx.err << line << Qt::endl; };
 
-    if (engine.lastCorrectionPassEnd() == Transcriber::CorrectionPassEnd::backendUnavailable) co_return badUsage;
-    const QStringList raw = rawTranscripts(root->toLocalFile());
+    const auto end = engine.lastCorrectionPassEnd();
+    if (end == Transcriber::CorrectionPassEnd::backendUnavailable || end == Transcriber::CorrectionPassEnd::noService)
+        co_return badUsage;
+    const QStringList raw = rawTranscripts(root->toLocalFile(), engine.organizeRootFolder());
     for (const QString &path : raw) ctx.out << "brute\t" << path << '\n';
     ctx.out.flush();
     if (engine.lastCorrectionPassEnd() == Transcriber::CorrectionPassEnd::cancelled || !raw.isEmpty())

@@ -5,6 +5,8 @@
 #include <map>
 
 #include "app/cli/cli.h"
+#include "core/folders.h"
+#include "core/state_lock.h"
 #include "engine/transcriber.h"
 
 namespace {
@@ -25,9 +27,21 @@ const std::map<QString, cli::Command> &commands() {
     return table;
 }
 
-QCoro::Task<> runCommand(cli::Command command, cli::Context &ctx) {
+// Commands that only look at the state: they run beside an engine at work,
+// without its lock, and write nothing.
+bool onlyLooks(const QString &command, const QStringList &args) {
+    if (command == QLatin1String("status")) return true;
+    if (command == QLatin1String("settings"))
+        return args.size() <= 1 && args.value(0) != QLatin1String("--reset-prompt");
+    if (command == QLatin1String("models")) return args.isEmpty();
+    return false;
+}
+
+QCoro::Task<> runCommand(cli::Command command, cli::Context &ctx, bool holdsState) {
     int code = co_await command(ctx);
-    if (ctx.engine.hasPendingSave()) ctx.engine.saveNow();
+    if (holdsState && (ctx.engine.hasPendingSave() || ctx.engine.stateUnsaved())) ctx.engine.saveNow();
+    // The work is done but its record is not: say so in the exit status.
+    if (holdsState && ctx.engine.stateUnsaved() && code == cli::success) code = cli::someFailed;
     ctx.out.flush();
     ctx.err.flush();
     QCoreApplication::exit(code);
@@ -45,12 +59,24 @@ int main(int argc, char **argv) {
     auto found = commands().find(args.first());
     if (found == commands().end()) return cli::usage(err);
 
+    const QStringList commandArgs = args.mid(1);
+    const bool holdsState = !onlyLooks(args.first(), commandArgs);
+    std::optional<StateLock> lock;
+    if (holdsState) {
+        folders::migrateFormerSupportDir(); // before the lock creates the support folder
+        lock.emplace(folders::supportDir());
+        if (!lock->tryLock()) {
+            err << lock->refusal() << Qt::endl;
+            return cli::badUsage;
+        }
+    }
+
     Transcriber engine(Tools::resolve());
-    cli::Context ctx{engine, args.mid(1), out, err, [&err](const QString &line) { err << line << Qt::endl; }};
+    cli::Context ctx{engine, commandArgs, out, err, [&err](const QString &line) { err << line << Qt::endl; }};
     // Lines logged while loading (a state file set aside) are shown too.
     for (const QString &line : engine.logLines()) ctx.printLog(line);
     QObject::connect(&engine, &Transcriber::logLineAdded, [&ctx](const QString &line) { ctx.printLog(line); });
 
-    QTimer::singleShot(0, [&] { runCommand(found->second, ctx); });
+    QTimer::singleShot(0, [&] { runCommand(found->second, ctx, holdsState); });
     return app.exec();
 }

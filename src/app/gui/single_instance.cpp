@@ -16,7 +16,7 @@ constexpr int handOverTimeoutMs = 5000;
 } // namespace
 
 SingleInstance::SingleInstance(const QString &supportDir, QObject *parent)
-    : QObject(parent), m_supportDir(QDir::cleanPath(supportDir)) {}
+    : QObject(parent), m_supportDir(QDir::cleanPath(supportDir)), m_lock(m_supportDir) {}
 
 SingleInstance::~SingleInstance() = default;
 
@@ -27,18 +27,20 @@ QString SingleInstance::serverName(const QString &supportDir) {
     return QStringLiteral("parlivo-%1-%2").arg(uint(getuid())).arg(QString::fromLatin1(hash));
 }
 
-bool SingleInstance::claim() {
-    QDir().mkpath(m_supportDir);
-    // The lock decides who is first; QLockFile takes over the lock of a crashed instance.
-    m_lock = std::make_unique<QLockFile>(m_supportDir + QStringLiteral("/instance.lock"));
-    m_lock->setStaleLockTime(0);
-    if (m_lock->tryLock(0)) return listen();
-    m_lock.reset();
-    notifyRunningInstance();
-    return false;
+SingleInstance::Claim SingleInstance::claim() {
+    // The lock decides who is first; a lock left by a crashed instance is taken over.
+    if (m_lock.tryLock()) {
+        listen();
+        return Claim::owner;
+    }
+    if (!m_lock.heldElsewhere()) return Claim::refused;
+    // A command has no window to bring forward: only another window can take over.
+    const auto holder = m_lock.holder();
+    if (holder && holder->program == QLatin1String("parlivo-cli")) return Claim::refused;
+    return notifyRunningInstance() ? Claim::handedOver : Claim::refused;
 }
 
-bool SingleInstance::listen() {
+void SingleInstance::listen() {
     const QString name = serverName(m_supportDir);
     // We hold the lock, so a socket left under this name belongs to a dead instance.
     QLocalServer::removeServer(name);
@@ -58,7 +60,6 @@ bool SingleInstance::listen() {
     });
     // Without the socket the instance still runs; later launches just cannot wake it.
     m_server->listen(name);
-    return true;
 }
 
 bool SingleInstance::notifyRunningInstance() const {

@@ -2,12 +2,12 @@
 // One Parlivo per support folder: a second launch hands over to the first
 // (which comes to the front) instead of running a second engine on the same
 // state files. PARLIVO_HOME gives another support folder, hence another instance.
+// The lock is the one every command that changes the state takes too.
 
-#include <QLockFile>
 #include <QObject>
 #include <QString>
 
-#include <memory>
+#include "core/state_lock.h"
 
 class QLocalServer;
 
@@ -19,9 +19,13 @@ public:
     explicit SingleInstance(const QString &supportDir, QObject *parent = nullptr);
     ~SingleInstance() override;
 
-    // True when this process is the instance: it then listens for later launches.
-    // False when another one runs: it has been asked to come forward.
-    bool claim();
+    enum class Claim {
+        owner,      // this process is the instance: it listens for later launches
+        handedOver, // another window runs: it has been asked to come forward
+        refused,    // a command holds the state, or the lock cannot be written: see refusal()
+    };
+    Claim claim();
+    QString refusal() const { return m_lock.refusal(); }
 
     // The local socket's name, unique per user and support folder.
     static QString serverName(const QString &supportDir);
@@ -30,10 +34,10 @@ signals:
     void activationRequested();
 
 private:
-    bool listen();
+    void listen();
     bool notifyRunningInstance() const;
 
     QString m_supportDir;
-    std::unique_ptr<QLockFile> m_lock;
+    StateLock m_lock;
     QLocalServer *m_server = nullptr;
 };

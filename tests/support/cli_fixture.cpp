@@ -1,0 +1,37 @@
+#include "support/cli_fixture.h"
+
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+
+namespace testing_support {
+
+void CliFixture::SetUp() {
+    env = {"PARLIVO_WHISPER_CLI=" + buildPath("fake-whisper-cli"), "FAKE_WHISPER_ARGS_LOG=" + argsLog};
+    writeFile(home.file(".hestia/ggml-base.bin"), "model");
+    ASSERT_EQ(runCli({"settings", "modelPath", home.file(".hestia/ggml-base.bin")}).code, 0);
+    ASSERT_EQ(runCli({"settings", "correctionEnabled", "false"}).code, 0);
+    ASSERT_EQ(runCli({"settings", "organizeEnabled", "false"}).code, 0);
+}
+
+std::unique_ptr<QProcess> CliFixture::startCli(const QStringList &args, const QStringList &more) {
+    auto process = std::make_unique<QProcess>();
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    for (const QString &pair : env + more) e.insert(pair.section('=', 0, 0), pair.section('=', 1));
+    process->setProcessEnvironment(e);
+    process->start(buildPath("parlivo-cli"), args);
+    process->waitForStarted();
+    return process;
+}
+
+QStringList CliFixture::transcripts() const {
+    QStringList found;
+    QDirIterator it(src, {"*.txt"}, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) found << QFileInfo(it.next()).fileName();
+    found.sort();
+    return found;
+}
+
+QStringList CliFixture::scratch() const { return QDir(home.file("tmp/Parlivo")).entryList(QDir::Files); }
+
+} // namespace testing_support

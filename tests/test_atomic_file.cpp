@@ -1,0 +1,98 @@
+// The one write path: a file is replaced only once all of it reached the disk;
+// on a full disk the previous file stays and no temporary file is left.
+#include <QDir>
+#include <QFile>
+
+#include <sys/stat.h>
+
+#include "core/atomic_file.h"
+#include "support/small_disk.h"
+#include "support/test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+QStringList namesIn(const QString &folder) {
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+TEST(AtomicFile, ReplacesTheWholeFileAndKeepsTheKeyFileToItsOwner) {
+    QTemporaryDir dir;
+    const QString path = writeFile(dir.filePath("settings.json"), "{\"ancien\":true}");
+    ASSERT_EQ(writeFileAtomically(path, "{\"nouveau\":1}", FileAccess::ownerOnly), std::nullopt);
+    EXPECT_EQ(readText(path), "{\"nouveau\":1}");
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600);
+    EXPECT_EQ(namesIn(dir.path()), QStringList{"settings.json"});
+}
+
+TEST(AtomicFile, AMissingFolderIsAFrenchReasonNamingTheFile) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("absent/memo.txt");
+    const auto error = writeFileAtomically(path, "texte");
+    ASSERT_TRUE(error);
+    EXPECT_FALSE(error->diskFull);
+    EXPECT_EQ(error->reason, "« " + path + " » : dossier introuvable");
+}
+
+class FullDisk : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    SmallDisk disk{dir.filePath("disque"), 64};
+    QString path = disk.folder() + "/queue.json";
+
+    void SetUp() override {
+        if (!disk.mounted()) GTEST_SKIP() << disk.whyNot().toStdString();
+        writeFile(path, "{\"files\":[\"avant\"]}");
+        disk.fill();
+    }
+
+    void expectRefusedAndNothingChanged(const QByteArray &data) {
+        const auto error = writeFileAtomically(path, data);
+        ASSERT_TRUE(error) << "a write on a full disk was reported as done";
+        EXPECT_TRUE(error->diskFull);
+        EXPECT_EQ(error->reason, "Disque plein : « " + path + " » n'a pas pu être écrit.");
+        EXPECT_EQ(readText(path), "{\"files\":[\"avant\"]}");
+        EXPECT_EQ(namesIn(disk.folder()), (QStringList{".filler", "queue.json"})) << "temporary file left";
+    }
+};
+
+// A few bytes sit in a buffer until the commit flushes them: the case Qt's
+// own commit() gets wrong.
+TEST_F(FullDisk, ASmallWriteLeavesThePreviousFileWhole) { expectRefusedAndNothingChanged("{\"files\":[]}"); }
+
+TEST_F(FullDisk, ALargeWriteLeavesThePreviousFileWhole) { expectRefusedAndNothingChanged(QByteArray(200000, 'a')); }
+
+TEST_F(FullDisk, AWriteThatFillsTheDiskHalfwayLeavesThePreviousFileWhole) {
+    disk.freeUp();
+    disk.fill(8192); // two pages free: the first part of the data fits, not the rest
+    expectRefusedAndNothingChanged(QByteArray(50000, 'b'));
+}
+
+TEST_F(FullDisk, OnceThereIsRoomAgainTheWriteGoesThrough) {
+    ASSERT_TRUE(writeFileAtomically(path, "{\"files\":[\"après\"]}"));
+    disk.freeUp();
+    EXPECT_EQ(writeFileAtomically(path, "{\"files\":[\"après\"]}"), std::nullopt);
+    EXPECT_EQ(readText(path), "{\"files\":[\"après\"]}");
+}
+
+TEST_F(FullDisk, APieceByPieceWriteStopsAtTheFirstFailureAndNeverReplacesTheTarget) {
+    disk.freeUp();
+    disk.fill(4096);
+    AtomicFile file(path);
+    ASSERT_EQ(file.open(), std::nullopt);
+    EXPECT_EQ(file.write(QByteArray(3000, 'c')), std::nullopt); // fits in the one free page
+    const auto error = file.write(QByteArray(10000, 'd'));
+    ASSERT_TRUE(error);
+    EXPECT_TRUE(error->diskFull);
+    // Everything after the failure reports it too: a commit cannot slip through.
+    const auto commit = file.commit();
+    ASSERT_TRUE(commit);
+    EXPECT_EQ(commit->reason, error->reason);
+    EXPECT_EQ(readText(path), "{\"files\":[\"avant\"]}");
+    EXPECT_EQ(namesIn(disk.folder()), (QStringList{".filler", "queue.json"}));
+}
+
+} // namespace
