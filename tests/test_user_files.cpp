@@ -72,23 +72,6 @@ TEST_F(UserFiles, ANewerUnrelatedFileOrAFolderNeverPassesForAnUpToDateTranscript
     EXPECT_TRUE(readText(src + "/a.m4a.txt").endsWith("Bonjour.\nCeci est un test.\n"));
 }
 
-TEST_F(UserFiles, ParlivosOwnUpToDateTranscriptIsStillTrusted) {
-    makeAudio(src + "/memo.m4a", 1.2);
-    chooseSource();
-    ASSERT_TRUE(runQueue());
-    // The history lost: the transcript on disk tells the file is done.
-    engine->saveNow();
-    engine.reset();
-    QFile::remove(home.supportDir() + "/ledger.json");
-    QFile::remove(home.supportDir() + "/queue.json");
-    relaunch();
-    chooseSource();
-    ASSERT_TRUE(runQueue());
-    EXPECT_EQ(entryNamed("memo.m4a").status, FileStatus::skipped);
-    EXPECT_EQ(recogniserCalls(), 1);
-    EXPECT_FALSE(QFileInfo::exists(src + "/memo.m4a.txt"));
-}
-
 TEST_F(UserFiles, TheCorrectionNeverRewritesTheUsersTextOfTheSameName) {
     updateSettings([](ParlivoSettings &s) { s.outputFormat = OutputFormat::md; });
     const QString md = writeRawTranscript(src, "memo", dictation("Memo", 80), false);
