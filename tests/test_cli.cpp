@@ -4,6 +4,7 @@
 
 #include "core/atomic_file.h"
 #include "core/json_coding.h"
+#include "core/settings.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
@@ -49,7 +50,8 @@ TEST(CliSettings, PrintsSetsAndResets) {
     EXPECT_EQ(parseJson(all.out.toUtf8())["ollamaModel"], "qwen2.5:7b");
 
     EXPECT_EQ(runCli({"settings", "language"}).out, "auto\n"); // text prints plain
-    EXPECT_EQ(runCli({"settings", "parallelism", "3"}).out, "3\n");
+    const QString cores = QString::number(maxParallelism());
+    EXPECT_EQ(runCli({"settings", "parallelism", cores}).out, cores + "\n");
     EXPECT_EQ(runCli({"settings", "ollamaModel", "mistral"}).out, "mistral\n");
     EXPECT_EQ(runCli({"settings", "customDestination", home.file("out")}).code, 0);
     EXPECT_EQ(runCli({"settings", "correctionPrompt", "Corrige."}).code, 0);
@@ -57,7 +59,7 @@ TEST(CliSettings, PrintsSetsAndResets) {
     EXPECT_EQ(runCli({"settings", "colour", "blue"}).code, 2);
 
     const Json stored = parseJson(*readWholeFile(home.supportDir() + "/settings.json"));
-    EXPECT_EQ(stored["parallelism"], 3);
+    EXPECT_EQ(stored["parallelism"], maxParallelism());
     EXPECT_EQ(stored["ollamaModel"], "mistral");
     EXPECT_EQ(stored["correctionBackend"], "ollama");
     EXPECT_EQ(QString::fromStdString(stored["customDestination"]), home.file("out"));

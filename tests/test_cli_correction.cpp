@@ -48,12 +48,12 @@ TEST_F(CliCorrection, CorrectRunsThePassAndReportsWhatStayedRaw) {
 
     server.enqueue(FakeReply::error(500, "surcharge")); // a fails in the first round only
     server.failWith(500, "surcharge");
-    server.enqueue(FakeReply::answer("B, corrigé."));
+    server.enqueue(FakeReply::answer(dictation("B", 90).toUpper()));
     const CliResult failing = cli({"correct"});
     EXPECT_EQ(failing.code, 1) << failing.err.toStdString();
     EXPECT_TRUE(failing.err.contains("Correction IA de 2 transcription(s) brute(s)…"));
     EXPECT_EQ(failing.out, "brute\t" + a + "\n");
-    EXPECT_TRUE(readText(b).contains("B, corrigé."));
+    EXPECT_TRUE(readText(b).contains(dictation("B", 90).toUpper()));
 
     server.echo();
     const CliResult passing = cli({"correct"});

@@ -151,7 +151,7 @@ TEST_F(CorrectionPass, AFileThatFailsIsRetriedInTheNextCycleWhileEachCycleFixesO
     ASSERT_TRUE(runPass());
     EXPECT_TRUE(logHas("Correction échouée : a.md"));
     EXPECT_TRUE(logHas("Nouveau tour : 1 transcription(s) brute(s) restante(s)."));
-    EXPECT_TRUE(logHas("Correction IA terminée : 3/3."));
+    EXPECT_TRUE(logHas("Correction IA terminée : 2/2."));
     EXPECT_EQ(engine->correctionPassTotal(), 3);
     EXPECT_TRUE(rawTranscripts(out).isEmpty());
 }
@@ -168,7 +168,7 @@ TEST_F(CorrectionPass, ACycleWhereEverythingFailsEndsThePassAndLeavesTheFilesRaw
     EXPECT_EQ(engine->correctionPassDone(), 4);
     EXPECT_EQ(engine->correctionPassTotal(), 4);
     EXPECT_EQ(server.count(FakeLlmServer::chatPath), 2);
-    EXPECT_TRUE(logHas("Correction IA terminée : 4/4."));
+    EXPECT_TRUE(logHas("Correction IA terminée : 0/4."));
     EXPECT_EQ(readText(a), before);
     // Files are left raw: the high-water mark stays for the window.
     EXPECT_EQ(engine->correctionJobTotal(), 4);

@@ -122,7 +122,8 @@ TEST_F(CorrectionStage, TheFileBeingCorrectedIsShownAtNinetySevenPercent) {
 
 TEST_F(CorrectionStage, TheServerStoppingMidBatchLeavesTheRestRawUntilThePassCorrectsIt) {
     // The server answers the first file, then quits while the second is sent.
-    server.enqueue({FakeReply::answer("Premier mémo, corrigé."), FakeReply::stopServer()});
+    const QString firstAnswer = heardText(120).replace("avance", "progresse");
+    server.enqueue({FakeReply::answer(firstAnswer), FakeReply::stopServer()});
     record({"a", "b", "c"});
     ASSERT_TRUE(runQueue());
     EXPECT_EQ(engine->doneCount(), 3);
@@ -134,7 +135,7 @@ TEST_F(CorrectionStage, TheServerStoppingMidBatchLeavesTheRestRawUntilThePassCor
     EXPECT_EQ(batch.filter("Ollama.app introuvable. Installe Ollama (https://ollama.com) pour activer la "
                            "correction locale.").size(), 1);
     EXPECT_EQ(batch.filter("Correction désactivée pour la suite du lot (Ollama indisponible).").size(), 1);
-    EXPECT_TRUE(md("a").contains("Premier mémo, corrigé."));
+    EXPECT_TRUE(md("a").contains(firstAnswer));
     EXPECT_TRUE(isRawTranscript(md("b")) && isRawTranscript(md("c")));
     EXPECT_TRUE(md("b").contains(heardText(120)));
     EXPECT_TRUE(txt("c").endsWith(heardText(120) + "\n"));
@@ -157,7 +158,7 @@ TEST_F(CorrectionStage, TheServerStoppingMidBatchLeavesTheRestRawUntilThePassCor
         EXPECT_TRUE(md(name).contains(heardText(120).toUpper() + "\n\n## Transcription brute\n\n" + heardText(120)));
         EXPECT_TRUE(txt(name).endsWith("\n\n" + heardText(120).toUpper() + "\n"));
     }
-    EXPECT_TRUE(md("a").contains("Premier mémo, corrigé.")); // untouched
+    EXPECT_TRUE(md("a").contains(firstAnswer)); // untouched
 }
 
 TEST_F(CorrectionStage, ABatchEndingWithRawTranscriptsChainsThePass) {

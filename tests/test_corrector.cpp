@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 
 #include "correction/corrector.h"
+#include "support/call_outcome.h"
 #include "support/fake_llm_server.h"
 #include "support/test_support.h"
 
@@ -12,26 +13,7 @@ using namespace testing_support;
 
 namespace {
 
-template <typename T> struct Outcome {
-    std::optional<T> value;
-    std::optional<CorrectionError> error;
-};
-
-// Runs a client call to its end, keeping either its result or its error.
-template <typename T> Outcome<T> run(QCoro::Task<T> task, int timeoutMs = 20000) {
-    Outcome<T> outcome;
-    auto wrapper = [](QCoro::Task<T> t, Outcome<T> &out) -> QCoro::Task<> {
-        try {
-            out.value = co_await std::move(t);
-        } catch (const CorrectionError &e) {
-            out.error = e;
-        }
-    };
-    runTask(wrapper(std::move(task), outcome), timeoutMs);
-    return outcome;
-}
-
-Outcome<QString> ask(const ParlivoSettings &settings) { return run(Corrector::ask("s", "u", settings)); }
+Outcome<QString> ask(const ParlivoSettings &settings) { return runCall(Corrector::ask("s", "u", settings)); }
 
 ParlivoSettings ollamaSettings(const FakeLlmServer &server) {
     ParlivoSettings settings;
@@ -74,7 +56,7 @@ TEST(CorrectorShortTexts, CountCharactersAfterTrimmingAndComeBackWithoutARequest
         ParlivoSettings settings = ollamaSettings(server);
         settings.correctionBackend = backend;
         settings.anthropicKey = "sk";
-        EXPECT_EQ(run(Corrector::correct(text, settings)).value, text);
+        EXPECT_EQ(runCall(Corrector::correct(text, settings)).value, text);
     }
     EXPECT_TRUE(server.requests().isEmpty());
 }
@@ -85,7 +67,7 @@ TEST(CorrectorBackendNone, CorrectLeavesTextButAskStillUsesOllama) {
     ParlivoSettings settings = ollamaSettings(server);
     settings.correctionBackend = CorrectionBackend::none;
     const QString text = "une dictée assez longue pour être corrigée normalement\n";
-    EXPECT_EQ(run(Corrector::correct(text, settings)).value, text);
+    EXPECT_EQ(runCall(Corrector::correct(text, settings)).value, text);
     EXPECT_TRUE(server.requests().isEmpty());
     EXPECT_EQ(ask(settings).value, "Voici la réponse :\nbrute"); // raw: no preamble stripping
     EXPECT_EQ(server.count(FakeLlmServer::chatPath), 1);
@@ -118,7 +100,7 @@ TEST(CorrectorChunks, SentOneAfterAnotherInOrderAndJoined) {
     server.echo([](const QString &user) { return "Voici le texte corrigé :\n\n" + user.toUpper(); });
     server.setDelay(40); // overlapping requests would show in peakConcurrent
     const QString text = longDictation();
-    const auto outcome = run(Corrector::correct(text, ollamaSettings(server)));
+    const auto outcome = runCall(Corrector::correct(text, ollamaSettings(server)));
     const QStringList chunks = Corrector::splitIntoChunks(text);
     const auto chats = server.requests(FakeLlmServer::chatPath);
     ASSERT_EQ(chats.size(), 3);
@@ -129,9 +111,10 @@ TEST(CorrectorChunks, SentOneAfterAnotherInOrderAndJoined) {
 
 TEST(CorrectorChunks, AnAnswerOfNothingButPreambleFailsTheTextAndStopsSending) {
     FakeLlmServer server;
-    server.enqueue({FakeReply::answer("Premier morceau."), FakeReply::answer("Voici le texte corrigé :\n"),
-                    FakeReply::answer("Troisième morceau.")});
-    const auto outcome = run(Corrector::correct(longDictation(), ollamaSettings(server)));
+    const QStringList chunks = Corrector::splitIntoChunks(longDictation());
+    server.enqueue({FakeReply::answer(chunks[0].toUpper()), FakeReply::answer("Voici le texte corrigé :\n"),
+                    FakeReply::answer(chunks[2].toUpper())});
+    const auto outcome = runCall(Corrector::correct(longDictation(), ollamaSettings(server)));
     ASSERT_TRUE(outcome.error);
     EXPECT_EQ(outcome.error->errorDescription(), "Réponse vide du modèle");
     EXPECT_FALSE(outcome.error->isBackendDown());
@@ -172,7 +155,7 @@ TEST(CorrectorOllamaRequest, AskSendsTheChatCallAsOllamaExpectsIt) {
     server.answerWith("réponse");
     const QString user(2000, 'u');
     const auto outcome =
-        run(Corrector::ask("Tu es un classeur.", user, ollamaSettings(server), QString("llama3.1:8b"), 12000));
+        runCall(Corrector::ask("Tu es un classeur.", user, ollamaSettings(server), QString("llama3.1:8b"), 12000));
     EXPECT_EQ(outcome.value, "réponse");
     ASSERT_EQ(server.requests().size(), 1);
     const FakeRequest &request = server.requests().first();
@@ -190,26 +173,28 @@ TEST(CorrectorOllamaRequest, CorrectUsesTheSettingsPromptAndModel) {
     FakeLlmServer server;
     ParlivoSettings settings = ollamaSettings(server);
     settings.correctionPrompt = "Corrige.";
-    ASSERT_TRUE(run(Corrector::correct(dictated, settings)).value);
+    ASSERT_TRUE(runCall(Corrector::correct(dictated, settings)).value);
     EXPECT_EQ(server.requests().last().systemMessage(), "Corrige.");
     EXPECT_EQ(server.requests().last().model(), "qwen2.5:7b");
     // An empty model name given to ask means the settings' model.
-    run(Corrector::ask("s", "u", settings, QString()));
+    runCall(Corrector::ask("s", "u", settings, QString()));
     EXPECT_EQ(server.requests().last().model(), "qwen2.5:7b");
 }
 
-TEST(CorrectorOllamaRequest, RepliesWithoutAnAnswerGiveEmptyText) {
+TEST(CorrectorOllamaRequest, RepliesWithoutAnAnswerAreUnreadable) {
     FakeLlmServer server;
     const ParlivoSettings settings = ollamaSettings(server);
     for (const FakeReply &reply : {FakeReply::brokenJson(), FakeReply::raw(200, R"({"message": {"content": 3}})"),
                                    FakeReply::raw(200, R"(["not", "an", "object"])")}) {
         server.enqueue(reply);
-        EXPECT_EQ(ask(settings).value, QString()) << reply.body.toStdString();
+        const auto asked = ask(settings);
+        ASSERT_TRUE(asked.error) << reply.body.toStdString();
+        EXPECT_EQ(asked.error->kind(), CorrectionError::Kind::unreadable);
     }
     server.enqueue(FakeReply::brokenJson());
-    const auto corrected = run(Corrector::correct(dictated, settings));
+    const auto corrected = runCall(Corrector::correct(dictated, settings));
     ASSERT_TRUE(corrected.error);
-    EXPECT_EQ(corrected.error->kind(), CorrectionError::Kind::empty);
+    EXPECT_EQ(corrected.error->kind(), CorrectionError::Kind::unreadable);
 }
 
 // ---------------------------------------------------------------- Anthropic requests
@@ -217,11 +202,12 @@ TEST(CorrectorOllamaRequest, RepliesWithoutAnAnswerGiveEmptyText) {
 TEST(CorrectorAnthropic, SendsKeyVersionAndBodyAndJoinsTextBlocks) {
     FakeLlmServer server;
     ScopedEnv at{{"PARLIVO_ANTHROPIC_URL", server.anthropicUrl()}};
-    server.enqueue(FakeReply::raw(200, R"({"content": [{"type": "text", "text": "Texte "},
-        {"type": "tool_use", "id": "x"}, {"type": "text", "text": "corrigé."}], "usage": {"input_tokens": 3}})"));
+    server.enqueue(FakeReply::raw(200, R"({"content": [{"type": "text", "text": "Texte dicté assez long "},
+        {"type": "tool_use", "id": "x"}, {"type": "text", "text": "pour être envoyé au modèle."}],
+        "usage": {"input_tokens": 3}})"));
     ParlivoSettings settings = anthropicSettings();
     settings.correctionPrompt = "Corrige.";
-    EXPECT_EQ(run(Corrector::correct(dictated, settings)).value, "Texte corrigé.");
+    EXPECT_EQ(runCall(Corrector::correct(dictated, settings)).value, "Texte dicté assez long pour être envoyé au modèle.");
 
     ASSERT_EQ(server.requests().size(), 1);
     const FakeRequest &request = server.requests().first();
@@ -236,7 +222,7 @@ TEST(CorrectorAnthropic, SendsKeyVersionAndBodyAndJoinsTextBlocks) {
     EXPECT_EQ(request.json(), expected);
 
     // ask sends its own system text and ignores the Ollama model it is given.
-    run(Corrector::ask("Classe.", "mémo", settings, QString("ignored-model"), 12000));
+    runCall(Corrector::ask("Classe.", "mémo", settings, QString("ignored-model"), 12000));
     EXPECT_EQ(server.requests().last().systemMessage(), "Classe.");
     EXPECT_EQ(server.requests().last().model(), "claude-haiku-4-5-20251001");
 }
@@ -245,14 +231,14 @@ TEST(CorrectorAnthropic, StatusesTellADeadBackendFromOneFailedTextAndAMissingKey
     FakeLlmServer server;
     ScopedEnv at{{"PARLIVO_ANTHROPIC_URL", server.anthropicUrl()}};
     server.enqueue(FakeReply::error(401, R"({"type":"error"})"));
-    const auto unauthorized = run(Corrector::correct(dictated, anthropicSettings()));
+    const auto unauthorized = runCall(Corrector::correct(dictated, anthropicSettings()));
     ASSERT_TRUE(unauthorized.error);
     EXPECT_TRUE(unauthorized.error->isBackendDown());
     EXPECT_EQ(unauthorized.error->errorDescription(), R"(Réponse HTTP 401 : {"type":"error"})");
 
     // A long error body is cut to its first 300 characters.
     server.enqueue(FakeReply::error(500, QString(400, u'é').toUtf8()));
-    const auto overloaded = run(Corrector::correct(dictated, anthropicSettings()));
+    const auto overloaded = runCall(Corrector::correct(dictated, anthropicSettings()));
     ASSERT_TRUE(overloaded.error);
     EXPECT_EQ(overloaded.error->status(), 500);
     EXPECT_FALSE(overloaded.error->isBackendDown());
@@ -272,8 +258,8 @@ TEST(CorrectorAnthropic, StatusesTellADeadBackendFromOneFailedTextAndAMissingKey
 
 TEST(CorrectorFailures, ServerGoingDownMidTextIsUnreachable) {
     FakeLlmServer server;
-    server.enqueue({FakeReply::answer("Premier morceau."), FakeReply::stopServer()});
-    const auto outcome = run(Corrector::correct(longDictation(), ollamaSettings(server)));
+    server.enqueue({FakeReply::answer(Corrector::splitIntoChunks(longDictation())[0].toUpper()), FakeReply::stopServer()});
+    const auto outcome = runCall(Corrector::correct(longDictation(), ollamaSettings(server)));
     ASSERT_TRUE(outcome.error);
     EXPECT_EQ(outcome.error->kind(), CorrectionError::Kind::unreachable);
     EXPECT_TRUE(outcome.error->isBackendDown());

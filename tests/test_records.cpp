@@ -134,12 +134,11 @@ TEST(LedgerJson, AttemptsAbsentStaysAbsentAndKeyOrderIsFixed) {
 TEST(SettingsJson, EmptyObjectAndOlderFilesDecodeToDefaultsButWrongTypesRejectTheRecord) {
     EXPECT_EQ(settingsFromJson(parse("{}")), ParlivoSettings{});
     // A file from before organization existed: organization comes on.
-    ParlivoSettings old = settingsFromJson(parse(R"({"language":"fr","parallelism":0,"outputFormat":"both"})"));
+    ParlivoSettings old = settingsFromJson(parse(R"({"language":"fr","outputFormat":"both"})"));
     EXPECT_TRUE(old.organizeEnabled);
     EXPECT_EQ(old.language, "fr");
-    EXPECT_EQ(old.parallelism, 0);
-    EXPECT_EQ(old.effectiveParallelism(), 1);
     EXPECT_EQ(old.outputFormat, OutputFormat::both);
+    EXPECT_THROW(settingsFromJson(parse(R"({"parallelism":0})")), DecodeError);
     EXPECT_THROW(settingsFromJson(parse(R"({"correctionBackend":"both"})")), DecodeError);
     EXPECT_THROW(settingsFromJson(parse(R"({"language":"fr","parallelism":"2"})")), DecodeError);
     EXPECT_THROW(settingsFromJson(parse(R"({"timestamps":1})")), DecodeError);

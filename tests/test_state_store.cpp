@@ -96,7 +96,7 @@ TEST(StateStore, ABurstOfChangesGivesOneWriteAfterTheDelay) {
 TEST(StateStore, UndecodableFilesAreSetAsideAndDefaultsUsed) {
     TempHome home;
     const QString dir = home.supportDir();
-    writeFile(dir + "/settings.json", R"({"correctionBackend":"both","language":"fr"})");
+    writeFile(dir + "/settings.json", R"({"correctionBackend":"ollama","language":)");
     writeFile(dir + "/queue.json", queueJson({{"file:///x/a.m4a", "paused", 0}}));
     writeFile(dir + "/queue.json.corrupt", "older");
     writeFile(dir + "/ledger.json", R"({"/x/a.m4a":{"size":1,"mtime":2,"status":"done","date":3}})");
@@ -105,7 +105,7 @@ TEST(StateStore, UndecodableFilesAreSetAsideAndDefaultsUsed) {
     EXPECT_TRUE(engine.files().isEmpty());
     EXPECT_EQ(engine.ledger().size(), 1u); // the ledger still loads on its own
     EXPECT_FALSE(QFileInfo::exists(dir + "/settings.json"));
-    EXPECT_TRUE(readWholeFile(dir + "/settings.json.corrupt")->contains("both"));
+    EXPECT_TRUE(readWholeFile(dir + "/settings.json.corrupt")->contains("language"));
     EXPECT_TRUE(readWholeFile(dir + "/queue.json.corrupt")->contains("paused"));
     EXPECT_EQ(engine.logLines().filter("queue.json.corrupt").size(), 1);
     // Saving writes fresh files and leaves the set-aside copies alone.

@@ -1,6 +1,10 @@
 #include "core/settings.h"
 
+#include <QDir>
 #include <QStringList>
+#include <QThread>
+
+#include <climits>
 
 using namespace jsonfield;
 
@@ -40,52 +44,98 @@ Json toJson(const ParlivoSettings &s) {
     return j;
 }
 
+int maxParallelism() { return std::max(1, QThread::idealThreadCount()); }
+
 namespace {
-void read(const Json &j, const char *key, QString &field) {
-    if (auto *v = find(j, key)) field = string(*v, key);
+bool acceptableParallelism(const int &n) { return n >= 1 && n <= maxParallelism(); }
+bool acceptableLanguage(const QString &language) {
+    return language == QLatin1String("auto") || language == QLatin1String("fr") || language == QLatin1String("en");
 }
-void read(const Json &j, const char *key, std::optional<QString> &field) {
-    if (auto *v = find(j, key)) field = string(*v, key);
+// A relative folder would depend on where the program happens to run.
+bool acceptableFolder(const std::optional<QString> &folder) {
+    return !folder || folder->isEmpty() || QDir::isAbsolutePath(*folder);
 }
-void read(const Json &j, const char *key, bool &field) {
-    if (auto *v = find(j, key)) field = boolean(*v, key);
+
+QString text(const Json &v, const char *key) { return string(v, key); }
+std::optional<QString> optionalText(const Json &v, const char *key) { return string(v, key); }
+int smallInteger(const Json &v, const char *key) {
+    const qint64 n = integer(v, key);
+    if (n < INT_MIN || n > INT_MAX) throw DecodeError(std::string(key) + " out of range");
+    return int(n);
 }
-void read(const Json &j, const char *key, int &field) {
-    if (auto *v = find(j, key)) {
-        qint64 n = integer(*v, key);
-        if (n < INT_MIN || n > INT_MAX) throw DecodeError("parallelism out of range");
-        field = int(n);
+template <typename E> E enumeration(const Json &v, const char *key) { return enumValue<E>(v, key); }
+
+// Reads key by key: a value of the wrong type or out of range leaves its
+// field at the default and the key is noted, the other keys still count.
+class KeyReader {
+public:
+    explicit KeyReader(const Json &json) : m_json(json) {}
+
+    template <typename T>
+    void read(const char *key, T &field, T (*decode)(const Json &, const char *),
+              bool (*acceptable)(const T &) = nullptr) {
+        const Json *value = find(m_json, key);
+        if (!value) return;
+        try {
+            T decoded = decode(*value, key);
+            if (!acceptable || acceptable(decoded)) {
+                field = std::move(decoded);
+                return;
+            }
+        } catch (const DecodeError &) {
+        }
+        setAside.append(QString::fromLatin1(key));
     }
-}
-template <typename E> void readEnum(const Json &j, const char *key, E &field) {
-    if (auto *v = find(j, key)) field = enumValue<E>(*v, key);
-}
+
+    QStringList setAside;
+
+private:
+    const Json &m_json;
+};
 } // namespace
 
-ParlivoSettings settingsFromJson(const Json &j) {
+SettingsReading readSettings(const Json &j) {
     requireObject(j, "settings");
-    ParlivoSettings s;
-    read(j, "modelPath", s.modelPath);
-    read(j, "language", s.language);
-    readEnum(j, "outputFormat", s.outputFormat);
-    readEnum(j, "destinationMode", s.destinationMode);
-    read(j, "customDestination", s.customDestination);
-    read(j, "parallelism", s.parallelism);
-    read(j, "timestamps", s.timestamps);
-    read(j, "autoResume", s.autoResume);
-    read(j, "correctionEnabled", s.correctionEnabled);
-    readEnum(j, "correctionBackend", s.correctionBackend);
-    read(j, "ollamaEndpoint", s.ollamaEndpoint);
-    read(j, "ollamaModel", s.ollamaModel);
-    read(j, "anthropicModel", s.anthropicModel);
-    read(j, "anthropicKey", s.anthropicKey);
-    read(j, "keepRawTranscript", s.keepRawTranscript);
-    read(j, "correctionPrompt", s.correctionPrompt);
-    read(j, "organizeEnabled", s.organizeEnabled);
-    read(j, "organizeRoot", s.organizeRoot);
-    read(j, "organizeCopyAudio", s.organizeCopyAudio);
-    read(j, "organizeModel", s.organizeModel);
-    return s;
+    SettingsReading reading;
+    ParlivoSettings &s = reading.settings;
+    KeyReader r(j);
+    r.read("modelPath", s.modelPath, text);
+    r.read("language", s.language, text, acceptableLanguage);
+    r.read("outputFormat", s.outputFormat, enumeration<OutputFormat>);
+    r.read("destinationMode", s.destinationMode, enumeration<DestinationMode>);
+    r.read("customDestination", s.customDestination, optionalText, acceptableFolder);
+    r.read("parallelism", s.parallelism, smallInteger, acceptableParallelism);
+    r.read("timestamps", s.timestamps, boolean);
+    r.read("autoResume", s.autoResume, boolean);
+    r.read("correctionEnabled", s.correctionEnabled, boolean);
+    r.read("correctionBackend", s.correctionBackend, enumeration<CorrectionBackend>);
+    r.read("ollamaEndpoint", s.ollamaEndpoint, text);
+    r.read("ollamaModel", s.ollamaModel, text);
+    r.read("anthropicModel", s.anthropicModel, text);
+    r.read("anthropicKey", s.anthropicKey, text);
+    r.read("keepRawTranscript", s.keepRawTranscript, boolean);
+    r.read("correctionPrompt", s.correctionPrompt, text);
+    r.read("organizeEnabled", s.organizeEnabled, boolean);
+    r.read("organizeRoot", s.organizeRoot, optionalText, acceptableFolder);
+    r.read("organizeCopyAudio", s.organizeCopyAudio, boolean);
+    r.read("organizeModel", s.organizeModel, text);
+    reading.setAside = std::move(r.setAside);
+    return reading;
+}
+
+ParlivoSettings settingsFromJson(const Json &j) {
+    SettingsReading reading = readSettings(j);
+    if (!reading.setAside.isEmpty())
+        throw DecodeError("unusable value for " + reading.setAside.join(QLatin1String(", ")).toStdString());
+    return reading.settings;
+}
+
+QString settingRule(const QString &key) {
+    if (key == QLatin1String("parallelism")) return QStringLiteral("un nombre entier de 1 à %1").arg(maxParallelism());
+    if (key == QLatin1String("language")) return QStringLiteral("auto, fr ou en");
+    if (key == QLatin1String("customDestination") || key == QLatin1String("organizeRoot"))
+        return QStringLiteral("un chemin absolu");
+    return {};
 }
 
 const QStringList &settingsKeys() {

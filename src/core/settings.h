@@ -1,9 +1,10 @@
 #pragma once
 // Every user option of Parlivo, stored as settings.json. Decoding is tolerant
-// key by key (a missing key keeps its default) but never partial: a present key
-// of the wrong type fails the whole record.
+// key by key: a missing key keeps its default, and so does a key whose value
+// is of the wrong type or out of range (the others still count).
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -41,7 +42,26 @@ struct ParlivoSettings {
 };
 
 Json toJson(const ParlivoSettings &settings);
+
+// The most files transcribed at once: the number of processor cores.
+int maxParallelism();
+
+struct SettingsReading {
+    ParlivoSettings settings;
+    QStringList setAside; // keys whose stored value could not be used
+};
+
+// Reads a stored record key by key. A value is unusable when it has the wrong
+// type or is out of range: parallelism outside 1 to maxParallelism(), a
+// language other than auto, fr or en, a relative folder. DecodeError only
+// when the document is not an object.
+SettingsReading readSettings(const Json &json);
+
+// The same, strict: DecodeError when any value is unusable.
 ParlivoSettings settingsFromJson(const Json &json);
+
+// What a key accepts, in French, for the keys with a range; empty for the others.
+QString settingRule(const QString &key);
 
 // The keys of the record, in declaration order.
 const QStringList &settingsKeys();

@@ -10,7 +10,9 @@
 
 class CorrectionError : public std::exception {
 public:
-    enum class Kind { unreachable, http, empty, missingKey, cancelled };
+    // `unreadable`: an answer that is not the service's reply format;
+    // `implausible`: an answer that cannot be a correction of the text sent.
+    enum class Kind { unreachable, http, empty, missingKey, cancelled, unreadable, implausible };
 
     static CorrectionError unreachable(const QString &reason) { return {Kind::unreachable, 0, reason}; }
     static CorrectionError http(int status, const QString &excerpt) { return {Kind::http, status, excerpt}; }
@@ -18,6 +20,8 @@ public:
     static CorrectionError missingKey() { return {Kind::missingKey, 0, {}}; }
     // The user cancelled while the request was in flight: not a failure of the service.
     static CorrectionError cancelled() { return {Kind::cancelled, 0, {}}; }
+    static CorrectionError unreadable() { return {Kind::unreadable, 0, {}}; }
+    static CorrectionError implausible() { return {Kind::implausible, 0, {}}; }
 
     Kind kind() const { return m_kind; }
     int status() const { return m_status; }
@@ -30,6 +34,8 @@ public:
         case Kind::empty: return QStringLiteral("Réponse vide du modèle");
         case Kind::missingKey: return QStringLiteral("Clé API Anthropic manquante");
         case Kind::cancelled: return QStringLiteral("Correction annulée");
+        case Kind::unreadable: return QStringLiteral("Réponse illisible du modèle");
+        case Kind::implausible: return QStringLiteral("Réponse du modèle sans rapport avec le texte");
         }
         return {};
     }

@@ -6,6 +6,7 @@
 #include <QFutureWatcher>
 #include <QPointer>
 #include <QPromise>
+#include <QSet>
 #include <QStringDecoder>
 #include <QThreadPool>
 
@@ -16,6 +17,7 @@
 #include "core/folders.h"
 #include "correction/corrector.h"
 #include "correction/raw_transcripts.h"
+#include "pipeline/transcript_names.h"
 
 namespace {
 
@@ -62,6 +64,9 @@ void Transcriber::rewriteCorrected(const QString &md, const QString &content, co
     const QString markdown = correctedMarkdown(content, passCorrectionLabel(m_settings), raw, corrected);
     writeFileAtomically(md, markdown.toUtf8());
     const QString txt = siblingPlainText(md);
+    // Only the recording's own .txt follows, never the user's notes of that name.
+    const auto recording = recordingOfMarkdown(content);
+    if (!recording || transcriptOwner(txt, *recording) != TranscriptOwner::thisRecording) return;
     const auto plain = readUtf8File(txt);
     if (!plain) return;
     writeFileAtomically(txt, correctedPlainText(*plain, corrected).toUtf8());
@@ -133,7 +138,12 @@ QCoro::Task<> Transcriber::runCorrectionPass() {
         co_return;
     }
 
+    // What the end reports: files corrected out of the files met, each once
+    // however many cycles retried it.
+    QSet<QString> met;
+    int corrected = 0;
     for (int cycle = 1;; ++cycle) {
+        met.unite(QSet<QString>(files.cbegin(), files.cend()));
         m_correctionPassTotal += int(files.size());
         if (m_correctionJobTotal < m_correctionPassTotal) setCorrectionJobTotal(m_correctionPassTotal);
         emit correctionChanged();
@@ -143,6 +153,7 @@ QCoro::Task<> Transcriber::runCorrectionPass() {
             log(QStringLiteral("Nouveau tour : %1 transcription(s) brute(s) restante(s).").arg(files.size()));
         const int fixed = co_await correctionCycle(files);
         if (!self) co_return;
+        corrected += fixed;
         // A cycle that fixed nothing would fail the same way again.
         if (fixed == 0 || m_correctionPassCancel.isCancelled()) break;
         files = co_await rawTranscriptsOffThread(rootPath, organizeRootFolder());
@@ -151,10 +162,10 @@ QCoro::Task<> Transcriber::runCorrectionPass() {
     }
 
     const bool cancelled = m_correctionPassCancel.isCancelled();
-    log(QStringLiteral("Correction IA terminée : %1/%2.").arg(m_correctionPassDone).arg(m_correctionPassTotal));
+    log(QStringLiteral("Correction IA terminée : %1/%2.").arg(corrected).arg(met.size()));
     if (!cancelled)
         notify(QStringLiteral("Correction terminée"),
-               QStringLiteral("%1 transcription(s) corrigée(s) par l'IA.").arg(m_correctionPassDone));
+               QStringLiteral("%1 transcription(s) corrigée(s) par l'IA.").arg(corrected));
     const int rawLeft = int((co_await rawTranscriptsOffThread(rootPath, organizeRootFolder())).size());
     if (!self) co_return;
     if (rawLeft == 0) setCorrectionJobTotal(0);

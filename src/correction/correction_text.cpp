@@ -1,6 +1,7 @@
 #include "correction/correction_text.h"
 
 #include <QRegularExpression>
+#include <QSet>
 #include <QTextBoundaryFinder>
 
 namespace Corrector {
@@ -51,6 +52,36 @@ QStringList splitIntoChunks(const QString &text, int limit) {
     }
     if (!current.isEmpty()) chunks.append(current);
     return chunks;
+}
+
+namespace {
+
+// The distinct words of a text, lower case and without accents.
+QSet<QString> foldedWords(const QString &text) {
+    static const QRegularExpression word(QStringLiteral("[\\p{L}\\p{M}\\p{N}]+"),
+                                         QRegularExpression::UseUnicodePropertiesOption);
+    static const QRegularExpression marks(QStringLiteral("\\p{Mn}"), QRegularExpression::UseUnicodePropertiesOption);
+    QSet<QString> words;
+    for (auto it = word.globalMatch(text.normalized(QString::NormalizationForm_D)); it.hasNext();)
+        words.insert(it.next().captured(0).remove(marks).toLower());
+    return words;
+}
+
+} // namespace
+
+bool isPlausibleCorrection(const QString &text, const QString &answer) {
+    const double textLength = graphemeCount(text.trimmed());
+    const double answerLength = graphemeCount(answer.trimmed());
+    if (textLength == 0) return true; // nothing to compare with
+    const double ratio = answerLength / textLength;
+    if (ratio < shortestCorrection || ratio > longestCorrection) return false;
+    const QSet<QString> answerWords = foldedWords(answer);
+    if (answerWords.isEmpty()) return false;
+    const QSet<QString> textWords = foldedWords(text);
+    qsizetype shared = 0;
+    for (const QString &w : answerWords)
+        if (textWords.contains(w)) ++shared;
+    return double(shared) / double(answerWords.size()) >= leastSharedWords;
 }
 
 namespace {

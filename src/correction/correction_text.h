@@ -28,6 +28,18 @@ bool isTooShortToCorrect(const QString &text);
 // is its own single piece; an empty text gives no piece.
 QStringList splitIntoChunks(const QString &text, int limit = chunkLimit);
 
+// Bounds of a plausible correction: its length against the text's (in
+// grapheme clusters), and the share of its distinct words found in the text.
+inline constexpr double shortestCorrection = 0.4;
+inline constexpr double longestCorrection = 2.0;
+inline constexpr double leastSharedWords = 0.5;
+
+// True when `answer` can be a correction of `text`: neither far shorter nor
+// far longer, and made mostly of the text's own words (compared without case
+// or accents). A refusal ("Je suis désolé, je ne peux pas…"), a bare "OK" or
+// an answer about something else is not.
+bool isPlausibleCorrection(const QString &text, const QString &answer);
+
 // Removes an introductory sentence ("Voici le texte corrigé :"), a heading
 // ("Texte corrigé :") and a surrounding code fence from a model's answer,
 // then trims it.

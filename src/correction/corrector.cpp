@@ -26,7 +26,9 @@ QCoro::Task<QString> ollama(QString text, ParlivoSettings settings, std::optiona
     const QByteArray body =
         dumpCompact(ollamaChatBody(modelName, system.value_or(settings.correctionPrompt), text, contextFloor));
     const HttpOutcome outcome = co_await httpExchange(jsonRequest(*url, ollamaChatTimeoutMs), body, cancel);
-    co_return ollamaAnswer(answerBodyOrThrow(outcome));
+    const auto answer = ollamaAnswer(answerBodyOrThrow(outcome));
+    if (!answer) throw CorrectionError::unreadable();
+    co_return *answer;
 }
 
 QCoro::Task<QString> anthropic(QString text, ParlivoSettings settings, std::optional<QString> system,
@@ -41,7 +43,9 @@ QCoro::Task<QString> anthropic(QString text, ParlivoSettings settings, std::opti
     const QByteArray body =
         dumpCompact(anthropicBody(settings.anthropicModel, system.value_or(settings.correctionPrompt), text));
     const HttpOutcome outcome = co_await httpExchange(request, body, cancel);
-    co_return anthropicAnswer(answerBodyOrThrow(outcome));
+    const auto answer = anthropicAnswer(answerBodyOrThrow(outcome));
+    if (!answer) throw CorrectionError::unreadable();
+    co_return *answer;
 }
 
 QCoro::Task<HttpOutcome> fetchTags(QString endpoint) {
@@ -87,6 +91,9 @@ QCoro::Task<QString> correct(QString text, ParlivoSettings settings, QPointer<Ca
             answer = co_await ollama(chunk, settings, std::nullopt, std::nullopt, std::nullopt, cancel);
         const QString cleaned = stripPreamble(answer);
         if (cleaned.isEmpty()) throw CorrectionError::empty();
+        // Kept only when it reads as this text corrected: a refusal or a
+        // bare "OK" must never replace what was said.
+        if (!isPlausibleCorrection(chunk, cleaned)) throw CorrectionError::implausible();
         corrected.append(cleaned);
     }
     co_return corrected.join(QStringLiteral("\n\n"));

@@ -69,23 +69,24 @@ QString text(const Json &value) { return QString::fromStdString(value.get_ref<co
 
 } // namespace
 
-QString ollamaAnswer(const QByteArray &body) {
+std::optional<QString> ollamaAnswer(const QByteArray &body) {
     const auto json = jsonObject(body);
-    if (!json) return {};
+    if (!json) return std::nullopt;
     const Json *message = jsonfield::find(*json, "message");
-    if (!message || !message->is_object()) return {};
+    if (!message || !message->is_object()) return std::nullopt;
     const Json *content = jsonfield::find(*message, "content");
-    return content && content->is_string() ? text(*content) : QString();
+    if (!content || !content->is_string()) return std::nullopt;
+    return text(*content);
 }
 
-QString anthropicAnswer(const QByteArray &body) {
+std::optional<QString> anthropicAnswer(const QByteArray &body) {
     const auto json = jsonObject(body);
-    if (!json) return {};
+    if (!json) return std::nullopt;
     const Json *content = jsonfield::find(*json, "content");
-    if (!content || !content->is_array()) return {};
+    if (!content || !content->is_array()) return std::nullopt;
     QString answer;
     for (const Json &element : *content) {
-        if (!element.is_object()) return {};
+        if (!element.is_object()) return std::nullopt;
         const Json *piece = jsonfield::find(element, "text");
         if (piece && piece->is_string()) answer += text(*piece);
     }

@@ -41,10 +41,12 @@ std::optional<QUrl> serviceUrl(const QString &endpoint, const QString &path);
 // The Messages API address; PARLIVO_ANTHROPIC_URL replaces it when set.
 QString anthropicUrlText();
 
-// `message.content` of an Ollama chat reply; empty for anything else.
-QString ollamaAnswer(const QByteArray &body);
-// The `text` of every element of `content`, in order; empty for anything else.
-QString anthropicAnswer(const QByteArray &body);
+// `message.content` of an Ollama chat reply; nothing when the body is not
+// such a reply (not JSON, or no text where the answer goes).
+std::optional<QString> ollamaAnswer(const QByteArray &body);
+// The `text` of every element of `content`, in order (empty when none has
+// one); nothing when the body is not a Messages reply.
+std::optional<QString> anthropicAnswer(const QByteArray &body);
 // `models[].name` of an Ollama model list; elements without a text name are skipped.
 QStringList ollamaModelNames(const QByteArray &body);
 

@@ -1,6 +1,8 @@
 // The rolling log shown in the main window, and system notifications.
 #include "engine/transcriber.h"
 
+#include "core/text.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QLocale>
@@ -12,7 +14,7 @@ void Transcriber::log(const QString &message) {
     static const QLocale french(QLocale::French, QLocale::France);
     const QString line =
         QStringLiteral("[") + french.toString(QTime::currentTime(), QStringLiteral("HH:mm:ss")) +
-        QStringLiteral("] ") + message;
+        QStringLiteral("] ") + singleLine(message); // one event, one line, whatever a file is called
     m_logLines.append(line);
     if (m_logLines.size() > maxLogLines) m_logLines.remove(0, m_logLines.size() - maxLogLines);
     emit logLineAdded(line);

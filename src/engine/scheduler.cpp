@@ -19,7 +19,8 @@ void Transcriber::setRunning(bool running) {
 }
 
 bool Transcriber::isPendingInRun(const AudioFile &file) const {
-    return file.status == FileStatus::pending && (!m_restrictedIDs || m_restrictedIDs->contains(file.id));
+    return file.status == FileStatus::pending && (!m_restrictedIDs || m_restrictedIDs->contains(file.id)) &&
+           !m_changedDuringRun.contains(file.id);
 }
 
 void Transcriber::start(std::optional<IdSet> only) {
@@ -32,6 +33,9 @@ void Transcriber::start(std::optional<IdSet> only) {
         autoDownloadDefaultModel(only);
         return;
     }
+    // A file deleted since the scan would fail on every run: it leaves instead.
+    dropVanishedFiles();
+    m_changedDuringRun.clear();
     m_restrictedIDs = only;
     if (!only) requeueErrors();
     if (std::none_of(m_files.cbegin(), m_files.cend(), [&](const AudioFile &f) { return isPendingInRun(f); })) {

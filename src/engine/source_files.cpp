@@ -1,5 +1,7 @@
 #include "engine/source_files.h"
 
+#include "core/file_names.h"
+
 #include <QCollator>
 #include <QDir>
 #include <QDirIterator>
@@ -13,7 +15,7 @@
 
 std::optional<FileIdentity> fileIdentity(const QString &path) {
     struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0) return std::nullopt;
+    if (::stat(encodeFileName(path).constData(), &st) != 0) return std::nullopt;
     return FileIdentity{qint64(st.st_size), double(st.st_mtim.tv_sec) + double(st.st_mtim.tv_nsec) / 1e9};
 }
 
@@ -28,32 +30,44 @@ bool isPackage(const QString &name) {
            name.endsWith(QLatin1String(".framework"), Qt::CaseInsensitive);
 }
 
+enum class EntryKind { folder, file, other };
+
+// What a directory entry is, without following a link to a folder (it could
+// loop). A link to a regular file counts as the file; pipes, sockets and
+// devices are never recordings (reading a pipe waits for ever).
+EntryKind kindOf(const dirent &item, const QString &path) {
+    switch (item.d_type) {
+    case DT_REG: return EntryKind::file;
+    case DT_DIR: return EntryKind::folder;
+    case DT_LNK:
+    case DT_UNKNOWN: break;
+    default: return EntryKind::other;
+    }
+    const QByteArray encoded = encodeFileName(path);
+    struct stat st {};
+    if (::lstat(encoded.constData(), &st) != 0) return EntryKind::other;
+    if (S_ISLNK(st.st_mode))
+        return ::stat(encoded.constData(), &st) == 0 && S_ISREG(st.st_mode) ? EntryKind::file : EntryKind::other;
+    if (S_ISDIR(st.st_mode)) return EntryKind::folder;
+    return S_ISREG(st.st_mode) ? EntryKind::file : EntryKind::other;
+}
+
 // readdir rather than QDirIterator: the entry type comes with the name, so a
-// folder of thousands of memos needs no stat per file.
-void walk(const QString &dir, const QStringList &extensions, QStringList &out) {
-    const QByteArray encoded = QFile::encodeName(dir);
-    DIR *handle = ::opendir(encoded.constData());
+// folder of thousands of memos needs no stat per file. Names go through
+// decodeFileName so that a name that is not UTF-8 can still be opened.
+void walk(const QString &dir, const QStringList &extensions, const QStringList &skipped, QStringList &out) {
+    DIR *handle = ::opendir(encodeFileName(dir).constData());
     if (!handle) return;
     while (const dirent *item = ::readdir(handle)) {
         if (item->d_name[0] == '.') continue; // hidden, and . and ..
-        const QString name = QFile::decodeName(item->d_name);
+        const QString name = decodeFileName(QByteArray(item->d_name));
         const QString path = dir + QLatin1Char('/') + name;
-        bool isDir = item->d_type == DT_DIR;
-        if (item->d_type == DT_UNKNOWN || item->d_type == DT_LNK) {
-            // Symbolic links to folders are not followed (they could loop);
-            // a link to an audio file is taken like the file.
-            struct stat st {};
-            if (::lstat(QFile::encodeName(path).constData(), &st) != 0) continue;
-            if (S_ISLNK(st.st_mode)) {
-                if (::stat(QFile::encodeName(path).constData(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
-            }
-            isDir = S_ISDIR(st.st_mode);
-        }
-        if (isDir) {
-            if (!isPackage(name)) walk(path, extensions, out);
+        const EntryKind kind = kindOf(*item, path);
+        if (kind == EntryKind::folder) {
+            if (!isPackage(name) && !skipped.contains(path)) walk(path, extensions, skipped, out);
             continue;
         }
-        if (path.contains(QLatin1String("/ApplicationAssets/"))) continue;
+        if (kind != EntryKind::file || path.contains(QLatin1String("/ApplicationAssets/"))) continue;
         const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
         if (dot > 0 && extensions.contains(name.mid(dot + 1).toLower())) out.append(path);
     }
@@ -78,11 +92,13 @@ void naturalSort(QStringList &paths, qsizetype sharedPrefix) {
     paths = std::move(sorted);
 }
 
-QList<QUrl> scanAudioFiles(const QUrl &folder, const QStringList &extensions) {
+QList<QUrl> scanAudioFiles(const QUrl &folder, const QStringList &extensions, const QStringList &skippedFolders) {
     QStringList paths;
     const QString root = QDir::cleanPath(folder.toLocalFile());
     if (!QFileInfo(root).isDir()) return {};
-    walk(root, extensions, paths);
+    QStringList skipped;
+    for (const QString &f : skippedFolders) skipped.append(QDir::cleanPath(f));
+    walk(root, extensions, skipped, paths);
     // Every path starts with the root: leaving it out of the collation keys
     // halves their cost and keeps the order.
     naturalSort(paths, root.endsWith(QLatin1Char('/')) ? root.size() : root.size() + 1);
@@ -112,6 +128,17 @@ bool isInsideFolder(const QString &path, const QString &folder) {
     if (cleanPath == cleanFolder) return true;
     const QString prefix = cleanFolder.endsWith(QLatin1Char('/')) ? cleanFolder : cleanFolder + QLatin1Char('/');
     return cleanPath.startsWith(prefix);
+}
+
+QStringList foldersStrictlyInside(const QString &source, const QStringList &folders) {
+    const QString root = QDir::cleanPath(source);
+    QStringList inside;
+    for (const QString &folder : folders) {
+        if (folder.isEmpty()) continue;
+        const QString clean = QDir::cleanPath(folder);
+        if (clean != root && isInsideFolder(clean, root)) inside.append(clean);
+    }
+    return inside;
 }
 
 namespace {

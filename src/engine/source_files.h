@@ -20,9 +20,11 @@ std::optional<FileIdentity> fileIdentity(const QString &path);
 // Ledger identity: same size and modification times less than a second apart.
 bool sameIdentity(const FileIdentity &now, qint64 size, double mtime);
 
-// Audio files under `folder`, recursively, in natural order of their full path.
-// Hidden items, packages and ApplicationAssets folders are left out.
-QList<QUrl> scanAudioFiles(const QUrl &folder, const QStringList &extensions);
+// Regular audio files under `folder`, recursively, in natural order of their
+// full path. Hidden items, packages, ApplicationAssets folders and
+// `skippedFolders` (given as full paths) are left out.
+QList<QUrl> scanAudioFiles(const QUrl &folder, const QStringList &extensions,
+                           const QStringList &skippedFolders = {});
 
 // Sorts paths as a file manager does: case-insensitive, digit runs by value,
 // whatever the process locale. The first `sharedPrefix` characters, the same
@@ -34,6 +36,11 @@ QString relativePath(const QUrl &folder, const QUrl &base);
 
 // True when `path` is `folder` itself or lies below it (lexically, after cleaning).
 bool isInsideFolder(const QString &path, const QString &folder);
+
+// Those of `folders` that lie strictly inside `source` (the source itself
+// excluded), cleaned; empty texts are ignored. What Parlivo writes there (the
+// organized archive, a transcript destination) is left out of the scan.
+QStringList foldersStrictlyInside(const QString &source, const QStringList &folders);
 
 // The Markdown files under `root`, recursively, in the walk's order. Hidden
 // items are left out and linked folders not followed (a link back up would

@@ -35,11 +35,39 @@ bool Transcriber::changedSinceRecorded(const QString &path) const {
     return identity && !sameIdentity(*identity, it->second.size, it->second.mtime);
 }
 
+QList<QUrl> Transcriber::scanSource() const {
+    // What Parlivo writes inside the source (the organized archive, a
+    // transcript destination) holds copies of recordings, not new ones.
+    QStringList written;
+    if (auto archive = organizeRootFolder()) written.append(*archive);
+    if (auto output = outputRootFolder()) written.append(output->toLocalFile());
+    const QString source = m_sourceFolder->toLocalFile();
+    return scanAudioFiles(*m_sourceFolder, audioExtensions, foldersStrictlyInside(source, written));
+}
+
+void Transcriber::logVanished(const QString &path) {
+    log(QStringLiteral("Fichier introuvable, retiré de la file : %1").arg(path));
+}
+
+void Transcriber::dropVanishedFiles() {
+    QList<AudioFile> kept;
+    for (const AudioFile &file : std::as_const(m_files)) {
+        if (file.status == FileStatus::running || fileIdentity(file.path())) {
+            kept.append(file);
+            continue;
+        }
+        logVanished(file.path());
+    }
+    if (kept.size() == m_files.size()) return;
+    replaceQueue(std::move(kept));
+    scheduleSave();
+}
+
 void Transcriber::setSourceFolder(const QUrl &folder) {
     m_sourceFolder = folder;
     emit sourceFolderChanged();
     QList<AudioFile> queue;
-    for (const QUrl &url : scanAudioFiles(folder, audioExtensions)) queue.append(restoredFromLedger(url));
+    for (const QUrl &url : scanSource()) queue.append(restoredFromLedger(url));
     replaceQueue(std::move(queue));
     log(QStringLiteral("Dossier scanné : %1 - %2 fichier(s) audio trouvé(s).")
             .arg(folder.toLocalFile())
@@ -52,7 +80,8 @@ void Transcriber::rescan() {
     QHash<QUrl, qsizetype> current;
     for (qsizetype i = 0; i < m_files.size(); ++i) current.insert(m_files[i].url, i);
     QList<AudioFile> queue;
-    for (const QUrl &url : scanAudioFiles(*m_sourceFolder, audioExtensions)) {
+    const QList<QUrl> found = scanSource();
+    for (const QUrl &url : found) {
         auto it = current.constFind(url);
         const bool finished = it != current.constEnd() && (m_files[*it].status == FileStatus::done ||
                                                             m_files[*it].status == FileStatus::skipped);
@@ -60,6 +89,10 @@ void Transcriber::rescan() {
         // transcribed again, not kept as done.
         queue.append(finished && !changedSinceRecorded(url.toLocalFile()) ? m_files[*it] : restoredFromLedger(url));
     }
+    // Entries not found again leave the queue; those whose file is gone say so.
+    const QSet<QUrl> still(found.cbegin(), found.cend());
+    for (const AudioFile &file : std::as_const(m_files))
+        if (!still.contains(file.url) && !fileIdentity(file.path())) logVanished(file.path());
     replaceQueue(std::move(queue));
     log(QStringLiteral("Nouveau scan : %1 fichier(s).").arg(m_files.size()));
     saveNow();

@@ -38,7 +38,12 @@ std::optional<T> Transcriber::readStateFile(const QString &name, Decode decode) 
 void Transcriber::load() {
     m_isLoading = true;
     auto document = [](auto decode) { return [decode](const QByteArray &bytes) { return decode(parseJson(bytes)); }; };
-    if (auto settings = readStateFile<ParlivoSettings>(settingsFile, document(settingsFromJson))) setSettings(*settings);
+    if (auto stored = readStateFile<SettingsReading>(settingsFile, document(readSettings))) {
+        // One unusable value costs that setting alone, never the API key or the model.
+        for (const QString &key : std::as_const(stored->setAside))
+            log(QStringLiteral("Réglage invalide dans settings.json : %1. Sa valeur par défaut est utilisée.").arg(key));
+        setSettings(stored->settings);
+    }
     if (auto ledger = readStateFile<Ledger>(ledgerFile, ledgerFromText)) m_ledger = std::move(*ledger);
     if (auto state = readStateFile<PersistedState>(queueFile, document(persistedStateFromJson))) {
         m_sourceFolder = state->sourceFolder;

@@ -1,7 +1,5 @@
 #include "engine/transcriber.h"
 
-#include <QThread>
-
 #include "core/folders.h"
 
 Transcriber::Transcriber(Tools tools, QObject *parent) : QObject(parent), m_tools(std::move(tools)) {
@@ -9,7 +7,7 @@ Transcriber::Transcriber(Tools tools, QObject *parent) : QObject(parent), m_tool
     m_saveTimer.setInterval(1200);
     connect(&m_saveTimer, &QTimer::timeout, this, &Transcriber::saveInBackground);
     m_stateWriter.setMaxThreadCount(1);
-    m_maxParallelism = std::max(1, QThread::idealThreadCount());
+    m_maxParallelism = ::maxParallelism();
     m_monitorTimer.setSingleShot(true);
     connect(&m_monitorTimer, &QTimer::timeout, this, [this] { monitorCycle(); });
     migrateSupportDirIfNeeded();

@@ -24,11 +24,13 @@
 #include "core/records.h"
 #include "core/settings.h"
 #include "core/unsaved_state.h"
+#include "engine/source_files.h"
 #include "organize/org_entry.h"
 #include "organize/org_pass.h"
 #include "pipeline/pipeline_rules.h"
 #include "pipeline/process_runner.h"
 #include "pipeline/tools.h"
+#include "pipeline/transcript_names.h"
 #include "pipeline/whisper_output.h"
 #include "engine/live_stats.h"
 #include "provisioning/downloader.h"
@@ -141,7 +143,8 @@ public:
 
     // ---- Per-file pipeline ----
     QCoro::Task<> process(QUuid id);
-    QCoro::Task<std::optional<double>> probeDuration(QString source);
+    // Registered under the file's id: a cancel or the time limit ends it.
+    QCoro::Task<std::optional<double>> probeDuration(QUuid id, QString source);
     void markEmpty(const QUuid &id, std::optional<double> duration);
     void fail(const QUuid &id, const QString &message);
     void setProgress(const QUuid &id, double fraction);
@@ -298,6 +301,10 @@ signals:
 private:
     AudioFile *mutableEntry(const QUuid &id);
     AudioFile restoredFromLedger(const QUrl &url) const;
+    QList<QUrl> scanSource() const;
+    // Files gone from the disk leave the queue, each with a log line.
+    void dropVanishedFiles();
+    void logVanished(const QString &path);
     bool changedSinceRecorded(const QString &path) const;
     void replaceQueue(QList<AudioFile> files);
     void rebuildLedgerFromQueue();
@@ -314,8 +321,12 @@ private:
     void setRunning(bool running);
     bool isPendingInRun(const AudioFile &file) const;
     void requeue(AudioFile &file);
+    // `identity`: the file as the outcome saw it (read now when not given).
     void recordLedger(const QString &source, const QString &status, std::optional<QString> outputPath,
-                      std::optional<QString> errorMessage);
+                      std::optional<QString> errorMessage, std::optional<FileIdentity> identity = std::nullopt);
+    std::optional<TranscriptPaths> chooseTranscriptNames(const QUuid &id, const QString &source, const QUrl &url);
+    bool transcriptHeldByAnother(const QString &stem, const QUuid &id, const QString &source) const;
+    void deferChangedFile(const QUuid &id);
     std::optional<LedgerEntry> matchingLedgerEntry(const QString &source) const;
     bool settleFromLedger(const QUuid &id, const QString &source, const QString &txt, const QString &md);
     void returnToPending(const QUuid &id);
@@ -384,6 +395,10 @@ private:
     QStringList m_currentFileNames;
     std::optional<IdSet> m_restrictedIDs;
     IdSet m_forceIDs;
+    // Files that changed on disk while being transcribed: pending again, for the next run.
+    IdSet m_changedDuringRun;
+    // Transcript names chosen by the files in hand.
+    TranscriptNameClaims m_transcriptNames;
     std::optional<QDateTime> m_startedAt;
     int m_sessionBaselineProcessed = 0;
     bool m_correctionActiveThisRun = false;

@@ -1,6 +1,9 @@
 #include "organize/transcript_reading.h"
 
 #include "organize/text_units.h"
+#include "pipeline/header_values.h"
+
+#include <QDir>
 
 #include <QRegularExpression>
 
@@ -41,7 +44,10 @@ TranscriptText readTranscriptText(const QString &fileText) {
     text.body = bodyOf(fileText);
     const QString frontMatter = frontMatterOf(fileText);
     text.audio = frontMatterField(frontMatter, QStringLiteral("chemin"));
-    if (text.audio && text.audio->isEmpty()) text.audio.reset();
+    if (text.audio) text.audio = headerValueText(*text.audio);
+    // Parlivo writes the full path: anything else would name a file relative
+    // to wherever the program runs, never the recording.
+    if (text.audio && !QDir::isAbsolutePath(*text.audio)) text.audio.reset();
     text.date = frontMatterField(frontMatter, QStringLiteral("date")).value_or(QString());
     return text;
 }

@@ -8,11 +8,15 @@
 #include <QPointer>
 #include <QScopeGuard>
 
+#include <unistd.h>
+
 #include "core/background.h"
+#include "core/file_names.h"
 #include "core/folders.h"
 #include "engine/source_files.h"
 #include "pipeline/pipeline_rules.h"
 #include "pipeline/transcript_files.h"
+#include "pipeline/transcript_names.h"
 
 namespace {
 // A fresh UUID name in the scratch folder.
@@ -28,6 +32,16 @@ struct ScratchFile {
     ScratchFile(const ScratchFile &) = delete;
     ScratchFile &operator=(const ScratchFile &) = delete;
 };
+
+// Outside programs take their arguments as UTF-8: a recording whose name is
+// not UTF-8 reaches them through a link with a plain name in the scratch
+// folder (removed when the call ends). Other names go as they are.
+QString pathForPrograms(const QString &source, std::optional<ScratchFile> &link) {
+    if (!holdsRawBytes(source)) return source;
+    link.emplace(scratchName() + QLatin1Char('.') + QFileInfo(source).suffix().toLower());
+    ::symlink(encodeFileName(source).constData(), QFile::encodeName(link->path).constData());
+    return link->path;
+}
 } // namespace
 
 void Transcriber::setProgress(const QUuid &id, double fraction) {
@@ -44,15 +58,17 @@ void Transcriber::removeCurrentName(const QString &name) {
 void Transcriber::cleanupOrphanTempAudio() {
     // Left behind by a crash or a kill: nothing else writes here.
     const QDir dir(folders::tempDir());
-    for (const QFileInfo &info : dir.entryInfoList(QDir::Files | QDir::Hidden)) {
+    for (const QFileInfo &info : dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::System)) {
         const QString suffix = info.suffix().toLower();
-        if (suffix == QLatin1String("wav") || suffix == QLatin1String("json")) QFile::remove(info.filePath());
+        // Links are those made for recordings with names that are not UTF-8.
+        if (suffix == QLatin1String("wav") || suffix == QLatin1String("json") || info.isSymLink())
+            QFile::remove(info.filePath());
     }
 }
 
 void Transcriber::recordLedger(const QString &source, const QString &status, std::optional<QString> outputPath,
-                               std::optional<QString> errorMessage) {
-    auto identity = fileIdentity(source);
+                               std::optional<QString> errorMessage, std::optional<FileIdentity> identity) {
+    if (!identity) identity = fileIdentity(source);
     if (!identity) return;
     int attempts = 0;
     if (status == QLatin1String("error")) {
@@ -125,16 +141,49 @@ void Transcriber::fail(const QUuid &id, const QString &message) {
     log(QStringLiteral("Erreur sur %1 : %2").arg(file->fileName(), firstLine(message)));
 }
 
-QCoro::Task<std::optional<double>> Transcriber::probeDuration(QString source) {
+QCoro::Task<std::optional<double>> Transcriber::probeDuration(QUuid id, QString source) {
+    const double limit = m_timeLimits.probe;
     if (m_tools.ffprobe) {
         const QStringList args = ffprobeArguments(source);
-        const ProcessResult probe = co_await m_processes.launch(*m_tools.ffprobe, args, std::nullopt, true);
+        const ProcessResult probe = co_await m_processes.launchWithTimeout(*m_tools.ffprobe, args, id, limit, {}, true);
         if (auto seconds = parseFfprobeDuration(probe.standardOutput)) co_return seconds;
+        if (m_runCancel.isCancelled() || m_processes.timedOutIDs().contains(id)) co_return std::nullopt;
     }
     const QString afinfo = m_tools.afinfo.value_or(QStringLiteral("/usr/bin/afinfo"));
     const QStringList args{source};
-    const ProcessResult probe = co_await m_processes.launch(afinfo, args, std::nullopt, true);
+    const ProcessResult probe = co_await m_processes.launchWithTimeout(afinfo, args, id, limit, {}, true);
     co_return parseAfinfoDuration(probe.standardOutput);
+}
+
+bool Transcriber::transcriptHeldByAnother(const QString &stem, const QUuid &id, const QString &source) const {
+    if (m_transcriptNames.heldByOther(stem, id)) return true;
+    // A recording that already has this name in the history keeps it, as long
+    // as the recording is still there, even when its transcript is not.
+    for (const auto &[path, entry] : m_ledger) {
+        if (path == source || !entry.outputPath || entry.status != QLatin1String("done")) continue;
+        if (hasStem(*entry.outputPath, stem) && fileIdentity(path)) return true;
+    }
+    return false;
+}
+
+std::optional<TranscriptPaths> Transcriber::chooseTranscriptNames(const QUuid &id, const QString &source,
+                                                                  const QUrl &url) {
+    std::optional<QString> previous;
+    if (auto it = m_ledger.find(source); it != m_ledger.end() && it->second.outputPath)
+        previous = transcriptStem(*it->second.outputPath);
+    const auto held = [&](const QString &stem) { return transcriptHeldByAnother(stem, id, source); };
+    auto paths = chooseTranscriptPaths(source, destinationDir(url), m_settings.outputFormat, previous, held);
+    if (paths) m_transcriptNames.claim(id, transcriptStem(paths->txt));
+    return paths;
+}
+
+void Transcriber::deferChangedFile(const QUuid &id) {
+    const AudioFile *file = entry(id);
+    if (!file) return;
+    log(QStringLiteral("%1 a changé pendant sa transcription : il sera transcrit de nouveau au prochain lot.")
+            .arg(file->fileName()));
+    m_changedDuringRun.insert(id);
+    returnToPending(id);
 }
 
 QCoro::Task<> Transcriber::process(QUuid id) {
@@ -142,35 +191,55 @@ QCoro::Task<> Transcriber::process(QUuid id) {
     if (!found) co_return;
     const QString source = found->path();
     const QString name = found->fileName();
-    const TranscriptPaths outputs = transcriptPaths(source, destinationDir(found->url));
-    auto onExit = qScopeGuard([this, name] {
+    auto onExit = qScopeGuard([this, name, id] {
         removeCurrentName(name);
+        m_transcriptNames.release(id);
         scheduleSave();
     });
 
-    if (!m_forceIDs.contains(id) && settleFromLedger(id, source, outputs.txt, outputs.md)) co_return;
+    // The file as the work starts: its result is recorded for this version only.
+    const std::optional<FileIdentity> before = fileIdentity(source);
+    if (!before) {
+        fail(id, QStringLiteral("Fichier introuvable : il a été déplacé ou supprimé depuis le scan."));
+        co_return;
+    }
+    const std::optional<TranscriptPaths> outputs = chooseTranscriptNames(id, source, found->url);
+    if (!outputs) {
+        fail(id, QStringLiteral("Aucun nom libre pour la transcription dans « %1 ».").arg(destinationDir(found->url)));
+        co_return;
+    }
+    if (!m_forceIDs.contains(id) && settleFromLedger(id, source, outputs->txt, outputs->md)) co_return;
+    if (before->size == 0) {
+        markEmpty(id, std::nullopt);
+        co_return;
+    }
 
-    const std::optional<double> duration = co_await probeDuration(source);
+    std::optional<ScratchFile> link;
+    const QString input = pathForPrograms(source, link);
+    const std::optional<double> duration = co_await probeDuration(id, input);
     if (AudioFile *file = mutableEntry(id)) {
         file->durationSeconds = duration;
         emit entryChanged(id);
     }
-    if (duration && *duration < emptyThresholdSeconds) {
-        markEmpty(id, duration);
-        co_return;
-    }
-    // The probe is not registered with the runner, so a cancel during it is
-    // only seen here: starting a conversion for a cancelled run would hold the
-    // run open for nothing.
+    // Checked before anything else: starting a conversion for a cancelled
+    // run would hold the run open for nothing.
     if (m_runCancel.isCancelled()) {
         returnToPending(id);
+        co_return;
+    }
+    if (m_processes.timedOutIDs().contains(id)) {
+        fail(id, QStringLiteral("Lecture de la durée interrompue (délai dépassé)."));
+        co_return;
+    }
+    if (duration && *duration < emptyThresholdSeconds) {
+        markEmpty(id, duration);
         co_return;
     }
 
     const ScratchFile wav(scratchName() + QStringLiteral(".wav"));
     const bool useFfmpeg = m_tools.ffmpeg.has_value();
     const QString converter = useFfmpeg ? *m_tools.ffmpeg : m_tools.afconvert.value_or("/usr/bin/afconvert");
-    const QStringList convertArgs = useFfmpeg ? ffmpegArguments(source, wav.path) : afconvertArguments(source, wav.path);
+    const QStringList convertArgs = useFfmpeg ? ffmpegArguments(input, wav.path) : afconvertArguments(input, wav.path);
     const ProcessResult conversion = co_await m_processes.launchWithTimeout(converter, convertArgs, id, m_timeLimits.conversion);
     if (m_runCancel.isCancelled()) {
         returnToPending(id);
@@ -216,11 +285,18 @@ QCoro::Task<> Transcriber::process(QUuid id) {
         co_return;
     }
 
+    // A file replaced or still being written: this text is not its text.
+    const auto now = fileIdentity(source);
+    if (!now || !sameIdentity(*now, before->size, before->mtime)) {
+        deferChangedFile(id);
+        co_return;
+    }
+
     // The write ends with a flush to disk: off the main thread, so the window
     // never waits for it. The worker gets copies only.
     // (Named before the co_await: GCC 12 may destroy a temporary lambda twice there.)
     QPointer<Transcriber> self(this);
-    auto write = [segments = *segments, corrected, source, duration, outputs, settings = m_settings] {
+    auto write = [segments = *segments, corrected, source, duration, outputs = *outputs, settings = m_settings] {
         return writeOutputs(segments, corrected, source, duration, outputs.txt, outputs.md, settings);
     };
     QCoro::Task<std::optional<WriteError>> writing = onWorkerThread(std::move(write));
@@ -231,19 +307,21 @@ QCoro::Task<> Transcriber::process(QUuid id) {
     }
     if (writeError && writeError->diskFull) {
         fail(id, writeError->reason);
-        stopOnFullDisk(QFileInfo(outputs.txt).absolutePath()); // every other file would fail the same way
+        stopOnFullDisk(QFileInfo(outputs->txt).absolutePath()); // every other file would fail the same way
         co_return;
     }
     if (writeError) {
         fail(id, QStringLiteral("Impossible d'écrire la transcription : ") + writeError->reason);
         co_return;
     }
-    const QString outputPath = m_settings.outputFormat == OutputFormat::md ? outputs.md : outputs.txt;
+    const QString outputPath = m_settings.outputFormat == OutputFormat::md ? outputs->md : outputs->txt;
     setStatus(id, FileStatus::done);
     if (AudioFile *file = mutableEntry(id)) {
         file->progress = 1.0;
         file->outputPath = outputPath;
         emit entryChanged(id);
     }
-    recordLedger(source, QStringLiteral("done"), outputPath, std::nullopt);
+    // Recorded as the file was when the work began: a change during the
+    // write still shows at the next scan.
+    recordLedger(source, QStringLiteral("done"), outputPath, std::nullopt, before);
 }

@@ -1,5 +1,7 @@
 #include "pipeline/pipeline_rules.h"
 
+#include "engine/source_files.h"
+
 #include <QDateTime>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -49,8 +51,9 @@ static bool isFresh(const QString &output, const QDateTime &sourceTime) {
 }
 
 bool shouldSkip(const QString &source, const QString &txt, const QString &md, OutputFormat format) {
-    QDateTime sourceTime = QFileInfo(source).lastModified();
-    if (!sourceTime.isValid()) sourceTime = QDateTime::fromMSecsSinceEpoch(0); // the distant past
+    const auto identity = fileIdentity(source); // reaches names that are not UTF-8 too
+    // Unreadable: the distant past.
+    const QDateTime sourceTime = QDateTime::fromMSecsSinceEpoch(identity ? qint64(identity->mtime * 1000) : 0);
     switch (format) {
     case OutputFormat::txt: return isFresh(txt, sourceTime);
     case OutputFormat::md: return isFresh(md, sourceTime);

@@ -16,6 +16,7 @@ inline constexpr int failureTailLines = 6;
 // How long the outside programs may take. The tests shorten them to see a
 // hanging program ended without waiting ten minutes.
 struct TimeLimits {
+    double probe = 120;
     double conversion = 600;
     double recognitionFactor = 15; // × the audio duration
     double recognitionFloor = 600;

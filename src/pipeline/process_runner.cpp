@@ -30,17 +30,27 @@ struct CompletionAwaiter {
     ProcessResult await_resume() { return std::move(*state->result); }
 };
 
-// Standard error as it arrives: kept whole for the result, and handed to the
-// callback piece by piece. The decoder is stateful so a character cut between
-// two reads still decodes; invalid bytes become U+FFFD instead of losing the text.
+// Standard error as it arrives: its tail kept for the result (only the last
+// lines go into a message, and a program may write without end), and the
+// whole handed to the callback piece by piece. The decoder is stateful so a
+// character cut between two reads still decodes; invalid bytes become U+FFFD
+// instead of losing the text.
 struct StderrStream {
     explicit StderrStream(ProcessRunner::LineCallback callback) : onLine(std::move(callback)) {}
 
     void take(const QByteArray &chunk) {
         if (chunk.isEmpty()) return;
         bytes += chunk;
+        if (bytes.size() > 2 * ProcessRunner::keptStderrBytes) keepTail();
         if (!onLine) return;
         for (const QString &piece : stderrPieces(decoder.decode(chunk))) onLine(piece);
+    }
+
+    // The last keptStderrBytes, from the start of a line.
+    void keepTail() {
+        bytes = bytes.right(ProcessRunner::keptStderrBytes);
+        const qsizetype lineEnd = bytes.indexOf('\n');
+        if (lineEnd >= 0) bytes.remove(0, lineEnd + 1);
     }
 
     QByteArray bytes;
@@ -125,6 +135,7 @@ std::shared_ptr<ProcessRunner::Launch> ProcessRunner::startProcess(const QString
     connect(process, &QProcess::finished, this,
             [process, err, captureStdout, complete](int exitCode, QProcess::ExitStatus status) {
                 err->take(process->readAllStandardError());
+                if (err->bytes.size() > ProcessRunner::keptStderrBytes) err->keepTail();
                 const QString out = captureStdout ? QString::fromUtf8(process->readAllStandardOutput()) : QString();
                 complete({exitCodeOf(exitCode, status), out, QString::fromUtf8(err->bytes)});
             });
@@ -162,9 +173,11 @@ QTimer *ProcessRunner::armTimeLimit(const QUuid &id, double timeoutSeconds) {
 }
 
 QCoro::Task<ProcessResult> ProcessRunner::launchWithTimeout(QString program, QStringList args, QUuid id,
-                                                            double timeoutSeconds, LineCallback onStderr) {
+                                                            double timeoutSeconds, LineCallback onStderr,
+                                                            bool captureStdout) {
     QTimer *watcher = armTimeLimit(id, timeoutSeconds);
-    ProcessResult result = co_await launch(std::move(program), std::move(args), id, false, std::move(onStderr));
+    ProcessResult result =
+        co_await launch(std::move(program), std::move(args), id, captureStdout, std::move(onStderr));
     delete watcher;
     co_return result;
 }

@@ -1,7 +1,8 @@
 #pragma once
 // Runs outside programs (ffmpeg, whisper-cli) as child processes without
 // blocking the main thread, and lets the engine end them by queue-entry id,
-// for a time limit or a cancel. Everything here lives on the main thread.
+// for a time limit or a cancel. Children never outlive the program. Everything
+// here lives on the main thread.
 
 #include <QHash>
 #include <QObject>
@@ -43,6 +44,8 @@ public:
 
     // A program that ignores the terminate request is killed after this grace.
     static constexpr int killGraceMs = 2000;
+    // Standard error kept for the result: its last lines, about this many bytes.
+    static constexpr qsizetype keptStderrBytes = 64 * 1024;
 
     explicit ProcessRunner(QObject *parent = nullptr);
     // Kills every child still running. Launches still awaited then never
@@ -58,10 +61,11 @@ public:
     QCoro::Task<ProcessResult> launch(QString program, QStringList args, std::optional<QUuid> id,
                                       bool captureStdout, LineCallback onStderr = {});
 
-    // launch() without standard output, ended by terminate(id, true) once
-    // `timeoutSeconds` have passed. Callers tell a time-out by timedOutIDs().
+    // launch() ended by terminate(id, true) once `timeoutSeconds` have
+    // passed. Callers tell a time-out by timedOutIDs().
     QCoro::Task<ProcessResult> launchWithTimeout(QString program, QStringList args, QUuid id,
-                                                 double timeoutSeconds, LineCallback onStderr = {});
+                                                 double timeoutSeconds, LineCallback onStderr = {},
+                                                 bool captureStdout = false);
 
     // Asks the process registered under `id` to end (killed after the grace).
     // With `asTimeout`, the id is remembered in timedOutIDs even when nothing

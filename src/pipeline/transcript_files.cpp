@@ -12,7 +12,9 @@
 #include <sys/stat.h>
 
 #include "core/atomic_file.h"
+#include "core/file_names.h"
 #include "core/records.h"
+#include "pipeline/header_values.h"
 
 QString transcriptBaseName(const QString &sourcePath) {
     const QString name = QFileInfo(sourcePath).fileName();
@@ -46,7 +48,7 @@ std::optional<QDateTime> dateFromName(const QString &sourcePath) {
 std::optional<QDateTime> creationTime(const QString &path) {
 #ifdef STATX_BTIME
     struct statx info {};
-    if (::statx(AT_FDCWD, QFile::encodeName(path).constData(), 0, STATX_BTIME, &info) != 0) return std::nullopt;
+    if (::statx(AT_FDCWD, encodeFileName(path).constData(), 0, STATX_BTIME, &info) != 0) return std::nullopt;
     if (!(info.stx_mask & STATX_BTIME)) return std::nullopt;
     const qint64 ms = qint64(info.stx_btime.tv_sec) * 1000 + info.stx_btime.tv_nsec / 1000000;
     return QDateTime::fromMSecsSinceEpoch(ms).toLocalTime();
@@ -99,7 +101,7 @@ QString mainText(const TranscriptInputs &inputs, const ParlivoSettings &settings
 QString txtContent(const TranscriptInputs &inputs, const ParlivoSettings &settings) {
     QString header = QStringLiteral("Mémo vocal du ") + readableRecordingStamp(inputs.recordedAt);
     if (inputs.duration) header += QStringLiteral("  (durée ") + formatClock(*inputs.duration) + QLatin1Char(')');
-    return header + QLatin1Char('\n') + QStringLiteral("Source : ") + QFileInfo(inputs.sourcePath).fileName() +
+    return header + QLatin1Char('\n') + QStringLiteral("Source : ") + headerValue(QFileInfo(inputs.sourcePath).fileName()) +
            QLatin1Char('\n') + QString(56, QLatin1Char('=')) + QStringLiteral("\n\n") + mainText(inputs, settings) +
            QLatin1Char('\n');
 }
@@ -108,10 +110,11 @@ QString mdContent(const TranscriptInputs &inputs, const ParlivoSettings &setting
     const QString stamp = readableRecordingStamp(inputs.recordedAt);
     const QString duration = inputs.duration ? formatClock(*inputs.duration) : QStringLiteral("inconnue");
     const bool corrected = inputs.correctedText.has_value();
-    // Values are written raw, unquoted: the later passes read them back as they are.
+    // Values are written raw, unquoted, as the later passes read them back;
+    // only a name with a line break in it is quoted, to stay on its line.
     QString out = QStringLiteral("---\n");
-    out += QStringLiteral("source: ") + QFileInfo(inputs.sourcePath).fileName() + QLatin1Char('\n');
-    out += QStringLiteral("chemin: ") + inputs.sourcePath + QLatin1Char('\n');
+    out += QStringLiteral("source: ") + headerValue(QFileInfo(inputs.sourcePath).fileName()) + QLatin1Char('\n');
+    out += QStringLiteral("chemin: ") + headerValue(inputs.sourcePath) + QLatin1Char('\n');
     out += QStringLiteral("date: ") + stamp + QLatin1Char('\n');
     out += QStringLiteral("duree: ") + duration + QLatin1Char('\n');
     out += QStringLiteral("modele: ") + QFileInfo(QDir::cleanPath(settings.modelPath)).fileName() + QLatin1Char('\n');

@@ -27,11 +27,24 @@ double seconds(const nlohmann::json &offsets, const char *key) {
     return it->get<double>() / 1000.0;
 }
 
-Segment segmentFrom(const nlohmann::json &element) {
-    Segment segment;
+// Control characters (a NUL byte from a broken model) have no place in a
+// transcript; tabs and line breaks stay.
+QString withoutControlCharacters(QString text) {
+    text.removeIf([](QChar c) {
+        const char16_t u = c.unicode();
+        return (u < 0x20 && u != u'\t' && u != u'\n' && u != u'\r') || u == 0x7f;
+    });
+    return text;
+}
+
+// Nothing when the element has no text: a result of the wrong shape is a
+// failure, not an empty recording.
+std::optional<Segment> segmentFrom(const nlohmann::json &element) {
+    if (!element.is_object()) return std::nullopt;
     const auto text = element.find("text");
-    if (text != element.end() && text->is_string())
-        segment.text = QString::fromStdString(text->get<std::string>());
+    if (text == element.end() || !text->is_string()) return std::nullopt;
+    Segment segment;
+    segment.text = withoutControlCharacters(QString::fromStdString(text->get<std::string>()));
     const auto offsets = element.find("offsets");
     if (offsets != element.end() && offsets->is_object()) {
         segment.start = seconds(*offsets, "from");
@@ -54,8 +67,9 @@ std::optional<QList<Segment>> parseWhisperJSON(const QString &path) {
 
     QList<Segment> segments;
     for (const auto &element : *transcription) {
-        if (!element.is_object()) return std::nullopt;
-        segments.append(segmentFrom(element));
+        auto segment = segmentFrom(element);
+        if (!segment) return std::nullopt;
+        segments.append(std::move(*segment));
     }
     return segments;
 }

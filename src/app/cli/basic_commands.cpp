@@ -3,6 +3,7 @@
 #include <QFileInfo>
 
 #include "app/cli/cli.h"
+#include "core/text.h"
 #include "engine/transcriber.h"
 
 namespace cli {
@@ -25,19 +26,10 @@ int usage(QTextStream &err) {
     return badUsage;
 }
 
-static QString oneLine(const QString &text) {
-    QString flat = text;
-    flat.replace(QLatin1String("\r\n"), QLatin1String("\\n"));
-    flat.replace(QLatin1Char('\n'), QLatin1String("\\n"));
-    flat.replace(QLatin1Char('\r'), QLatin1String("\\n"));
-    flat.replace(QLatin1Char('\t'), QLatin1Char(' '));
-    return flat;
-}
-
 void printQueue(const Transcriber &engine, QTextStream &out) {
     for (const AudioFile &file : engine.files())
-        out << rawValue(file.status) << '\t' << file.durationDisplay() << '\t' << file.path() << '\t'
-            << oneLine(file.errorMessage.value_or(QString())) << '\n';
+        out << rawValue(file.status) << '\t' << file.durationDisplay() << '\t' << singleLine(file.path()) << '\t'
+            << singleLine(file.errorMessage.value_or(QString())) << '\n';
     out.flush();
 }
 

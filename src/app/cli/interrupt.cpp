@@ -8,14 +8,25 @@ namespace cli {
 
 namespace {
 
+// Ctrl-C, kill and a closed terminal all mean "stop": each cancels the same way.
+const int stopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
 // The signal reaches the event loop through a pipe: a signal handler may do
 // nothing but write a byte.
 int interruptPipe[2] = {-1, -1};
 
+void setHandler(void (*handler)(int)) {
+    struct sigaction action = {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int number : stopSignals) ::sigaction(number, &action, nullptr);
+}
+
 void onSignal(int) {
     const char byte = 1;
     [[maybe_unused]] auto written = ::write(interruptPipe[1], &byte, 1);
-    std::signal(SIGINT, SIG_DFL); // a second Ctrl-C ends the program at once
+    setHandler(SIG_DFL); // a second signal ends the program at once (its children with it)
 }
 
 } // namespace
@@ -28,13 +39,9 @@ CancelOnInterrupt::CancelOnInterrupt(std::function<void()> onInterrupt) {
         [[maybe_unused]] auto got = ::read(interruptPipe[0], &byte, 1);
         onInterrupt();
     });
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGTERM, onSignal);
+    setHandler(onSignal);
 }
 
-CancelOnInterrupt::~CancelOnInterrupt() {
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
-}
+CancelOnInterrupt::~CancelOnInterrupt() { setHandler(SIG_DFL); }
 
 } // namespace cli

@@ -1,7 +1,7 @@
 #pragma once
-// Ctrl-C (and SIGTERM) as the cancel action of a long command: while the
-// object lives, the signal calls `onInterrupt` on the event loop instead of
-// killing the program. A second Ctrl-C ends it at once.
+// Ctrl-C, SIGTERM and SIGHUP as the cancel action of a long command: while
+// the object lives, the signal calls `onInterrupt` on the event loop instead
+// of killing the program. A second signal ends it at once.
 
 #include <QSocketNotifier>
 

@@ -63,7 +63,9 @@ QCoro::Task<int> settings(Context &ctx) {
     }
     if (!updated) updated = withValue(engine.settings(), key, Json(text.toStdString()));
     if (!updated) {
-        ctx.err << "Valeur refusée pour " << key << " : " << text << Qt::endl;
+        const QString rule = settingRule(key);
+        ctx.err << "Valeur refusée pour " << key << " : " << text
+                << (rule.isEmpty() ? QString() : QStringLiteral(" (attendu : %1)").arg(rule)) << Qt::endl;
         co_return badUsage;
     }
     engine.setSettings(*updated);

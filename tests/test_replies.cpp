@@ -1,0 +1,180 @@
+// Bad input, replies: what the language model and the recogniser send back
+// when it is not what was asked. A refusal or a bare "OK" must never become
+// the transcript; a result of the wrong shape must never pass for an empty
+// recording.
+#include <QFileInfo>
+
+#include "correction/corrector.h"
+#include "correction/raw_transcripts.h"
+#include "pipeline/whisper_output.h"
+#include "support/call_outcome.h"
+#include "support/correction_test_support.h"
+#include "support/engine_fixture.h"
+#include "support/fake_llm_server.h"
+
+using namespace testing_support;
+using namespace std::chrono_literals;
+
+namespace {
+
+const QString spoken = "bon alors je voulais te dire que la réunion de demain est déplacée à jeudi matin";
+
+// ---------------------------------------------------------------- is it a correction
+
+TEST(RepliesPure, ACorrectionIsCloseInLengthAndMadeOfTheTextsWords) {
+    using Corrector::isPlausibleCorrection;
+    EXPECT_TRUE(isPlausibleCorrection(spoken, "Bon, alors je voulais te dire que la réunion de demain est déplacée à "
+                                              "jeudi matin."));
+    // Accents and capitals put right are still the same words.
+    EXPECT_TRUE(isPlausibleCorrection("la reunion est deplacee a jeudi parce que le client est malade",
+                                      "La réunion est déplacée à jeudi, parce que le client est malade."));
+    EXPECT_FALSE(isPlausibleCorrection(spoken, "OK"));
+    EXPECT_FALSE(isPlausibleCorrection(spoken, "Je suis désolé, je ne peux pas corriger ce texte."));
+    EXPECT_FALSE(isPlausibleCorrection(spoken, "I'm sorry, but I cannot help with correcting this text today."));
+}
+
+TEST(RepliesPure, TheBoundsWorkedByHand) {
+    using Corrector::isPlausibleCorrection;
+    // 10 words: 39 characters. 0.4 × 39 = 15.6 and 2 × 39 = 78.
+    const QString text = "mot mot mot mot mot mot mot mot mot mot";
+    EXPECT_FALSE(isPlausibleCorrection(text, "mot mot mot mot"));  // 15 characters
+    EXPECT_TRUE(isPlausibleCorrection(text, "mot mot mot mot.")); // 16
+    EXPECT_TRUE(isPlausibleCorrection(text, QString("mot ").repeated(18) + "mot"));  // 75
+    EXPECT_FALSE(isPlausibleCorrection(text, QString("mot ").repeated(19) + "mot")); // 79
+
+    // Distinct words of the answer found in the text: 4 of 10 is too few, 8 of 9 is enough.
+    const QString chat = "le chat dort sur le canapé du salon ce matin";
+    EXPECT_FALSE(isPlausibleCorrection(chat, "Le chien mange dans la cuisine du salon ce soir."));
+    EXPECT_TRUE(isPlausibleCorrection(chat, "Le chat dort sur le canapé du salon, ce soir."));
+}
+
+// ---------------------------------------------------------------- the recogniser's result
+
+class RecogniserResult : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QString file(const QByteArray &content) { return writeFile(dir.filePath("out.json"), content); }
+};
+
+TEST_F(RecogniserResult, TextsOfTheWrongTypeAreAFailedResult) {
+    for (const char *wrong : {R"({"transcription": [{"text": 5}]})", R"({"transcription": [{}]})",
+                              R"({"transcription": [{"text": " a"}, {"text": null}]})",
+                              R"({"transcription": [{"text": ["a"]}]})"})
+        EXPECT_EQ(parseWhisperJSON(file(wrong)), std::nullopt) << wrong;
+}
+
+TEST_F(RecogniserResult, ANulByteNeverReachesTheText) {
+    const auto segments = parseWhisperJSON(file(R"({"transcription": [{"text": " Bon\u0000jour\u0007 à\ttous."}]})"));
+    ASSERT_TRUE(segments);
+    EXPECT_EQ(plainText(*segments), "Bonjour à\ttous.");
+}
+
+// ---------------------------------------------------------------- the model's replies
+
+ParlivoSettings ollamaAt(const FakeLlmServer &server) {
+    ParlivoSettings settings;
+    settings.ollamaEndpoint = server.endpoint();
+    return settings;
+}
+
+TEST(ModelReplies, ARefusalIsNotACorrection) {
+    FakeLlmServer server;
+    server.answerWith("Je suis désolé, je ne peux pas corriger ce texte.");
+    const auto outcome = runCall(Corrector::correct(spoken, ollamaAt(server)));
+    ASSERT_TRUE(outcome.error);
+    EXPECT_EQ(outcome.error->errorDescription(), "Réponse du modèle sans rapport avec le texte");
+    EXPECT_FALSE(outcome.error->isBackendDown());
+}
+
+TEST(ModelReplies, AReplyThatIsNotJsonSaysSo) {
+    FakeLlmServer server;
+    server.failWith(200, "<html>proxy</html>");
+    const auto corrected = runCall(Corrector::correct(spoken, ollamaAt(server)));
+    ASSERT_TRUE(corrected.error);
+    EXPECT_EQ(corrected.error->errorDescription(), "Réponse illisible du modèle");
+    EXPECT_FALSE(corrected.error->isBackendDown());
+    const auto asked = runCall(Corrector::ask("Classe.", spoken, ollamaAt(server)));
+    ASSERT_TRUE(asked.error);
+    EXPECT_EQ(asked.error->kind(), CorrectionError::Kind::unreadable);
+
+    ScopedEnv anthropic{{"PARLIVO_ANTHROPIC_URL", server.anthropicUrl()}};
+    ParlivoSettings cloud;
+    cloud.correctionBackend = CorrectionBackend::anthropic;
+    cloud.anthropicKey = "sk";
+    server.failWith(200, R"({"content": "pas une liste"})");
+    EXPECT_EQ(runCall(Corrector::correct(spoken, cloud)).error->kind(), CorrectionError::Kind::unreadable);
+}
+
+// What the stand-in recogniser hears: one sentence worth correcting.
+class RepliesInABatch : public EngineFixture {
+protected:
+    FakeLlmServer server;
+    ScopedEnv heard{{"FAKE_WHISPER_SEGMENTS", QString::fromStdString(Json::array({utf8(spoken)}).dump())}};
+
+    void SetUp() override {
+        EngineFixture::SetUp();
+        ASSERT_NE(server.port(), 0);
+        server.setModels({"qwen2.5:7b"});
+        engine->setOllamaTimings({3, 10ms, 50ms});
+        updateSettings([&](ParlivoSettings &s) {
+            s.correctionEnabled = true;
+            s.ollamaEndpoint = server.endpoint(); // txt, the default format
+        });
+        makeAudio(src + "/memo.m4a", 1.2);
+        engine->setSourceFolder(QUrl::fromLocalFile(src));
+    }
+};
+
+TEST_F(RepliesInABatch, ARefusalOrABareOkNeverReplacesWhatWasSaid) {
+    for (const QString &reply : {QString("Je suis désolé, je ne peux pas corriger ce texte."), QString("OK")}) {
+        server.answerWith(reply);
+        engine->transcribeSelection({entryNamed("memo.m4a").id});
+        ASSERT_TRUE(runTask(engine->waitForRun()));
+        EXPECT_EQ(entryNamed("memo.m4a").status, FileStatus::done);
+        const QString transcript = readText(src + "/memo.txt");
+        EXPECT_TRUE(transcript.endsWith("\n\n" + spoken + "\n")) << transcript.toStdString();
+        EXPECT_FALSE(transcript.contains(reply));
+    }
+    EXPECT_EQ(logCount("Correction échouée sur memo.m4a, texte brut conservé : Réponse du modèle sans rapport avec le "
+                       "texte"),
+              2);
+}
+
+TEST_F(RepliesInABatch, APlausibleCorrectionIsStillTaken) {
+    server.answerWith("Bon, alors je voulais te dire que la réunion de demain est déplacée à jeudi matin.");
+    ASSERT_TRUE(runQueue());
+    EXPECT_TRUE(readText(src + "/memo.txt").endsWith("\n\nBon, alors je voulais te dire que la réunion de demain est "
+                                                     "déplacée à jeudi matin.\n"));
+}
+
+TEST_F(RepliesInABatch, ARecogniserResultOfTheWrongTypesIsAnError) {
+    // A recogniser that writes a result whose texts are numbers.
+    const QString script = writeFile(home.file("bin/whisper-cli"),
+                                     "#!/bin/sh\n"
+                                     "while [ $# -gt 0 ]; do [ \"$1\" = -of ] && prefix=$2; shift; done\n"
+                                     "printf '{\"transcription\": [{\"text\": 5}]}' > \"$prefix.json\"\n");
+    QFile::setPermissions(script, QFile::permissions(script) | QFileDevice::ExeOwner);
+    Tools tools = this->tools();
+    tools.whisper = script;
+    engine->saveNow();
+    engine = std::make_unique<Transcriber>(tools);
+    ASSERT_TRUE(runQueue());
+    EXPECT_EQ(entryNamed("memo.m4a").status, FileStatus::error);
+    EXPECT_EQ(entryNamed("memo.m4a").errorMessage, "Échec de whisper-cli (code 0).\n");
+    EXPECT_FALSE(QFileInfo::exists(src + "/memo.txt"));
+}
+
+// ---------------------------------------------------------------- the correction pass
+
+TEST_F(RepliesInABatch, APassThatCorrectedNothingSaysSo) {
+    updateSettings([](ParlivoSettings &s) { s.correctionEnabled = false; });
+    writeRawTranscript(src, "ancien", dictation("Ancien", 80));
+    server.answerWith("OK");
+    engine->startCorrectionPass();
+    ASSERT_TRUE(runTask(engine->waitForCorrectionPass(), 20000));
+    EXPECT_TRUE(logHas("Correction échouée : ancien.md"));
+    EXPECT_TRUE(logHas("Correction IA terminée : 0/1."));
+    EXPECT_TRUE(isRawTranscript(readText(src + "/ancien.md")));
+}
+
+} // namespace
