@@ -14,12 +14,6 @@ using namespace testing_support;
 
 namespace {
 
-// The recogniser Parlivo itself would find from the build folder.
-std::optional<QString> realRecogniser() {
-    if (qEnvironmentVariableIsSet("PARLIVO_WHISPER_CLI")) return qEnvironmentVariable("PARLIVO_WHISPER_CLI");
-    return Tools::find(QStringLiteral("whisper-cli"));
-}
-
 bool validUtf8(const QByteArray &bytes) {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     (void)decoder.decode(bytes);
@@ -45,7 +39,8 @@ QString makeNoise(const QString &path, int seconds) {
 
 class RealRecogniser : public EngineFixture {
 protected:
-    std::optional<QString> whisper = realRecogniser();
+    // The recogniser Parlivo itself would run from the build folder.
+    std::optional<QString> whisper = Tools::resolve().whisper;
     QString tinyModel = home.file(".hestia/ggml-tiny-random.bin");
     // The recogniser's threads spin while they wait for each other; on a
     // machine busy with other tests that turns seconds into minutes.
