@@ -10,7 +10,7 @@
 
 #include "core/atomic_file.h"
 #include "core/file_names.h"
-#include "engine/source_files.h"
+#include "core/source_files.h"
 #include "core/text.h"
 #include "organize/transcript_reading.h"
 #include "pipeline/header_values.h"

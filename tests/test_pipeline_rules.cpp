@@ -5,7 +5,7 @@
 #include <sys/stat.h>
 #include <fcntl.h>
 
-#include "engine/live_stats.h"
+#include "core/live_stats.h"
 #include "pipeline/pipeline_rules.h"
 #include "support/test_support.h"
 

@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 
 #include "core/json_coding.h"
-#include "engine/source_files.h"
+#include "core/source_files.h"
 #include "engine/transcriber.h"
 #include "support/test_support.h"
 

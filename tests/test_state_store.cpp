@@ -13,7 +13,7 @@
 #include "core/json_coding.h"
 #include "core/state_lock.h"
 #include "core/unsaved_state.h"
-#include "engine/source_files.h"
+#include "core/source_files.h"
 #include "engine/transcriber.h"
 #include "support/test_support.h"
 

@@ -1,6 +1,6 @@
 // The correction pass: transcripts written raw (correction off, backend down)
 // are corrected afterwards, one at a time, in place.
-#include "engine/transcriber.h"
+#include "correction/correction_pass.h"
 
 #include <QFileInfo>
 #include <QFutureWatcher>
@@ -27,19 +27,27 @@ QString siblingPlainText(const QString &md) {
 }
 } // namespace
 
+CorrectionPass::CorrectionPass(const ParlivoSettings &settings, EventLog &log, OllamaRuntime &ollama,
+                               CorrectionPassHooks hooks, QObject *parent)
+    : QObject(parent), m_settings(settings), m_log(log), m_ollama(ollama), m_hooks(std::move(hooks)) {}
+
+void CorrectionPass::loadJobTotal() {
+    m_jobTotal = folders::preferences()->value(QStringLiteral("correctionJobTotal"), 0).toInt();
+}
+
 // ---------------------------------------------------------------- one file
 
-QCoro::Task<bool> Transcriber::correctTranscript(QString md) {
+QCoro::Task<bool> CorrectionPass::correctTranscript(QString md) {
     const auto content = readUtf8File(md);
     if (!content) co_return false;
     const auto raw = correctionBody(*content);
     if (!raw) co_return false;
 
-    QPointer<Transcriber> self(this);
+    QPointer<CorrectionPass> self(this);
     std::optional<QString> answer;
     bool backendDown = false;
     try {
-        answer = co_await Corrector::correct(*raw, m_settings, &m_correctionPassCancel);
+        answer = co_await Corrector::correct(*raw, m_settings, &m_cancel);
     } catch (const CorrectionError &error) {
         if (error.kind() == CorrectionError::Kind::cancelled) co_return false; // stays raw, nothing failed
         backendDown = error.isBackendDown();
@@ -52,14 +60,14 @@ QCoro::Task<bool> Transcriber::correctTranscript(QString md) {
         rewriteCorrected(md, *content, *raw, corrected);
         co_return true;
     }
-    log(QStringLiteral("Correction échouée : ") + QFileInfo(md).fileName());
+    m_log.log(QStringLiteral("Correction échouée : ") + QFileInfo(md).fileName());
     // A dead backend: give the local server its chance to come back before
     // the next file, whatever the backend.
-    if (backendDown) co_await ensureOllamaRunning();
+    if (backendDown) co_await m_ollama.ensureRunning();
     co_return false;
 }
 
-void Transcriber::rewriteCorrected(const QString &md, const QString &content, const QString &raw,
+void CorrectionPass::rewriteCorrected(const QString &md, const QString &content, const QString &raw,
                                    const QString &corrected) {
     const QString markdown = correctedMarkdown(content, passCorrectionLabel(m_settings), raw, corrected);
     writeFileAtomically(md, markdown.toUtf8());
@@ -74,67 +82,67 @@ void Transcriber::rewriteCorrected(const QString &md, const QString &content, co
 
 // ---------------------------------------------------------------- the pass
 
-bool Transcriber::correctionWanted() const {
+bool CorrectionPass::wanted() const {
     return m_settings.correctionEnabled && m_settings.correctionBackend != CorrectionBackend::none;
 }
 
-void Transcriber::startCorrectionPass() {
-    if (m_correctionPassActive || m_isRunning) return;
+void CorrectionPass::start() {
+    if (m_active || m_hooks.batchRunning()) return;
     if (m_settings.correctionBackend == CorrectionBackend::none) {
         // Without a service a "correction" would only relabel the raw text.
-        log(QStringLiteral("Aucun service de correction choisi : les transcriptions restent brutes."));
-        m_lastCorrectionPassEnd = CorrectionPassEnd::noService;
+        m_log.log(QStringLiteral("Aucun service de correction choisi : les transcriptions restent brutes."));
+        m_lastEnd = CorrectionPassEnd::noService;
         return;
     }
-    m_correctionPassTask = runCorrectionPass();
+    m_task = run();
 }
 
-void Transcriber::cancelCorrectionPass() {
+void CorrectionPass::cancel() {
     // Also cuts off the request in flight: a model may take minutes to answer.
-    if (m_correctionPassActive) m_correctionPassCancel.cancel();
+    if (m_active) m_cancel.cancel();
 }
 
-QCoro::Task<> Transcriber::waitForCorrectionPass() {
-    while (m_correctionPassActive) co_await qCoro(this, &Transcriber::correctionPassFinished);
+QCoro::Task<> CorrectionPass::waitForEnd() {
+    while (m_active) co_await qCoro(this, &CorrectionPass::finished);
 }
 
-void Transcriber::setCorrectionJobTotal(int total) {
-    if (m_correctionJobTotal == total) return;
-    m_correctionJobTotal = total;
+void CorrectionPass::setJobTotal(int total) {
+    if (m_jobTotal == total) return;
+    m_jobTotal = total;
     folders::preferences()->setValue(QStringLiteral("correctionJobTotal"), total);
-    emit correctionChanged();
+    emit changed();
 }
 
-QCoro::Task<> Transcriber::runCorrectionPass() {
-    QPointer<Transcriber> self(this);
-    m_correctionPassActive = true;
-    m_correctionPassCancel.reset();
-    m_correctionPassDone = 0;
-    m_correctionPassTotal = 0;
-    m_correctionPassCurrent.reset();
-    m_correctionStartedAt = QDateTime::currentDateTime();
-    emit correctionChanged();
+QCoro::Task<> CorrectionPass::run() {
+    QPointer<CorrectionPass> self(this);
+    m_active = true;
+    m_cancel.reset();
+    m_done = 0;
+    m_total = 0;
+    m_current.reset();
+    m_startedAt = QDateTime::currentDateTime();
+    emit changed();
 
-    const bool ready = co_await ensureOllamaRunning();
+    const bool ready = co_await m_ollama.ensureRunning();
     if (!self) co_return;
     if (!ready) {
-        log(QStringLiteral("Ollama indisponible : correction impossible."));
-        finishCorrectionPass(CorrectionPassEnd::backendUnavailable);
+        m_log.log(QStringLiteral("Ollama indisponible : correction impossible."));
+        finish(CorrectionPassEnd::backendUnavailable);
         co_return;
     }
-    const auto root = outputRootFolder();
+    const auto root = m_hooks.outputRoot();
     if (!root) {
-        log(QStringLiteral("Dossier de sortie inconnu."));
-        finishCorrectionPass(CorrectionPassEnd::noOutputRoot);
+        m_log.log(QStringLiteral("Dossier de sortie inconnu."));
+        finish(CorrectionPassEnd::noOutputRoot);
         co_return;
     }
-    const QString rootPath = root->toLocalFile();
-    QStringList files = co_await rawTranscriptsOffThread(rootPath, organizeRootFolder());
+    const QString rootPath = *root;
+    QStringList files = co_await rawFiles(rootPath);
     if (!self) co_return;
     if (files.isEmpty()) {
-        log(QStringLiteral("Aucune transcription brute à corriger."));
-        setCorrectionJobTotal(0);
-        finishCorrectionPass(CorrectionPassEnd::nothingToCorrect, 0);
+        m_log.log(QStringLiteral("Aucune transcription brute à corriger."));
+        setJobTotal(0);
+        finish(CorrectionPassEnd::nothingToCorrect, 0);
         co_return;
     }
 
@@ -144,128 +152,118 @@ QCoro::Task<> Transcriber::runCorrectionPass() {
     int corrected = 0;
     for (int cycle = 1;; ++cycle) {
         met.unite(QSet<QString>(files.cbegin(), files.cend()));
-        m_correctionPassTotal += int(files.size());
-        if (m_correctionJobTotal < m_correctionPassTotal) setCorrectionJobTotal(m_correctionPassTotal);
-        emit correctionChanged();
+        m_total += int(files.size());
+        if (m_jobTotal < m_total) setJobTotal(m_total);
+        emit changed();
         if (cycle == 1)
-            log(QStringLiteral("Correction IA de %1 transcription(s) brute(s)…").arg(files.size()));
+            m_log.log(QStringLiteral("Correction IA de %1 transcription(s) brute(s)…").arg(files.size()));
         else
-            log(QStringLiteral("Nouveau tour : %1 transcription(s) brute(s) restante(s).").arg(files.size()));
-        const int fixed = co_await correctionCycle(files);
+            m_log.log(QStringLiteral("Nouveau tour : %1 transcription(s) brute(s) restante(s).").arg(files.size()));
+        const int fixed = co_await correctFiles(files);
         if (!self) co_return;
         corrected += fixed;
         // A cycle that fixed nothing would fail the same way again.
-        if (fixed == 0 || m_correctionPassCancel.isCancelled()) break;
-        files = co_await rawTranscriptsOffThread(rootPath, organizeRootFolder());
+        if (fixed == 0 || m_cancel.isCancelled()) break;
+        files = co_await rawFiles(rootPath);
         if (!self) co_return;
         if (files.isEmpty()) break;
     }
 
-    const bool cancelled = m_correctionPassCancel.isCancelled();
-    log(QStringLiteral("Correction IA terminée : %1/%2.").arg(corrected).arg(met.size()));
+    const bool cancelled = m_cancel.isCancelled();
+    m_log.log(QStringLiteral("Correction IA terminée : %1/%2.").arg(corrected).arg(met.size()));
     if (!cancelled)
-        notify(QStringLiteral("Correction terminée"),
+        m_log.notify(QStringLiteral("Correction terminée"),
                QStringLiteral("%1 transcription(s) corrigée(s) par l'IA.").arg(corrected));
-    const int rawLeft = int((co_await rawTranscriptsOffThread(rootPath, organizeRootFolder())).size());
+    const int rawLeft = int((co_await rawFiles(rootPath)).size());
     if (!self) co_return;
-    if (rawLeft == 0) setCorrectionJobTotal(0);
-    finishCorrectionPass(cancelled ? CorrectionPassEnd::cancelled : CorrectionPassEnd::finished, rawLeft);
+    if (rawLeft == 0) setJobTotal(0);
+    finish(cancelled ? CorrectionPassEnd::cancelled : CorrectionPassEnd::finished, rawLeft);
 }
 
-QCoro::Task<int> Transcriber::correctionCycle(QStringList files) {
-    QPointer<Transcriber> self(this);
+QCoro::Task<int> CorrectionPass::correctFiles(QStringList files) {
+    QPointer<CorrectionPass> self(this);
     int fixed = 0;
     for (const QString &md : files) {
-        if (m_correctionPassCancel.isCancelled()) break;
-        m_correctionPassCurrent = QFileInfo(md).completeBaseName();
-        emit correctionChanged();
+        if (m_cancel.isCancelled()) break;
+        m_current = QFileInfo(md).completeBaseName();
+        emit changed();
         const bool corrected = co_await correctTranscript(md);
         if (!self) co_return fixed;
-        if (m_correctionPassCancel.isCancelled() && !corrected) break; // cut off: not attempted to the end
-        ++m_correctionPassDone;
+        if (m_cancel.isCancelled() && !corrected) break; // cut off: not attempted to the end
+        ++m_done;
         if (corrected) ++fixed;
-        emit correctionChanged();
+        emit changed();
     }
     co_return fixed;
 }
 
-void Transcriber::finishCorrectionPass(CorrectionPassEnd end, std::optional<int> rawLeft) {
-    m_lastCorrectionPassEnd = end;
-    m_correctionPassActive = false;
-    m_correctionPassCurrent.reset();
-    m_correctionStartedAt.reset();
-    emit correctionChanged();
+void CorrectionPass::finish(CorrectionPassEnd end, std::optional<int> rawLeft) {
+    m_lastEnd = end;
+    m_active = false;
+    m_current.reset();
+    m_startedAt.reset();
+    emit changed();
     if (rawLeft)
         publishRawCount(*rawLeft);
     else
-        refreshRawCount();
+        countRaw();
     // Organization starts before the end is announced, so whoever waits for
     // the pass finds it already running and can wait for it in turn.
-    if (end == CorrectionPassEnd::finished && m_settings.organizeEnabled) organizeAfterCorrection(false);
-    emit correctionPassFinished();
+    m_hooks.afterPass(end);
+    emit finished();
 }
 
-RateEstimate Transcriber::correctionLiveStats(const QDateTime &now) const {
-    if (!m_correctionStartedAt || m_correctionPassDone == 0) return {};
-    const double elapsed = double(m_correctionStartedAt->msecsTo(now)) / 1000.0;
-    return estimateRate(m_correctionPassDone, elapsed, std::max(0, m_correctionPassTotal - m_correctionPassDone));
+RateEstimate CorrectionPass::liveStats(const QDateTime &now) const {
+    if (!m_startedAt || m_done == 0) return {};
+    const double elapsed = double(m_startedAt->msecsTo(now)) / 1000.0;
+    return estimateRate(m_done, elapsed, std::max(0, m_total - m_done));
 }
 
 // ---------------------------------------------------------------- the count
 
-void Transcriber::setRawCount(int count) {
+void CorrectionPass::setRawCount(int count) {
     if (m_rawCount == count) return;
     m_rawCount = count;
-    emit correctionChanged();
+    emit changed();
 }
 
-void Transcriber::publishRawCount(int count) {
+void CorrectionPass::publishRawCount(int count) {
     ++m_rawCountRequest;
     setRawCount(count);
 }
 
-void Transcriber::refreshRawCount() { countRawTranscripts(false); }
-
-void Transcriber::countRawTranscripts(bool atLaunch) {
-    const auto root = outputRootFolder();
+void CorrectionPass::countRaw(std::function<void(int)> then) {
+    const auto root = m_hooks.outputRoot();
     if (!root) {
         setRawCount(0);
         return;
     }
     // The walk reads every Markdown transcript: on a worker thread, so the
-    // window stays live. The watcher belongs to the engine, so a result that
+    // window stays live. The watcher belongs to the pass, so a result that
     // arrives after the engine is gone goes nowhere.
     const quint64 request = ++m_rawCountRequest;
     auto promise = std::make_shared<QPromise<int>>();
     auto *watcher = new QFutureWatcher<int>(this);
-    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, request, atLaunch] {
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, request, then] {
         watcher->deleteLater();
         if (watcher->future().resultCount() == 0) return;
         const int count = watcher->result();
         if (request == m_rawCountRequest) setRawCount(count); // an older walk may end last
-        if (atLaunch) considerAutoStart(count);
+        if (then) then(count);
     });
     watcher->setFuture(promise->future());
     promise->start();
-    QThreadPool::globalInstance()->start([promise, path = root->toLocalFile(), archive = organizeRootFolder()] {
+    QThreadPool::globalInstance()->start([promise, path = *root, archive = m_hooks.archiveRoot()] {
         promise->addResult(int(rawTranscripts(path, archive).size()));
         promise->finish();
     });
 }
 
-QCoro::Task<QStringList> Transcriber::rawTranscriptsOffThread(QString root, std::optional<QString> archive) {
+QCoro::Task<QStringList> CorrectionPass::rawFiles(QString root) { return rawTranscriptsOffThread(root, m_hooks.archiveRoot()); }
+
+QCoro::Task<QStringList> rawTranscriptsOffThread(QString root, std::optional<QString> archive) {
     // Named before the co_await: GCC 12 may destroy a temporary lambda twice there.
     auto walk = [root, archive] { return rawTranscripts(root, archive); };
     QCoro::Task<QStringList> walking = onWorkerThread(std::move(walk));
     co_return co_await std::move(walking);
-}
-
-void Transcriber::considerAutoStart(int count) {
-    // Once per launch, and not over a batch (its end chains the pass anyway).
-    if (std::exchange(m_didConsiderAutoCorrect, true) || m_isRunning) return;
-    if (count == 0) {
-        if (m_settings.organizeEnabled) organizeAfterCorrection(true);
-    } else if (m_settings.correctionEnabled && m_settings.correctionBackend == CorrectionBackend::ollama) {
-        startCorrectionPass();
-    }
 }

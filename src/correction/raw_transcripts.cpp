@@ -7,7 +7,7 @@
 #include <algorithm>
 
 #include "core/atomic_file.h"
-#include "engine/source_files.h"
+#include "core/source_files.h"
 
 namespace {
 

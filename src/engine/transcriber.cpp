@@ -1,30 +1,69 @@
 #include "engine/transcriber.h"
 
-#include "core/folders.h"
+#include <QDir>
+#include <QProcess>
 
-Transcriber::Transcriber(Tools tools, QObject *parent) : QObject(parent), m_tools(std::move(tools)) {
-    m_saveTimer.setSingleShot(true);
-    m_saveTimer.setInterval(1200);
-    connect(&m_saveTimer, &QTimer::timeout, this, &Transcriber::saveInBackground);
-    m_stateWriter.setMaxThreadCount(1);
-    m_maxParallelism = ::maxParallelism();
-    m_monitorTimer.setSingleShot(true);
-    connect(&m_monitorTimer, &QTimer::timeout, this, [this] { monitorCycle(); });
+#include "core/folders.h"
+#include "queue/places.h"
+
+Transcriber::Transcriber(Tools tools, QObject *parent)
+    : QObject(parent), m_tools(std::move(tools)),
+      m_queue(m_log, [this] { return QStringList{organizeRootFolder().value_or(QString()),
+                                                 outputRootPath().value_or(QString())}; }),
+      m_store(m_log,
+              [this] {
+                  return StateSnapshot{m_settings,
+                                       PersistedState{m_queue.sourceFolder(), m_queue.files(), isRunning()},
+                                       m_queue.ledger()};
+              }),
+      m_ollama(m_settings, m_log, m_tools.ollama, [this](const QUrl &url) { openUrl(url); }),
+      m_runCorrection(m_settings, m_log, m_ollama), m_scheduler(m_queue, m_log, m_processes, m_settings),
+      m_pipeline(m_queue, m_scheduler, m_runCorrection, m_processes, m_tools, m_settings, m_log),
+      m_models(m_settings, m_log), m_installer(m_settings, m_log, m_ollama, m_processes),
+      m_correction(m_settings, m_log, m_ollama,
+                   {[this] { return outputRootPath(); }, [this] { return organizeRootFolder(); },
+                    [this] { return isRunning(); },
+                    [this](CorrectionPassEnd end) {
+                        if (end == CorrectionPassEnd::finished && m_settings.organizeEnabled)
+                            organizeAfterCorrection(false);
+                    }}),
+      m_organization(m_settings, m_log, m_ollama,
+                     {[this] { return outputRootPath(); }, [this](const QUrl &url) { openUrl(url); },
+                      [this](const UnsavedState::Outcome &outcome) { m_store.noteOutcome(outcome); }}) {
+    m_scheduler.setHooks(schedulerHooks());
+    connectSignals();
     migrateSupportDirIfNeeded();
     load();
-    refreshModels();
-    m_ollamaInstalled = isOllamaInstalled();
-    m_correctionJobTotal = folders::preferences()->value(QStringLiteral("correctionJobTotal"), 0).toInt();
-    loadOrgLedger();
-}
-
-void Transcriber::startBackgroundWork() {
-    resumeInterruptedRunIfNeeded();
-    startOllamaMonitor();
-    countRawTranscripts(true);
+    m_models.refresh();
+    m_correction.loadJobTotal();
+    m_organization.loadLedger();
 }
 
 Transcriber::~Transcriber() = default;
+
+void Transcriber::connectSignals() {
+    connect(&m_log, &EventLog::lineAdded, this, &Transcriber::logLineAdded);
+    connect(&m_log, &EventLog::cleared, this, &Transcriber::logCleared);
+    connect(&m_log, &EventLog::notificationPosted, this, &Transcriber::notificationPosted);
+    connect(&m_queue, &FileQueue::queueChanged, this, &Transcriber::queueChanged);
+    connect(&m_queue, &FileQueue::entryChanged, this, &Transcriber::entryChanged);
+    connect(&m_queue, &FileQueue::countersChanged, this, &Transcriber::countersChanged);
+    connect(&m_queue, &FileQueue::sourceFolderChanged, this, &Transcriber::sourceFolderChanged);
+    connect(&m_queue, &FileQueue::saveWanted, &m_store, &StateStore::scheduleSave);
+    connect(&m_store, &StateStore::saved, this, &Transcriber::stateSaved);
+    connect(&m_scheduler, &Scheduler::runStateChanged, this, &Transcriber::runStateChanged);
+    connect(&m_scheduler, &Scheduler::runFinished, this, &Transcriber::runFinished);
+    connect(&m_runCorrection, &RunCorrection::changed, this, &Transcriber::runStateChanged);
+    connect(&m_models, &WhisperModels::changed, this, &Transcriber::modelsChanged);
+    connect(&m_models, &WhisperModels::downloadFinished, this, &Transcriber::modelDownloadFinished);
+    connect(&m_ollama, &OllamaRuntime::changed, this, &Transcriber::ollamaChanged);
+    connect(&m_installer, &OllamaInstaller::changed, this, &Transcriber::installChanged);
+    connect(&m_installer, &OllamaInstaller::finished, this, &Transcriber::installFinished);
+    connect(&m_correction, &CorrectionPass::changed, this, &Transcriber::correctionChanged);
+    connect(&m_correction, &CorrectionPass::finished, this, &Transcriber::correctionPassFinished);
+    connect(&m_organization, &OrganizationRun::changed, this, &Transcriber::organizationChanged);
+    connect(&m_organization, &OrganizationRun::finished, this, &Transcriber::organizationFinished);
+}
 
 void Transcriber::setSettings(const ParlivoSettings &settings) {
     if (settings == m_settings) return;
@@ -33,38 +72,73 @@ void Transcriber::setSettings(const ParlivoSettings &settings) {
     if (!m_isLoading) scheduleSave();
 }
 
-const AudioFile *Transcriber::entry(const QUuid &id) const {
-    for (const auto &file : m_files)
-        if (file.id == id) return &file;
-    return nullptr;
+void Transcriber::migrateSupportDirIfNeeded() { folders::migrateFormerSupportDir(); }
+
+void Transcriber::load() {
+    m_isLoading = true;
+    StoredState stored = m_store.read();
+    if (stored.settings) setSettings(stored.settings->settings);
+    if (stored.ledger) m_queue.setLedger(std::move(*stored.ledger));
+    if (stored.queue) {
+        m_pendingWasRunning = stored.queue->wasRunning;
+        m_queue.restore(std::move(stored.queue->files));
+        m_queue.restoreSourceFolder(stored.queue->sourceFolder);
+    }
+    if (m_queue.ledger().empty()) m_queue.rebuildLedgerFromQueue();
+    m_isLoading = false;
 }
 
-AudioFile *Transcriber::mutableEntry(const QUuid &id) {
-    return const_cast<AudioFile *>(std::as_const(*this).entry(id));
+// ---------------------------------------------------------------- places
+
+std::optional<QString> Transcriber::outputRootPath() const {
+    const auto root = outputRootFolder();
+    return root ? std::optional(root->toLocalFile()) : std::nullopt;
 }
 
-void Transcriber::setStatus(const QUuid &id, FileStatus status) {
-    AudioFile *file = mutableEntry(id);
-    if (!file || file->status == status) return;
-    adjust(file->status, -1);
-    adjust(status, +1);
-    file->status = status;
-    emit entryChanged(id);
+void Transcriber::setSourceFolder(const QUrl &folder) {
+    m_queue.setSourceFolder(folder);
+    saveNow();
 }
 
-void Transcriber::adjust(FileStatus status, int by) {
-    m_counts[size_t(status)] += by;
-    emit countersChanged();
+void Transcriber::rescan() {
+    if (!sourceFolder()) return;
+    m_queue.rescan();
+    saveNow();
 }
 
-void Transcriber::recomputeCounters() {
-    m_counts.fill(0);
-    for (const auto &file : m_files) ++m_counts[size_t(file.status)];
-    emit countersChanged();
+std::optional<QUrl> Transcriber::macVoiceMemosFolder() const { return ::macVoiceMemosFolder(); }
+
+void Transcriber::useMacVoiceMemos() {
+    if (isRunning()) return;
+    auto folder = macVoiceMemosFolder();
+    if (!folder) {
+        log(QStringLiteral("Dossier des mémos vocaux du Mac introuvable. Active la synchro iCloud des mémos "
+                           "vocaux, ou choisis le dossier manuellement."));
+        return;
+    }
+    const auto &current = sourceFolder();
+    if (current && QDir::cleanPath(current->toLocalFile()) == QDir::cleanPath(folder->toLocalFile()))
+        rescan();
+    else
+        setSourceFolder(*folder);
 }
 
-void Transcriber::replaceQueue(QList<AudioFile> files) {
-    m_files = std::move(files);
-    recomputeCounters();
-    emit queueChanged();
+QString Transcriber::destinationDir(const QUrl &source) const {
+    return ::destinationDir(m_settings, sourceFolder(), source);
+}
+
+std::optional<QUrl> Transcriber::outputRootFolder() const { return ::outputRootFolder(m_settings, sourceFolder()); }
+
+QString Transcriber::outputLocationDescription() const { return ::outputLocationDescription(m_settings); }
+
+void Transcriber::revealOutputFolder() const {
+    if (auto root = outputRootFolder()) openUrl(*root);
+}
+
+void Transcriber::openUrl(const QUrl &url) const {
+    if (m_urlOpener) {
+        m_urlOpener(url);
+        return;
+    }
+    QProcess::startDetached(QStringLiteral("xdg-open"), {url.toString()});
 }

@@ -1,54 +1,50 @@
 #pragma once
-// The engine: one object on the main thread that owns the queue, the settings,
-// the ledgers and every value the windows show. Its operations live in the
-// folder of their area (state store in core/, pipeline in pipeline/, ...);
-// this header only gathers the state.
+// The engine: composes the areas, hands each what it needs of the others,
+// and republishes their signals under the engine's names, so the window, the
+// command line and the tests speak to one object. Each area owns its state:
+//   queue/         the queue, its history, the source folder, the state
+//                  files and the batch scheduler
+//   pipeline/      one file from running to its final status
+//   correction/    the batch's correction stage and the correction pass
+//   provisioning/  the recogniser's models, the Ollama server and its install
+//   organize/      the organization run and its archive
+// What the engine keeps itself is the hand-over between them: what follows a
+// batch or a pass, and the work started once the window is up.
 
-#include <QDateTime>
 #include <QObject>
-#include <QSet>
-#include <QStringList>
-#include <QThreadPool>
-#include <QTimer>
 #include <QUrl>
-#include <QUuid>
 
-#include <array>
 #include <functional>
 #include <optional>
-#include <utility>
 
 #include <qcoro/qcorotask.h>
 
-#include "core/cancellation.h"
-#include "core/records.h"
+#include "core/event_log.h"
 #include "core/settings.h"
-#include "core/unsaved_state.h"
-#include "engine/source_files.h"
-#include "organize/org_entry.h"
-#include "organize/org_pass.h"
-#include "pipeline/pipeline_rules.h"
+#include "correction/correction_pass.h"
+#include "correction/run_correction.h"
+#include "organize/organization_run.h"
+#include "pipeline/file_pipeline.h"
 #include "pipeline/process_runner.h"
 #include "pipeline/tools.h"
-#include "pipeline/transcript_names.h"
-#include "pipeline/whisper_output.h"
-#include "engine/live_stats.h"
-#include "provisioning/downloader.h"
-#include "provisioning/model_catalog.h"
-#include "provisioning/ollama_local.h"
-#include "provisioning/ollama_pull.h"
-
-// Figures shown while a batch runs.
-struct LiveStats {
-    double elapsed = 0;
-    double ratePerMin = 0;
-    std::optional<double> eta;
-};
+#include "provisioning/ollama_installer.h"
+#include "provisioning/ollama_runtime.h"
+#include "provisioning/whisper_models.h"
+#include "queue/file_queue.h"
+#include "queue/scheduler.h"
+#include "queue/state_store.h"
 
 class Transcriber : public QObject {
     Q_OBJECT
 
 public:
+    using IdSet = ::IdSet;
+    using CorrectionPassEnd = ::CorrectionPassEnd;
+    using UrlOpener = std::function<void(const QUrl &)>;
+    static constexpr int maxLogLines = EventLog::maxLines;
+    static constexpr int maxAutoRetries = Scheduler::maxAutoRetries;
+    static inline const QStringList &audioExtensions = FileQueue::audioExtensions;
+
     // Locates nothing itself: the caller hands the outside programs in, so the
     // tests can point the engine at stand-ins. Migrates and loads the stored state.
     explicit Transcriber(Tools tools, QObject *parent = nullptr);
@@ -58,47 +54,42 @@ public:
     const ParlivoSettings &settings() const { return m_settings; }
     void setSettings(const ParlivoSettings &settings);
 
-    // ---- State store: settings.json, queue.json, ledger.json ----
+    // ---- State files ----
     void migrateSupportDirIfNeeded();
     void load();
-    // Writes the three files now, on the calling thread.
-    void saveNow();
-    // One write 1.2 s after the last change, made by the writer thread.
-    void scheduleSave();
+    void saveNow() { m_store.saveNow(); }
+    void scheduleSave() { m_store.scheduleSave(); }
     bool isLoading() const { return m_isLoading; }
-    // A delayed save waiting for its time or being written.
-    bool hasPendingSave() const { return m_saveTimer.isActive() || m_savesInFlight > 0; }
+    bool hasPendingSave() const { return m_store.hasPendingSave(); }
     bool pendingWasRunning() const { return m_pendingWasRunning; }
-    // The last save of some state file failed: what is on disk is older than
-    // the engine's state (logged once; every later save tries again).
-    bool stateUnsaved() const { return m_unsavedState.any(); }
+    bool stateUnsaved() const { return m_store.unsaved(); }
 
     // ---- Log and notifications ----
-    static constexpr int maxLogLines = 500;
-    void log(const QString &message);
-    void clearLog();
-    const QStringList &logLines() const { return m_logLines; }
-    void notify(const QString &title, const QString &body);
-    void requestNotificationPermission();
+    void log(const QString &message) { m_log.log(message); }
+    void clearLog() { m_log.clear(); }
+    const QStringList &logLines() const { return m_log.lines(); }
+    void notify(const QString &title, const QString &body) { m_log.notify(title, body); }
+    // The desktop's own settings decide whether alerts show: nothing to ask.
+    void requestNotificationPermission() {}
 
-    // ---- Queue and counters ----
-    const QList<AudioFile> &files() const { return m_files; }
-    const AudioFile *entry(const QUuid &id) const;
-    int count(FileStatus status) const { return m_counts[size_t(status)]; }
+    // ---- Queue and history ----
+    const QList<AudioFile> &files() const { return m_queue.files(); }
+    const AudioFile *entry(const QUuid &id) const { return m_queue.entry(id); }
+    int count(FileStatus status) const { return m_queue.count(status); }
     int pendingCount() const { return count(FileStatus::pending); }
     int runningCount() const { return count(FileStatus::running); }
     int doneCount() const { return count(FileStatus::done); }
     int skippedCount() const { return count(FileStatus::skipped); }
     int errorCount() const { return count(FileStatus::error); }
     int emptyCount() const { return count(FileStatus::empty); }
-    void setStatus(const QUuid &id, FileStatus status);
-    void adjust(FileStatus status, int by);
-    void recomputeCounters();
-    const Ledger &ledger() const { return m_ledger; }
+    void setStatus(const QUuid &id, FileStatus status) { m_queue.setStatus(id, status); }
+    void adjust(FileStatus status, int by) { m_queue.adjust(status, by); }
+    void recomputeCounters() { m_queue.recomputeCounters(); }
+    void setProgress(const QUuid &id, double fraction) { m_queue.setProgress(id, fraction); }
+    const Ledger &ledger() const { return m_queue.ledger(); }
 
-    // ---- Source folders and file identity ----
-    static const QStringList audioExtensions;
-    const std::optional<QUrl> &sourceFolder() const { return m_sourceFolder; }
+    // ---- Source folder and destinations ----
+    const std::optional<QUrl> &sourceFolder() const { return m_queue.sourceFolder(); }
     void setSourceFolder(const QUrl &folder);
     void rescan();
     std::optional<QUrl> macVoiceMemosFolder() const;
@@ -108,72 +99,65 @@ public:
     QString outputLocationDescription() const;
     void revealOutputFolder() const;
 
-    // ---- Workspace: opening folders and files in the desktop's applications ----
+    // ---- Opening folders and files in the desktop's applications ----
     // The window hands in the desktop's opener; the default asks xdg-open.
-    using UrlOpener = std::function<void(const QUrl &)>;
     void setUrlOpener(UrlOpener opener) { m_urlOpener = std::move(opener); }
     void openUrl(const QUrl &url) const;
 
-    // ---- Scheduler ----
-    static constexpr int maxAutoRetries = 3;
-    using IdSet = QSet<QUuid>;
-    void start(std::optional<IdSet> only = std::nullopt);
-    void pause();
-    void resume();
-    void cancel();
-    std::optional<QUuid> claimNextPending();
-    void requeueErrors();
-    void transcribeSelection(const IdSet &ids);
-    void retry(const IdSet &ids);
-    void retryAllErrors();
+    // ---- The batch ----
+    void start(std::optional<IdSet> only = std::nullopt) { m_scheduler.start(std::move(only)); }
+    void pause() { m_scheduler.pause(); }
+    void resume() { m_scheduler.resume(); }
+    void cancel() { m_scheduler.cancel(); }
+    std::optional<QUuid> claimNextPending() { return m_scheduler.claimNextPending(); }
+    void requeueErrors() { m_scheduler.requeueErrors(); }
+    void transcribeSelection(const IdSet &ids) { m_scheduler.transcribeSelection(ids); }
+    void retry(const IdSet &ids) { m_scheduler.retry(ids); }
+    void retryAllErrors() { m_scheduler.retryAllErrors(); }
     // Resumes a batch interrupted by a quit, when the stored state says so.
     void resumeInterruptedRunIfNeeded();
-    bool isRunning() const { return m_isRunning; }
-    bool isPaused() const { return m_isPaused; }
-    bool cancelRequested() const { return m_runCancel.isCancelled(); }
-    // A transcript could not be written for lack of room: the run stops
-    // rather than fail every file left. The folder where it happened.
-    const std::optional<QString> &fullDiskFolder() const { return m_fullDiskFolder; }
-    const QStringList &currentFileNames() const { return m_currentFileNames; }
-    int maxParallelism() const { return m_maxParallelism; }
-    int threadsPerJob() const;
+    bool isRunning() const { return m_scheduler.isRunning(); }
+    bool isPaused() const { return m_scheduler.isPaused(); }
+    bool cancelRequested() const { return m_scheduler.cancelRequested(); }
+    const std::optional<QString> &fullDiskFolder() const { return m_scheduler.fullDiskFolder(); }
+    const QStringList &currentFileNames() const { return m_scheduler.currentFileNames(); }
+    int maxParallelism() const { return m_scheduler.maxParallelism(); }
+    int threadsPerJob() const { return m_scheduler.threadsPerJob(); }
     // Awaitable end of the current run and of its hand-over to the
     // correction pass or the organization (returns at once when idle).
     QCoro::Task<> waitForRun();
 
-    // ---- Per-file pipeline ----
-    QCoro::Task<> process(QUuid id);
-    // Registered under the file's id: a cancel or the time limit ends it.
-    QCoro::Task<std::optional<double>> probeDuration(QUuid id, QString source);
-    void markEmpty(const QUuid &id, std::optional<double> duration);
-    void fail(const QUuid &id, const QString &message);
-    void setProgress(const QUuid &id, double fraction);
-    void cleanupOrphanTempAudio();
-    void removeCurrentName(const QString &name);
-    bool correctionActiveThisRun() const { return m_correctionActiveThisRun; }
-    // The file whose text is with the language model during a batch.
-    const std::optional<QString> &correctingName() const { return m_correctingName; }
-    void setTimeLimits(const TimeLimits &limits) { m_timeLimits = limits; }
+    // ---- One file ----
+    QCoro::Task<> process(QUuid id) { return m_pipeline.process(id); }
+    QCoro::Task<std::optional<double>> probeDuration(QUuid id, QString source) {
+        return m_pipeline.probeDuration(id, std::move(source));
+    }
+    void markEmpty(const QUuid &id, std::optional<double> duration) { m_pipeline.markEmpty(id, duration); }
+    void fail(const QUuid &id, const QString &message) { m_pipeline.fail(id, message); }
+    void cleanupOrphanTempAudio() { m_pipeline.cleanupOrphanTempAudio(); }
+    void removeCurrentName(const QString &name) { m_scheduler.removeCurrentName(name); }
+    bool correctionActiveThisRun() const { return m_runCorrection.activeThisRun(); }
+    const std::optional<QString> &correctingName() const { return m_runCorrection.correctingName(); }
+    void setTimeLimits(const TimeLimits &limits) { m_pipeline.setTimeLimits(limits); }
 
-    // ---- Live statistics ----
-    int total() const { return int(m_files.size()); }
-    int processedCount() const;
-    double overallProgress() const;
-    std::optional<AudioFile> primaryRunningFile() const;
+    // ---- Live figures ----
+    int total() const { return int(files().size()); }
+    int processedCount() const { return m_queue.processedCount(); }
+    double overallProgress() const { return m_queue.overallProgress(); }
+    std::optional<AudioFile> primaryRunningFile() const { return m_queue.primaryRunningFile(); }
     bool isComplete() const;
-    LiveStats liveStats(const QDateTime &now = QDateTime::currentDateTime()) const;
-    const std::optional<QDateTime> &startedAt() const { return m_startedAt; }
+    LiveStats liveStats(const QDateTime &now = QDateTime::currentDateTime()) const { return m_scheduler.liveStats(now); }
+    const std::optional<QDateTime> &startedAt() const { return m_scheduler.startedAt(); }
 
-    // ---- Whisper models ----
-    void refreshModels();
-    const QList<ModelInfo> &availableModels() const { return m_availableModels; }
-    bool modelAvailable() const;
-    QString modelDisplayName() const;
+    // ---- Recogniser models ----
+    void refreshModels() { m_models.refresh(); }
+    const QList<ModelInfo> &availableModels() const { return m_models.available(); }
+    bool modelAvailable() const { return m_models.modelAvailable(); }
+    QString modelDisplayName() const { return m_models.displayName(); }
     void autoDownloadDefaultModel(std::optional<IdSet> thenStartOnly);
-    const std::optional<double> &modelDownloadProgress() const { return m_modelDownloadProgress; }
-    Downloader &modelDownloader() { return m_modelDownloader; }
-    // Awaitable end of the automatic download (returns at once when none runs).
-    QCoro::Task<> waitForModelDownload();
+    const std::optional<double> &modelDownloadProgress() const { return m_models.downloadProgress(); }
+    Downloader &modelDownloader() { return m_models.downloader(); }
+    QCoro::Task<> waitForModelDownload() { return m_models.waitForDownload(); }
 
     // ---- Outside programs ----
     const Tools &tools() const { return m_tools; }
@@ -186,289 +170,132 @@ public:
     // resume the organization), once per launch.
     void startBackgroundWork();
 
-    // ---- Ollama runtime: is the local server installed, up, and holding the model ----
-    bool ollamaInstalled() const { return m_ollamaInstalled; }
-    bool ollamaRunning() const { return m_ollamaRunning; }
-    const std::optional<bool> &ollamaModelInstalled() const { return m_ollamaModelInstalled; }
-    bool isOllamaInstalled() const;
-    // Opens the server's bundle, or starts `ollama serve`; logs when there is none.
-    void launchOllamaApp();
-    // The user's action: start the server, then probe it once.
-    void launchOllama();
-    // True when the server answers (started and awaited when needed) and has
-    // the correction model (pulled once when missing).
-    QCoro::Task<bool> ensureOllamaRunning();
-    QCoro::Task<bool> ensureModelInstalled();
-    // Looks at the server now, then every few seconds, publishing changes only.
-    void startOllamaMonitor();
-    void stopOllamaMonitor();
-    void setOllamaTimings(const ollama::Timings &timings) { m_ollamaTimings = timings; }
+    // ---- Ollama server ----
+    bool ollamaInstalled() const { return m_ollama.installed(); }
+    bool ollamaRunning() const { return m_ollama.running(); }
+    const std::optional<bool> &ollamaModelInstalled() const { return m_ollama.modelInstalled(); }
+    bool isOllamaInstalled() const { return m_ollama.findInstalled(); }
+    void launchOllamaApp() { m_ollama.launchApp(); }
+    void launchOllama() { m_ollama.launch(); }
+    QCoro::Task<bool> ensureOllamaRunning() { return m_ollama.ensureRunning(); }
+    QCoro::Task<bool> ensureModelInstalled() { return m_ollama.ensureModelInstalled(); }
+    void startOllamaMonitor() { m_ollama.startMonitor(); }
+    void stopOllamaMonitor() { m_ollama.stopMonitor(); }
+    void setOllamaTimings(const ollama::Timings &timings) { m_ollama.setTimings(timings); }
 
-    // ---- Correction pass: raw transcripts under the output root, corrected one at a time ----
-    int rawCount() const { return m_rawCount; }
-    bool correctionPassActive() const { return m_correctionPassActive; }
-    int correctionPassDone() const { return m_correctionPassDone; }
-    int correctionPassTotal() const { return m_correctionPassTotal; }
-    const std::optional<QString> &correctionPassCurrent() const { return m_correctionPassCurrent; }
-    // Largest pass total seen, kept across launches; 0 once nothing is raw.
-    int correctionJobTotal() const { return m_correctionJobTotal; }
-    const std::optional<QDateTime> &correctionStartedAt() const { return m_correctionStartedAt; }
+    // ---- Correction pass ----
+    int rawCount() const { return m_correction.rawCount(); }
+    bool correctionPassActive() const { return m_correction.active(); }
+    int correctionPassDone() const { return m_correction.done(); }
+    int correctionPassTotal() const { return m_correction.total(); }
+    const std::optional<QString> &correctionPassCurrent() const { return m_correction.current(); }
+    int correctionJobTotal() const { return m_correction.jobTotal(); }
+    const std::optional<QDateTime> &correctionStartedAt() const { return m_correction.startedAt(); }
     // The count made at launch has arrived (it may start the pass, once).
     bool didConsiderAutoCorrect() const { return m_didConsiderAutoCorrect; }
-    // How the last pass ended, for the command line's exit status.
-    enum class CorrectionPassEnd {
-        none,
-        finished,
-        cancelled,
-        backendUnavailable,
-        noOutputRoot,
-        nothingToCorrect,
-        noService, // the service is "none": no pass was started
-    };
-    CorrectionPassEnd lastCorrectionPassEnd() const { return m_lastCorrectionPassEnd; }
-    // True when the file was corrected and rewritten.
-    QCoro::Task<bool> correctTranscript(QString md);
-    // Rewrites the .md (and its .txt sibling) with the corrected text; write errors are ignored.
-    void rewriteCorrected(const QString &md, const QString &content, const QString &raw, const QString &corrected);
-    // Correction is on and has a service to send the text to.
-    bool correctionWanted() const;
-    void startCorrectionPass();
-    // Stops the pass at once: the request in flight is aborted, its file stays raw.
-    void cancelCorrectionPass();
-    // Awaitable end of the current pass (returns at once when idle).
-    QCoro::Task<> waitForCorrectionPass();
-    // Counts the raw transcripts on a worker thread and publishes the count.
-    void refreshRawCount();
-    RateEstimate correctionLiveStats(const QDateTime &now = QDateTime::currentDateTime()) const;
+    CorrectionPassEnd lastCorrectionPassEnd() const { return m_correction.lastEnd(); }
+    QCoro::Task<bool> correctTranscript(QString md) { return m_correction.correctTranscript(std::move(md)); }
+    void rewriteCorrected(const QString &md, const QString &content, const QString &raw, const QString &corrected) {
+        m_correction.rewriteCorrected(md, content, raw, corrected);
+    }
+    bool correctionWanted() const { return m_correction.wanted(); }
+    void startCorrectionPass() { m_correction.start(); }
+    void cancelCorrectionPass() { m_correction.cancel(); }
+    QCoro::Task<> waitForCorrectionPass() { return m_correction.waitForEnd(); }
+    void refreshRawCount() { m_correction.countRaw(); }
+    RateEstimate correctionLiveStats(const QDateTime &now = QDateTime::currentDateTime()) const {
+        return m_correction.liveStats(now);
+    }
 
-    // ---- Ollama installer: download, unpack, start, pull the model ----
-    bool installingOllama() const { return m_installingOllama; }
-    double installProgress() const { return m_installProgress; }
-    const QString &installStatus() const { return m_installStatus; }
-    // Why the last install failed; nothing while one runs or after it succeeded.
-    const std::optional<QString> &installError() const { return m_installError; }
-    void installOllama();
-    QCoro::Task<> runOllamaInstall();
-    // Awaitable end of the install (returns at once when idle).
-    QCoro::Task<> waitForInstall();
+    // ---- Ollama installer ----
+    bool installingOllama() const { return m_installer.installing(); }
+    double installProgress() const { return m_installer.progress(); }
+    const QString &installStatus() const { return m_installer.status(); }
+    const std::optional<QString> &installError() const { return m_installer.error(); }
+    void installOllama() { m_installer.install(); }
+    QCoro::Task<> runOllamaInstall() { return m_installer.run(); }
+    QCoro::Task<> waitForInstall() { return m_installer.waitForEnd(); }
 
-    // ---- Organization: structured documents, themes, the archive and its index ----
-    bool orgActive() const { return m_orgActive; }
-    const QString &orgPhase() const { return m_orgPhase; }
-    int orgDone() const { return m_orgDone; }
-    int orgTotal() const { return m_orgTotal; }
-    const std::optional<QString> &orgCurrent() const { return m_orgCurrent; }
-    int orgOrganizedCount() const { return m_orgOrganizedCount; }
-    const OrgLedger &orgLedger() const { return m_orgLedger; }
+    // ---- Organization ----
+    bool orgActive() const { return m_organization.active(); }
+    const QString &orgPhase() const { return m_organization.phase(); }
+    int orgDone() const { return m_organization.done(); }
+    int orgTotal() const { return m_organization.total(); }
+    const std::optional<QString> &orgCurrent() const { return m_organization.current(); }
+    int orgOrganizedCount() const { return m_organization.organizedCount(); }
+    const OrgLedger &orgLedger() const { return m_organization.ledger(); }
     // Refused while a run, a batch or a correction pass is active.
     void startOrganization();
-    void cancelOrganization();
-    // Awaitable end of the current run (returns at once when idle).
-    QCoro::Task<> waitForOrganization();
-    // Transcripts whose memo has no folder in the archive, or lost it.
-    int pendingOrganizationCount() const;
-    std::optional<QString> organizeRootFolder() const;
-    QStringList organizeTranscriptFiles() const;
-    void revealOrganizedArchive() const;
-    void loadOrgLedger();
-    void saveOrgLedger();
+    void cancelOrganization() { m_organization.cancel(); }
+    QCoro::Task<> waitForOrganization() { return m_organization.waitForEnd(); }
+    int pendingOrganizationCount() const { return m_organization.pendingCount(); }
+    std::optional<QString> organizeRootFolder() const { return m_organization.archiveRoot(); }
+    QStringList organizeTranscriptFiles() const { return m_organization.transcriptFiles(); }
+    void revealOrganizedArchive() const { m_organization.revealArchive(); }
+    void loadOrgLedger() { m_organization.loadLedger(); }
+    void saveOrgLedger() { m_organization.saveLedger(); }
 
 signals:
     void settingsChanged();
     void logLineAdded(const QString &line);
     void notificationPosted(const QString &title, const QString &body); // also sent to the desktop
     void logCleared();
-    void queueChanged();                 // entries added, removed or replaced
-    void entryChanged(const QUuid &id);  // one entry's status, progress or texts
+    void queueChanged();                // entries added, removed or replaced
+    void entryChanged(const QUuid &id); // one entry's status, progress or texts
     void countersChanged();
     void sourceFolderChanged();
-    void runStateChanged();      // running, paused, current files
-    void modelsChanged();        // the local models or the automatic download
-    void ollamaChanged();        // installed, running, model present
-    void correctionChanged();    // the raw count, the pass and its figures
-    void installChanged();       // the one-action install's progress and status
+    void runStateChanged();     // running, paused, current files
+    void modelsChanged();       // the local models or the automatic download
+    void ollamaChanged();       // installed, running, model present
+    void correctionChanged();   // the raw count, the pass and its figures
+    void installChanged();      // the one-action install's progress and status
     // Emitted once at the very end of a pass or an install. The waits await
     // these rather than the change signals, which may fire twice in a row.
     void correctionPassFinished();
     void installFinished();
-    void organizationChanged();  // the run's phase, figures and current memo
-    void organizationFinished(); // once, at the very end of a run
+    void organizationChanged();   // the run's phase, figures and current memo
+    void organizationFinished();  // once, at the very end of a run
     void modelDownloadFinished(); // once, when the automatic download ends
     void runFinished();
     void afterRunChained(); // the finished run has started what follows it, if anything
-    void stateSaved(); // the three state files were just written
+    void stateSaved();      // the three state files were just written
 
 private:
-    AudioFile *mutableEntry(const QUuid &id);
-    AudioFile restoredFromLedger(const QUrl &url) const;
-    QList<QUrl> scanSource() const;
-    // Files gone from the disk leave the queue, each with a log line.
-    void dropVanishedFiles();
-    void logVanished(const QString &path);
-    bool changedSinceRecorded(const QString &path) const;
-    void replaceQueue(QList<AudioFile> files);
-    void rebuildLedgerFromQueue();
-    template <typename T, typename Decode> std::optional<T> readStateFile(const QString &name, Decode decode);
-    void saveInBackground();
-    void noteStateSave(quint64 save, const QList<UnsavedState::Outcome> &outcomes);
-    QCoro::Task<> runQueue();
-    QCoro::Task<> worker();
-    void finishRun();
-    QString runSummary() const;
-    // Stops claiming, ends the children and puts running files back to pending.
-    void haltRun();
-    void stopOnFullDisk(const QString &folder);
-    void setRunning(bool running);
-    bool isPendingInRun(const AudioFile &file) const;
-    void requeue(AudioFile &file);
-    // `identity`: the file as the outcome saw it (read now when not given).
-    void recordLedger(const QString &source, const QString &status, std::optional<QString> outputPath,
-                      std::optional<QString> errorMessage, std::optional<FileIdentity> identity = std::nullopt);
-    std::optional<TranscriptPaths> chooseTranscriptNames(const QUuid &id, const QString &source, const QUrl &url);
-    bool transcriptHeldByAnother(const QString &stem, const QUuid &id, const QString &source) const;
-    void deferChangedFile(const QUuid &id);
-    std::optional<LedgerEntry> matchingLedgerEntry(const QString &source) const;
-    bool settleFromLedger(const QUuid &id, const QString &source, const QString &txt, const QString &md);
-    void returnToPending(const QUuid &id);
-    QCoro::Task<std::optional<QString>> correctForRun(QUuid id, QString text);
-    QCoro::Task<> correctionPreflight();
+    void connectSignals();
+    SchedulerHooks schedulerHooks();
+    std::optional<QString> outputRootPath() const;
+    bool readyToRun(const std::optional<IdSet> &only);
     QCoro::Task<> chainAfterRun();
-    void setCorrectingName(std::optional<QString> name);
-    QCoro::Task<> monitorCycle();
-    void setOllamaInstalled(bool installed);
-    void setOllamaRunning(bool running);
-    void setOllamaModelInstalled(bool installed);
-    std::function<void(const ollama::PullUpdate &)> modelPullLogger(const QString &model);
-    QCoro::Task<> runCorrectionPass();
-    // Reading every Markdown transcript can take a while: on a worker thread.
-    static QCoro::Task<QStringList> rawTranscriptsOffThread(QString root, std::optional<QString> archive);
-    QCoro::Task<int> correctionCycle(QStringList files);
-    // `rawLeft`: the count a last walk just made, published instead of walking again.
-    void finishCorrectionPass(CorrectionPassEnd end, std::optional<int> rawLeft = std::nullopt);
-    void setCorrectionJobTotal(int total);
-    void setRawCount(int count);
-    void publishRawCount(int count); // a count just made: walks still running are outdated
-    void countRawTranscripts(bool atLaunch);
-    void considerAutoStart(int count);
-    void setInstall(double progress, const QString &status);
-    QCoro::Task<> unpackOllamaArchive(QString archive, QString destination);
-    std::function<void(const ollama::PullUpdate &)> installPullProgress();
-    // The organization run joins here. Called when organization is enabled:
-    // after a correction pass that was not cancelled, after a batch that left
-    // nothing to correct, and once at launch when nothing is raw
-    // (`resumingAtLaunch`: only memos the organization ledger still holds as
-    // pending are taken up).
+    void considerAutoStart(int rawCount);
+    // The organization joins after a pass that was not cancelled, after a
+    // batch that left nothing to correct, and once at launch when nothing is
+    // raw (`resumingAtLaunch`: only memos its ledger still holds as pending).
     void organizeAfterCorrection(bool resumingAtLaunch);
-    QCoro::Task<> runOrganization();
-    void setOrgProgress(const QString &phase, int total);
-    OrgPassHooks organizationHooks();
 
-    // Outside programs, located once.
     Tools m_tools;
-
-    // Options and durable state.
     ParlivoSettings m_settings;
-    QList<AudioFile> m_files;
-    Ledger m_ledger;
-    std::optional<QUrl> m_sourceFolder;
-
-    // State store.
-    bool m_isLoading = false;
-    bool m_pendingWasRunning = false;
-    QTimer m_saveTimer;
-    int m_savesInFlight = 0;
-    quint64 m_savesStarted = 0; // saves are numbered, so an outdated outcome is ignored
-    quint64 m_lastSaveNoted = 0;
-    UnsavedState m_unsavedState;
-
-    // Status counters, indexed by FileStatus.
-    std::array<int, fileStatusCount> m_counts{};
-
-    // Outside programs: the running children, by queue entry.
-    ProcessRunner m_processes;
-
-    // Run state.
-    bool m_isRunning = false;
-    bool m_isPaused = false;
-    Cancellation m_runCancel; // set by cancel(), read by the workers
-    std::optional<QString> m_fullDiskFolder;
-    QStringList m_currentFileNames;
-    std::optional<IdSet> m_restrictedIDs;
-    IdSet m_forceIDs;
-    // Files that changed on disk while being transcribed: pending again, for the next run.
-    IdSet m_changedDuringRun;
-    // Transcript names chosen by the files in hand.
-    TranscriptNameClaims m_transcriptNames;
-    std::optional<QDateTime> m_startedAt;
-    int m_sessionBaselineProcessed = 0;
-    bool m_correctionActiveThisRun = false;
-    std::optional<QCoro::Task<>> m_runTask;
-    int m_maxParallelism = 1;
-    TimeLimits m_timeLimits;
-
-    // Language model during a batch.
-    std::optional<QString> m_correctingName;
-
-    // Ollama runtime, and the monitor's timer between two looks.
-    bool m_ollamaInstalled = false;
-    bool m_ollamaRunning = false;
-    std::optional<bool> m_ollamaModelInstalled;
-    ollama::Timings m_ollamaTimings;
-    bool m_monitorActive = false;
-    bool m_monitorCycleRunning = false;
-    QTimer m_monitorTimer;
-
-    // Correction pass. Its cancellation is checked before each file and
-    // between cycles, and aborts the request in flight.
-    int m_rawCount = 0;
-    bool m_correctionPassActive = false;
-    int m_correctionPassDone = 0;
-    int m_correctionPassTotal = 0;
-    std::optional<QString> m_correctionPassCurrent;
-    int m_correctionJobTotal = 0;
-    std::optional<QDateTime> m_correctionStartedAt;
-    Cancellation m_correctionPassCancel;
-    CorrectionPassEnd m_lastCorrectionPassEnd = CorrectionPassEnd::none;
-    std::optional<QCoro::Task<>> m_correctionPassTask;
-    // The end of a run looks for raw transcripts off the main thread before
-    // handing over; the waits for the run include this.
-    std::optional<QCoro::Task<>> m_afterRunTask;
-    bool m_chainingAfterRun = false;
-    bool m_didConsiderAutoCorrect = false;
-    quint64 m_rawCountRequest = 0; // only the latest count is published
-
-    // One-action install of the Ollama server.
-    bool m_installingOllama = false;
-    double m_installProgress = 0;
-    QString m_installStatus;
-    std::optional<QString> m_installError;
-    std::optional<QCoro::Task<>> m_installTask;
-    Downloader m_installDownloader;
-
-    // Organization run and its ledger. The flag is the run's cancellation,
-    // checked before each memo and between phases.
-    bool m_orgActive = false;
-    QString m_orgPhase;
-    int m_orgDone = 0;
-    int m_orgTotal = 0;
-    std::optional<QString> m_orgCurrent;
-    int m_orgOrganizedCount = 0;
-    bool m_orgCancelRequested = false;
-    OrgLedger m_orgLedger;
-    std::optional<QCoro::Task<>> m_orgTask;
-
-    // Whisper models and the automatic first download.
-    QList<ModelInfo> m_availableModels;
-    std::optional<double> m_modelDownloadProgress;
-    Downloader m_modelDownloader;
-
-    // The rolling log.
-    QStringList m_logLines;
-
-    // Workspace.
     UrlOpener m_urlOpener;
 
-    // Writes delayed saves one after the other. Last member: destroyed first,
-    // it waits for a write in progress while the rest is still alive.
-    QThreadPool m_stateWriter;
+    // The areas, each handed what it needs of those declared before it.
+    EventLog m_log;
+    ProcessRunner m_processes;
+    FileQueue m_queue;
+    StateStore m_store;
+    OllamaRuntime m_ollama;
+    RunCorrection m_runCorrection;
+    Scheduler m_scheduler;
+    FilePipeline m_pipeline;
+    WhisperModels m_models;
+    OllamaInstaller m_installer;
+    CorrectionPass m_correction;
+    OrganizationRun m_organization;
+
+    // The hand-over between the areas.
+    bool m_isLoading = false;
+    bool m_pendingWasRunning = false;
+    bool m_didConsiderAutoCorrect = false;
+    // The end of a run looks for raw transcripts off the main thread before
+    // handing over; the waits for the run include this.
+    bool m_chainingAfterRun = false;
+    std::optional<QCoro::Task<>> m_afterRunTask;
 };

@@ -1,7 +1,7 @@
 #include "organize/archive.h"
 
 #include "organize/archive_files.h"
-#include "engine/source_files.h"
+#include "core/source_files.h"
 #include "organize/placement.h"
 
 #include <QDir>

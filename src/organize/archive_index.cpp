@@ -1,7 +1,7 @@
 #include "organize/archive_index.h"
 
 #include "core/atomic_file.h"
-#include "engine/source_files.h"
+#include "core/source_files.h"
 #include "organize/placement.h"
 
 #include <QDir>

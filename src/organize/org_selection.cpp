@@ -1,6 +1,6 @@
 #include "organize/org_selection.h"
 
-#include "engine/source_files.h"
+#include "core/source_files.h"
 #include "organize/placement.h"
 
 #include <QDir>

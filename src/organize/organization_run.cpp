@@ -1,6 +1,6 @@
 // The organization run: structuring, sorting by theme and laying out the
 // archive, resumable from its ledger, with the progress the window shows.
-#include "engine/transcriber.h"
+#include "organize/organization_run.h"
 
 #include <QFileInfo>
 #include <QScopeGuard>
@@ -21,168 +21,158 @@ constexpr int organizationContext = 8192;
 constexpr int ledgerSaveEvery = 5;
 } // namespace
 
-std::optional<QString> Transcriber::organizeRootFolder() const {
-    const auto output = outputRootFolder();
-    return ::organizeRootFolder(m_settings.organizeRoot,
-                                output ? std::optional(output->toLocalFile()) : std::nullopt);
+OrganizationRun::OrganizationRun(const ParlivoSettings &settings, EventLog &log, OllamaRuntime &ollama,
+                                 OrganizationHooks hooks, QObject *parent)
+    : QObject(parent), m_settings(settings), m_log(log), m_ollama(ollama), m_hooks(std::move(hooks)) {}
+
+std::optional<QString> OrganizationRun::archiveRoot() const {
+    return organizeRootFolder(m_settings.organizeRoot, m_hooks.outputRoot());
 }
 
-QStringList Transcriber::organizeTranscriptFiles() const {
-    const auto output = outputRootFolder();
+QStringList OrganizationRun::transcriptFiles() const {
+    const auto output = m_hooks.outputRoot();
     if (!output) return {};
-    return ::organizeTranscriptFiles(output->toLocalFile(), m_settings.destinationMode, organizeRootFolder());
+    return organizeTranscriptFiles(*output, m_settings.destinationMode, archiveRoot());
 }
 
-int Transcriber::pendingOrganizationCount() const {
-    return ::pendingOrganizationCount(organizeTranscriptFiles(), m_orgLedger);
-}
+int OrganizationRun::pendingCount() const { return pendingOrganizationCount(transcriptFiles(), m_ledger); }
 
-void Transcriber::loadOrgLedger() {
-    OrgLedgerLoad loaded = ::loadOrgLedger(orgLedgerPath());
+void OrganizationRun::loadLedger() {
+    OrgLedgerLoad loaded = loadOrgLedger(orgLedgerPath());
     if (loaded.status == OrgLedgerLoad::Status::setAside)
-        log(QStringLiteral("Fichier d'état illisible : organize.json. Il est mis de côté sous le nom "
+        m_log.log(QStringLiteral("Fichier d'état illisible : organize.json. Il est mis de côté sous le nom "
                            "organize.json.corrupt ; les valeurs par défaut sont utilisées."));
     if (loaded.status != OrgLedgerLoad::Status::loaded) return;
-    m_orgLedger = std::move(loaded.ledger);
-    m_orgOrganizedCount = organizedCount(m_orgLedger);
-    emit organizationChanged();
+    m_ledger = std::move(loaded.ledger);
+    m_organizedCount = ::organizedCount(m_ledger);
+    emit changed();
 }
 
-void Transcriber::saveOrgLedger() {
-    // Not a save of the other files: it leaves their outcomes, even pending ones, valid.
-    noteStateSave(m_savesStarted, {{QStringLiteral("organize.json"), ::saveOrgLedger(orgLedgerPath(), m_orgLedger)}});
+void OrganizationRun::saveLedger() {
+    m_hooks.reportSave({QStringLiteral("organize.json"), saveOrgLedger(orgLedgerPath(), m_ledger)});
 }
 
-void Transcriber::revealOrganizedArchive() const {
-    const auto root = organizeRootFolder();
-    if (root && QFileInfo(*root).isDir()) openUrl(QUrl::fromLocalFile(*root));
+void OrganizationRun::revealArchive() const {
+    const auto root = archiveRoot();
+    if (root && QFileInfo(*root).isDir()) m_hooks.openUrl(QUrl::fromLocalFile(*root));
 }
 
-void Transcriber::organizeAfterCorrection(bool resumingAtLaunch) {
-    if (resumingAtLaunch) {
-        const int pending = pendingOrganizationCount();
-        if (pending < 1) return;
-        log(QStringLiteral("Reprise de l'organisation : %1 vocal(aux) à ranger.").arg(pending));
-    }
-    startOrganization();
+QCoro::Task<> OrganizationRun::waitForEnd() {
+    while (m_active) co_await qCoro(this, &OrganizationRun::finished);
 }
 
-QCoro::Task<> Transcriber::waitForOrganization() {
-    while (m_orgActive) co_await qCoro(this, &Transcriber::organizationFinished);
+void OrganizationRun::start() {
+    if (m_active) return;
+    m_cancelRequested = false;
+    m_task = run();
 }
 
-void Transcriber::startOrganization() {
-    if (m_orgActive || m_isRunning || m_correctionPassActive) return;
-    m_orgCancelRequested = false;
-    m_orgTask = runOrganization();
+void OrganizationRun::cancel() {
+    if (m_active) m_cancelRequested = true;
 }
 
-void Transcriber::cancelOrganization() {
-    if (m_orgActive) m_orgCancelRequested = true;
+void OrganizationRun::setProgress(const QString &phase, int total) {
+    m_phase = phase;
+    m_total = total;
+    m_done = 0;
+    emit changed();
 }
 
-void Transcriber::setOrgProgress(const QString &phase, int total) {
-    m_orgPhase = phase;
-    m_orgTotal = total;
-    m_orgDone = 0;
-    emit organizationChanged();
-}
-
-OrgPassHooks Transcriber::organizationHooks() {
+OrgPassHooks OrganizationRun::passHooks() {
     OrgPassHooks hooks;
     // A plain lambda returning the task: the call's arguments live in the task's frame.
     hooks.ask = [this](QString system, QString user) {
         return Corrector::ask(std::move(system), std::move(user), m_settings, organizeModelName(m_settings),
                               organizationContext);
     };
-    hooks.isCancelled = [this] { return m_orgCancelRequested; };
+    hooks.isCancelled = [this] { return m_cancelRequested; };
     hooks.setCurrent = [this](const QString &name) {
-        m_orgCurrent = name;
-        emit organizationChanged();
+        m_current = name;
+        emit changed();
     };
     hooks.memoDone = [this] {
-        ++m_orgDone;
-        emit organizationChanged();
+        ++m_done;
+        emit changed();
     };
-    hooks.log = [this](const QString &line) { log(line); };
+    hooks.log = [this](const QString &line) { m_log.log(line); };
     return hooks;
 }
 
-QCoro::Task<> Transcriber::runOrganization() {
-    m_orgActive = true;
-    m_orgCurrent.reset();
-    setOrgProgress(QStringLiteral("Préparation"), 0);
-    loadOrgLedger();
+QCoro::Task<> OrganizationRun::run() {
+    m_active = true;
+    m_current.reset();
+    setProgress(QStringLiteral("Préparation"), 0);
+    loadLedger();
     std::optional<QString> root;
     // Every way out, cancellation included, leaves the ledger saved and the
     // index matching what is in the archive.
     auto finish = qScopeGuard([this, &root] {
-        m_orgActive = false;
-        m_orgCurrent.reset();
-        saveOrgLedger();
-        if (root && organizedCount(m_orgLedger) > 0) writeIndex(*root, m_orgLedger);
-        emit organizationChanged();
-        emit organizationFinished();
+        m_active = false;
+        m_current.reset();
+        saveLedger();
+        if (root && ::organizedCount(m_ledger) > 0) writeIndex(*root, m_ledger);
+        emit changed();
+        emit finished();
     });
 
-    if (!co_await ensureOllamaRunning()) {
-        log(QStringLiteral("Organisation : Ollama indisponible."));
+    if (!co_await m_ollama.ensureRunning()) {
+        m_log.log(QStringLiteral("Organisation : Ollama indisponible."));
         co_return;
     }
-    root = organizeRootFolder();
+    root = archiveRoot();
     if (!root) {
-        log(QStringLiteral("Organisation : dossier de sortie inconnu."));
+        m_log.log(QStringLiteral("Organisation : dossier de sortie inconnu."));
         co_return;
     }
-    const QStringList files = organizeTranscriptFiles();
+    const QStringList files = transcriptFiles();
     if (files.isEmpty()) {
-        log(QStringLiteral("Organisation : aucune transcription à ranger."));
+        m_log.log(QStringLiteral("Organisation : aucune transcription à ranger."));
         co_return;
     }
-    log(QStringLiteral("Organisation de %1 transcription(s) : structuration, tri, rangement.").arg(files.size()));
-    const OrgPassHooks hooks = organizationHooks();
+    m_log.log(QStringLiteral("Organisation de %1 transcription(s) : structuration, tri, rangement.").arg(files.size()));
+    const OrgPassHooks hooks = passHooks();
 
-    const QStringList toStructure = filesToStructure(files, m_orgLedger);
-    setOrgProgress(QStringLiteral("Structuration par l'IA"), int(toStructure.size()));
+    const QStringList toStructure = filesToStructure(files, m_ledger);
+    setProgress(QStringLiteral("Structuration par l'IA"), int(toStructure.size()));
     for (const QString &path : toStructure) {
-        if (m_orgCancelRequested) co_return;
+        if (m_cancelRequested) co_return;
         hooks.current(QFileInfo(path).completeBaseName());
-        if (co_await structureOne(path, m_orgLedger, hooks) == StructureOutcome::backendDown)
-            co_await ensureOllamaRunning();
-        ++m_orgDone;
-        emit organizationChanged();
-        if (m_orgDone % ledgerSaveEvery == 0) saveOrgLedger();
+        if (co_await structureOne(path, m_ledger, hooks) == StructureOutcome::backendDown)
+            co_await m_ollama.ensureRunning();
+        ++m_done;
+        emit changed();
+        if (m_done % ledgerSaveEvery == 0) saveLedger();
     }
-    saveOrgLedger();
-    if (m_orgCancelRequested) co_return;
+    saveLedger();
+    if (m_cancelRequested) co_return;
 
-    const QStringList toAssign = filesToAssign(files, m_orgLedger);
-    setOrgProgress(QStringLiteral("Tri par thèmes"), int(toAssign.size()));
-    co_await assignThemes(toAssign, m_orgLedger, hooks);
-    co_await consolidateThemes(m_orgLedger, hooks);
-    saveOrgLedger();
-    if (m_orgCancelRequested) co_return;
+    const QStringList toAssign = filesToAssign(files, m_ledger);
+    setProgress(QStringLiteral("Tri par thèmes"), int(toAssign.size()));
+    co_await assignThemes(toAssign, m_ledger, hooks);
+    co_await consolidateThemes(m_ledger, hooks);
+    saveLedger();
+    if (m_cancelRequested) co_return;
 
-    const QStringList toPlace = filesToPlace(files, m_orgLedger);
-    setOrgProgress(QStringLiteral("Rangement des dossiers"), int(toPlace.size()));
+    const QStringList toPlace = filesToPlace(files, m_ledger);
+    setProgress(QStringLiteral("Rangement des dossiers"), int(toPlace.size()));
     const ArchiveOptions archive{*root, m_settings.organizeCopyAudio, recordingDate,
-                                 [this](const QString &line) { log(line); }};
+                                 [this](const QString &line) { m_log.log(line); }};
     int placed = 0;
     for (const QString &path : toPlace) {
-        if (m_orgCancelRequested) co_return;
-        const auto it = m_orgLedger.find(path);
-        hooks.current(it != m_orgLedger.end() && it->second.title ? *it->second.title : QFileInfo(path).fileName());
-        if (materialize(path, m_orgLedger, archive)) ++placed;
-        ++m_orgDone;
-        emit organizationChanged();
+        if (m_cancelRequested) co_return;
+        const auto it = m_ledger.find(path);
+        hooks.current(it != m_ledger.end() && it->second.title ? *it->second.title : QFileInfo(path).fileName());
+        if (materialize(path, m_ledger, archive)) ++placed;
+        ++m_done;
+        emit changed();
     }
 
-    writeIndex(*root, m_orgLedger);
-    m_orgOrganizedCount = organizedCount(m_orgLedger);
-    saveOrgLedger();
-    m_orgPhase = QStringLiteral("Terminé");
-    emit organizationChanged();
-    log(QStringLiteral("Organisation terminée : %1 vocal(aux) rangé(s) dans %2.").arg(placed).arg(*root));
-    notify(QStringLiteral("Organisation terminée"),
-           QStringLiteral("%1 vocaux rangés par thème. Ouvre l'archive dans Parlivo.").arg(m_orgOrganizedCount));
+    writeIndex(*root, m_ledger);
+    m_organizedCount = ::organizedCount(m_ledger);
+    saveLedger();
+    m_phase = QStringLiteral("Terminé");
+    emit changed();
+    m_log.log(QStringLiteral("Organisation terminée : %1 vocal(aux) rangé(s) dans %2.").arg(placed).arg(*root));
+    m_log.notify(QStringLiteral("Organisation terminée"),
+           QStringLiteral("%1 vocaux rangés par thème. Ouvre l'archive dans Parlivo.").arg(m_organizedCount));
 }

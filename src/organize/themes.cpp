@@ -1,6 +1,6 @@
 #include "organize/themes.h"
 
-#include "engine/source_files.h"
+#include "core/source_files.h"
 #include "organize/org_names.h"
 
 #include <QSet>

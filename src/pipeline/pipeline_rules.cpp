@@ -1,6 +1,6 @@
 #include "pipeline/pipeline_rules.h"
 
-#include "engine/source_files.h"
+#include "core/source_files.h"
 
 #include <QDateTime>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 // The one-action install of the local server: download the vendor's archive,
 // unpack it into the user's own folder, start the server, pull the model.
-#include "engine/transcriber.h"
+#include "provisioning/ollama_installer.h"
 
 #include <QDir>
 #include <QFile>
@@ -50,23 +50,27 @@ QString tarProgram() {
 
 } // namespace
 
-void Transcriber::setInstall(double progress, const QString &status) {
-    m_installProgress = progress;
-    m_installStatus = status;
-    emit installChanged();
+OllamaInstaller::OllamaInstaller(const ParlivoSettings &settings, EventLog &log, OllamaRuntime &runtime,
+                                 ProcessRunner &processes, QObject *parent)
+    : QObject(parent), m_settings(settings), m_log(log), m_runtime(runtime), m_processes(processes) {}
+
+void OllamaInstaller::setProgress(double progress, const QString &status) {
+    m_progress = progress;
+    m_status = status;
+    emit changed();
 }
 
-void Transcriber::installOllama() {
-    if (m_installingOllama) return;
-    m_installingOllama = true; // announced with the first phase
-    m_installTask = runOllamaInstall();
+void OllamaInstaller::install() {
+    if (m_installing) return;
+    m_installing = true; // announced with the first phase
+    m_task = run();
 }
 
-QCoro::Task<> Transcriber::waitForInstall() {
-    while (m_installingOllama) co_await qCoro(this, &Transcriber::installFinished);
+QCoro::Task<> OllamaInstaller::waitForEnd() {
+    while (m_installing) co_await qCoro(this, &OllamaInstaller::finished);
 }
 
-QCoro::Task<> Transcriber::unpackOllamaArchive(QString archive, QString destination) {
+QCoro::Task<> OllamaInstaller::unpack(QString archive, QString destination) {
     // tar runs as a child process: the main thread only waits for it.
     const QStringList args = ollama::unpackArguments(archive, destination);
     const ProcessResult result = co_await m_processes.launch(tarProgram(), args, std::nullopt, false);
@@ -74,33 +78,33 @@ QCoro::Task<> Transcriber::unpackOllamaArchive(QString archive, QString destinat
         throw InstallError::unzip(QStringLiteral("Décompression impossible (code %1).").arg(result.code));
 }
 
-std::function<void(const ollama::PullUpdate &)> Transcriber::installPullProgress() {
-    return [self = QPointer<Transcriber>(this)](const ollama::PullUpdate &update) {
+std::function<void(const ollama::PullUpdate &)> OllamaInstaller::pullProgress() {
+    return [self = QPointer<OllamaInstaller>(this)](const ollama::PullUpdate &update) {
         // Status-only lines say nothing of the size: the bar holds still.
         if (self && update.hasTotal)
-            self->setInstall(pullStep + (1.0 - pullStep) * update.fraction, self->m_installStatus);
+            self->setProgress(pullStep + (1.0 - pullStep) * update.fraction, self->m_status);
     };
 }
 
-QCoro::Task<> Transcriber::runOllamaInstall() {
-    QPointer<Transcriber> self(this);
-    m_installingOllama = true;
-    m_installError.reset();
+QCoro::Task<> OllamaInstaller::run() {
+    QPointer<OllamaInstaller> self(this);
+    m_installing = true;
+    m_error.reset();
     std::optional<QString> failure;
     try {
-        setInstall(downloadStep, QStringLiteral("Téléchargement du moteur (~190 Mo, ça peut prendre 1 à 2 min)…"));
+        setProgress(downloadStep, QStringLiteral("Téléchargement du moteur (~190 Mo, ça peut prendre 1 à 2 min)…"));
         const QString destination = ollama::localInstallDir();
         QDir().mkpath(destination);
         const QUrl url = ollama::archiveUrl();
         const QString archive = folders::tempDir() + QLatin1Char('/') + ollama::archiveFileName(url);
-        const std::optional<QString> downloadError = co_await download(m_installDownloader, url, archive);
+        const std::optional<QString> downloadError = co_await download(m_downloader, url, archive);
         if (!self) co_return;
         if (downloadError) throw InstallError::download(*downloadError);
 
-        setInstall(unpackStep, QStringLiteral("Installation…"));
+        setProgress(unpackStep, QStringLiteral("Installation…"));
         std::optional<InstallError> unpackError;
         try {
-            co_await unpackOllamaArchive(archive, destination);
+            co_await unpack(archive, destination);
         } catch (const InstallError &error) {
             unpackError = error;
         }
@@ -108,35 +112,36 @@ QCoro::Task<> Transcriber::runOllamaInstall() {
         QFile::remove(archive); // unpacked or refused, the archive has served
         if (unpackError) throw *unpackError;
 
-        setInstall(startStep, QStringLiteral("Démarrage d'Ollama…"));
-        const bool running = co_await ensureOllamaRunning();
+        setProgress(startStep, QStringLiteral("Démarrage d'Ollama…"));
+        const bool running = co_await m_runtime.ensureRunning();
         if (!self) co_return;
         if (!running) {
             // A first start may need the user's approval: say how to finish by hand.
-            setInstall(m_installProgress, QStringLiteral("Ollama installé. Ouvre-le une fois manuellement (alerte "
+            setProgress(m_progress, QStringLiteral("Ollama installé. Ouvre-le une fois manuellement (alerte "
                                                          "de sécurité macOS), puis reviens."));
-            setOllamaInstalled(isOllamaInstalled());
-            m_installingOllama = false;
-            emit installChanged();
-            emit installFinished();
+            end();
             co_return;
         }
 
         const QString model = m_settings.ollamaModel;
-        setInstall(pullStep, QStringLiteral("Téléchargement du modèle de correction (%1)…").arg(model));
-        co_await ollama::pullModel(m_settings.ollamaEndpoint, model, installPullProgress());
+        setProgress(pullStep, QStringLiteral("Téléchargement du modèle de correction (%1)…").arg(model));
+        co_await ollama::pullModel(m_settings.ollamaEndpoint, model, pullProgress());
         if (!self) co_return;
-        setInstall(1.0, QStringLiteral("Prêt à corriger."));
-        log(QStringLiteral("Ollama installé et modèle %1 prêt.").arg(model));
+        setProgress(1.0, QStringLiteral("Prêt à corriger."));
+        m_log.log(QStringLiteral("Ollama installé et modèle %1 prêt.").arg(model));
     } catch (const InstallError &error) {
         failure = error.errorDescription();
     }
     if (!self) co_return;
-    if (failure) log(QStringLiteral("Installation Ollama échouée : ") + *failure);
+    if (failure) m_log.log(QStringLiteral("Installation Ollama échouée : ") + *failure);
     // The status stays on the phase that failed; the window also needs the reason.
-    m_installError = failure;
-    setOllamaInstalled(isOllamaInstalled());
-    m_installingOllama = false;
-    emit installChanged();
-    emit installFinished();
+    m_error = failure;
+    end();
+}
+
+void OllamaInstaller::end() {
+    m_runtime.refreshInstalled();
+    m_installing = false;
+    emit changed();
+    emit finished();
 }

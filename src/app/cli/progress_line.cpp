@@ -3,7 +3,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include "engine/live_stats.h"
+#include "core/live_stats.h"
 #include "engine/transcriber.h"
 
 namespace cli {

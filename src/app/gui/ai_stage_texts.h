@@ -9,7 +9,7 @@
 #include <optional>
 
 #include "core/settings.h"
-#include "engine/live_stats.h"
+#include "core/live_stats.h"
 
 // ---- The local LLM server ----
 

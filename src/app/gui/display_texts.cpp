@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "engine/live_stats.h"
+#include "core/live_stats.h"
 
 namespace {
 const QLocale &french() {

@@ -1,5 +1,4 @@
-// The rolling log shown in the main window, and system notifications.
-#include "engine/transcriber.h"
+#include "core/event_log.h"
 
 #include "core/text.h"
 
@@ -9,23 +8,23 @@
 #include <QTime>
 #include <QVariantMap>
 
-void Transcriber::log(const QString &message) {
+void EventLog::log(const QString &message) {
     // The French medium time style: 14:07:05. Never the process locale.
     static const QLocale french(QLocale::French, QLocale::France);
     const QString line =
         QStringLiteral("[") + french.toString(QTime::currentTime(), QStringLiteral("HH:mm:ss")) +
         QStringLiteral("] ") + singleLine(message); // one event, one line, whatever a file is called
-    m_logLines.append(line);
-    if (m_logLines.size() > maxLogLines) m_logLines.remove(0, m_logLines.size() - maxLogLines);
-    emit logLineAdded(line);
+    m_lines.append(line);
+    if (m_lines.size() > maxLines) m_lines.remove(0, m_lines.size() - maxLines);
+    emit lineAdded(line);
 }
 
-void Transcriber::clearLog() {
-    m_logLines.clear();
-    emit logCleared();
+void EventLog::clear() {
+    m_lines.clear();
+    emit cleared();
 }
 
-void Transcriber::notify(const QString &title, const QString &body) {
+void EventLog::notify(const QString &title, const QString &body) {
     // The freedesktop service gives every call a new id when replaces_id is 0,
     // so notifications never replace one another. No reply is awaited: a
     // desktop without a notification service simply shows nothing.
@@ -41,9 +40,4 @@ void Transcriber::notify(const QString &title, const QString &body) {
          << QStringList() << hints << int(-1);
     call.setAutoStartService(false);
     bus.send(call);
-}
-
-void Transcriber::requestNotificationPermission() {
-    // The freedesktop notification service has no permission to ask for: the
-    // desktop's own settings decide whether alerts show.
 }

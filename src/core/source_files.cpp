@@ -1,4 +1,4 @@
-#include "engine/source_files.h"
+#include "core/source_files.h"
 
 #include "core/file_names.h"
 

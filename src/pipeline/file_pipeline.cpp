@@ -1,6 +1,6 @@
 // One queued file from "running" to its final status: skip, empty, convert,
 // recognise, correct, write, remember.
-#include "engine/transcriber.h"
+#include "pipeline/file_pipeline.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,10 +13,8 @@
 #include "core/background.h"
 #include "core/file_names.h"
 #include "core/folders.h"
-#include "engine/source_files.h"
-#include "pipeline/pipeline_rules.h"
-#include "pipeline/transcript_files.h"
-#include "pipeline/transcript_names.h"
+#include "core/source_files.h"
+#include "queue/places.h"
 
 namespace {
 // A fresh UUID name in the scratch folder.
@@ -44,18 +42,16 @@ QString pathForPrograms(const QString &source, std::optional<ScratchFile> &link)
 }
 } // namespace
 
-void Transcriber::setProgress(const QUuid &id, double fraction) {
-    AudioFile *file = mutableEntry(id);
-    if (!file) return;
-    file->progress = std::clamp(fraction, 0.0, 1.0);
-    emit entryChanged(id);
+FilePipeline::FilePipeline(FileQueue &queue, Scheduler &run, RunCorrection &correction, ProcessRunner &processes,
+                           const Tools &tools, const ParlivoSettings &settings, EventLog &log, QObject *parent)
+    : QObject(parent), m_queue(queue), m_run(run), m_correction(correction), m_processes(processes), m_tools(tools),
+      m_settings(settings), m_log(log) {}
+
+QString FilePipeline::destinationOf(const QUrl &url) const {
+    return destinationDir(m_settings, m_queue.sourceFolder(), url);
 }
 
-void Transcriber::removeCurrentName(const QString &name) {
-    if (m_currentFileNames.removeOne(name)) emit runStateChanged();
-}
-
-void Transcriber::cleanupOrphanTempAudio() {
+void FilePipeline::cleanupOrphanTempAudio() {
     // Left behind by a crash or a kill: nothing else writes here.
     const QDir dir(folders::tempDir());
     for (const QFileInfo &info : dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::System)) {
@@ -66,88 +62,66 @@ void Transcriber::cleanupOrphanTempAudio() {
     }
 }
 
-void Transcriber::recordLedger(const QString &source, const QString &status, std::optional<QString> outputPath,
-                               std::optional<QString> errorMessage, std::optional<FileIdentity> identity) {
-    if (!identity) identity = fileIdentity(source);
-    if (!identity) return;
-    int attempts = 0;
-    if (status == QLatin1String("error")) {
-        auto previous = m_ledger.find(source);
-        attempts = (previous != m_ledger.end() ? previous->second.attempts.value_or(0) : 0) + 1;
-    }
-    m_ledger[source] = LedgerEntry{identity->size,          identity->mtime, status, std::move(outputPath),
-                                   nowSince1970(),          std::move(errorMessage), attempts};
-    scheduleSave();
-}
-
-std::optional<LedgerEntry> Transcriber::matchingLedgerEntry(const QString &source) const {
-    auto it = m_ledger.find(source);
-    if (it == m_ledger.end()) return std::nullopt;
-    auto identity = fileIdentity(source);
-    if (!identity || !sameIdentity(*identity, it->second.size, it->second.mtime)) return std::nullopt;
-    return it->second;
-}
-
 // The short-cuts that spare any work: a history entry that still applies, or
 // an up-to-date transcript already on disk. True when the file is settled.
-bool Transcriber::settleFromLedger(const QUuid &id, const QString &source, const QString &txt, const QString &md) {
-    if (auto known = matchingLedgerEntry(source)) {
+bool FilePipeline::settleFromLedger(const QUuid &id, const QString &source, const QString &txt, const QString &md) {
+    if (auto known = m_queue.matchingLedgerEntry(source)) {
         if (known->status == QLatin1String("done")) {
-            setStatus(id, FileStatus::skipped);
-            if (AudioFile *file = mutableEntry(id))
+            m_queue.setStatus(id, FileStatus::skipped);
+            if (AudioFile *file = m_queue.mutableEntry(id))
                 file->outputPath = known->outputPath ? known->outputPath : existingOutputPath(txt, md);
-            emit entryChanged(id);
+            emit m_queue.entryChanged(id);
             return true;
         }
         if (known->status == QLatin1String("empty")) {
-            setStatus(id, FileStatus::empty);
-            if (AudioFile *file = mutableEntry(id)) file->errorMessage = known->errorMessage;
-            emit entryChanged(id);
+            m_queue.setStatus(id, FileStatus::empty);
+            if (AudioFile *file = m_queue.mutableEntry(id)) file->errorMessage = known->errorMessage;
+            emit m_queue.entryChanged(id);
             return true;
         }
     }
     if (shouldSkip(source, txt, md, m_settings.outputFormat)) {
         const auto existing = existingOutputPath(txt, md);
-        setStatus(id, FileStatus::skipped);
-        if (AudioFile *file = mutableEntry(id)) file->outputPath = existing;
-        emit entryChanged(id);
-        recordLedger(source, QStringLiteral("done"), existing, std::nullopt);
+        m_queue.setStatus(id, FileStatus::skipped);
+        if (AudioFile *file = m_queue.mutableEntry(id)) file->outputPath = existing;
+        emit m_queue.entryChanged(id);
+        m_queue.recordLedger(source, QStringLiteral("done"), existing, std::nullopt);
         return true;
     }
     return false;
 }
 
-void Transcriber::markEmpty(const QUuid &id, std::optional<double> duration) {
-    setStatus(id, FileStatus::empty);
-    AudioFile *file = mutableEntry(id);
+void FilePipeline::markEmpty(const QUuid &id, std::optional<double> duration) {
+    m_queue.setStatus(id, FileStatus::empty);
+    AudioFile *file = m_queue.mutableEntry(id);
     if (!file) return;
     const QString durationText = emptyDurationText(duration);
     const QString message = emptyMessage(durationText);
     file->errorMessage = message;
     file->progress = 0;
-    emit entryChanged(id);
-    recordLedger(file->path(), QStringLiteral("empty"), std::nullopt, message);
-    log(QStringLiteral("Vocal vide/illisible ignoré : %1 (%2).").arg(file->fileName(), durationText));
+    emit m_queue.entryChanged(id);
+    m_queue.recordLedger(file->path(), QStringLiteral("empty"), std::nullopt, message);
+    m_log.log(QStringLiteral("Vocal vide/illisible ignoré : %1 (%2).").arg(file->fileName(), durationText));
 }
 
-void Transcriber::fail(const QUuid &id, const QString &message) {
-    setStatus(id, FileStatus::error);
-    AudioFile *file = mutableEntry(id);
+void FilePipeline::fail(const QUuid &id, const QString &message) {
+    m_queue.setStatus(id, FileStatus::error);
+    AudioFile *file = m_queue.mutableEntry(id);
     if (!file) return;
     file->errorMessage = message;
     file->progress = 0;
-    emit entryChanged(id);
-    recordLedger(file->path(), QStringLiteral("error"), std::nullopt, message);
-    log(QStringLiteral("Erreur sur %1 : %2").arg(file->fileName(), firstLine(message)));
+    emit m_queue.entryChanged(id);
+    m_queue.recordLedger(file->path(), QStringLiteral("error"), std::nullopt, message);
+    m_log.log(QStringLiteral("Erreur sur %1 : %2").arg(file->fileName(), firstLine(message)));
 }
 
-QCoro::Task<std::optional<double>> Transcriber::probeDuration(QUuid id, QString source) {
+QCoro::Task<std::optional<double>> FilePipeline::probeDuration(QUuid id, QString source) {
     const double limit = m_timeLimits.probe;
     if (m_tools.ffprobe) {
         const QStringList args = ffprobeArguments(source);
         const ProcessResult probe = co_await m_processes.launchWithTimeout(*m_tools.ffprobe, args, id, limit, {}, true);
         if (auto seconds = parseFfprobeDuration(probe.standardOutput)) co_return seconds;
-        if (m_runCancel.isCancelled() || m_processes.timedOutIDs().contains(id)) co_return std::nullopt;
+        if (cancelled() || timedOut(id)) co_return std::nullopt;
     }
     const QString afinfo = m_tools.afinfo.value_or(QStringLiteral("/usr/bin/afinfo"));
     const QStringList args{source};
@@ -155,46 +129,46 @@ QCoro::Task<std::optional<double>> Transcriber::probeDuration(QUuid id, QString 
     co_return parseAfinfoDuration(probe.standardOutput);
 }
 
-bool Transcriber::transcriptHeldByAnother(const QString &stem, const QUuid &id, const QString &source) const {
+bool FilePipeline::transcriptHeldByAnother(const QString &stem, const QUuid &id, const QString &source) const {
     if (m_transcriptNames.heldByOther(stem, id)) return true;
     // A recording that already has this name in the history keeps it, as long
     // as the recording is still there, even when its transcript is not.
-    for (const auto &[path, entry] : m_ledger) {
+    for (const auto &[path, entry] : m_queue.ledger()) {
         if (path == source || !entry.outputPath || entry.status != QLatin1String("done")) continue;
         if (hasStem(*entry.outputPath, stem) && fileIdentity(path)) return true;
     }
     return false;
 }
 
-std::optional<TranscriptPaths> Transcriber::chooseTranscriptNames(const QUuid &id, const QString &source,
+std::optional<TranscriptPaths> FilePipeline::chooseTranscriptNames(const QUuid &id, const QString &source,
                                                                   const QUrl &url) {
     std::optional<QString> previous;
-    if (auto it = m_ledger.find(source); it != m_ledger.end() && it->second.outputPath)
+    const Ledger &ledger = m_queue.ledger();
+    if (auto it = ledger.find(source); it != ledger.end() && it->second.outputPath)
         previous = transcriptStem(*it->second.outputPath);
     const auto held = [&](const QString &stem) { return transcriptHeldByAnother(stem, id, source); };
-    auto paths = chooseTranscriptPaths(source, destinationDir(url), m_settings.outputFormat, previous, held);
+    auto paths = chooseTranscriptPaths(source, destinationOf(url), m_settings.outputFormat, previous, held);
     if (paths) m_transcriptNames.claim(id, transcriptStem(paths->txt));
     return paths;
 }
 
-void Transcriber::deferChangedFile(const QUuid &id) {
-    const AudioFile *file = entry(id);
+void FilePipeline::deferChangedFile(const QUuid &id) {
+    const AudioFile *file = m_queue.entry(id);
     if (!file) return;
-    log(QStringLiteral("%1 a changé pendant sa transcription : il sera transcrit de nouveau au prochain lot.")
+    m_log.log(QStringLiteral("%1 a changé pendant sa transcription : il sera transcrit de nouveau au prochain lot.")
             .arg(file->fileName()));
-    m_changedDuringRun.insert(id);
-    returnToPending(id);
+    m_run.deferChanged(id);
 }
 
-QCoro::Task<> Transcriber::process(QUuid id) {
-    const AudioFile *found = entry(id);
+QCoro::Task<> FilePipeline::process(QUuid id) {
+    const AudioFile *found = m_queue.entry(id);
     if (!found) co_return;
     const QString source = found->path();
     const QString name = found->fileName();
     auto onExit = qScopeGuard([this, name, id] {
-        removeCurrentName(name);
+        m_run.removeCurrentName(name);
         m_transcriptNames.release(id);
-        scheduleSave();
+        emit m_queue.saveWanted();
     });
 
     // The file as the work starts: its result is recorded for this version only.
@@ -205,10 +179,10 @@ QCoro::Task<> Transcriber::process(QUuid id) {
     }
     const std::optional<TranscriptPaths> outputs = chooseTranscriptNames(id, source, found->url);
     if (!outputs) {
-        fail(id, QStringLiteral("Aucun nom libre pour la transcription dans « %1 ».").arg(destinationDir(found->url)));
+        fail(id, QStringLiteral("Aucun nom libre pour la transcription dans « %1 ».").arg(destinationOf(found->url)));
         co_return;
     }
-    if (!m_forceIDs.contains(id) && settleFromLedger(id, source, outputs->txt, outputs->md)) co_return;
+    if (!m_run.isForced(id) && settleFromLedger(id, source, outputs->txt, outputs->md)) co_return;
     if (before->size == 0) {
         markEmpty(id, std::nullopt);
         co_return;
@@ -217,17 +191,17 @@ QCoro::Task<> Transcriber::process(QUuid id) {
     std::optional<ScratchFile> link;
     const QString input = pathForPrograms(source, link);
     const std::optional<double> duration = co_await probeDuration(id, input);
-    if (AudioFile *file = mutableEntry(id)) {
+    if (AudioFile *file = m_queue.mutableEntry(id)) {
         file->durationSeconds = duration;
-        emit entryChanged(id);
+        emit m_queue.entryChanged(id);
     }
     // Checked before anything else: starting a conversion for a cancelled
     // run would hold the run open for nothing.
-    if (m_runCancel.isCancelled()) {
-        returnToPending(id);
+    if (cancelled()) {
+        m_queue.returnToPending(id);
         co_return;
     }
-    if (m_processes.timedOutIDs().contains(id)) {
+    if (timedOut(id)) {
         fail(id, QStringLiteral("Lecture de la durée interrompue (délai dépassé)."));
         co_return;
     }
@@ -241,12 +215,12 @@ QCoro::Task<> Transcriber::process(QUuid id) {
     const QString converter = useFfmpeg ? *m_tools.ffmpeg : m_tools.afconvert.value_or("/usr/bin/afconvert");
     const QStringList convertArgs = useFfmpeg ? ffmpegArguments(input, wav.path) : afconvertArguments(input, wav.path);
     const ProcessResult conversion = co_await m_processes.launchWithTimeout(converter, convertArgs, id, m_timeLimits.conversion);
-    if (m_runCancel.isCancelled()) {
-        returnToPending(id);
+    if (cancelled()) {
+        m_queue.returnToPending(id);
         co_return;
     }
     if (conversion.code != 0 || !QFileInfo::exists(wav.path)) {
-        if (m_processes.timedOutIDs().contains(id))
+        if (timedOut(id))
             fail(id, QStringLiteral("Conversion audio interrompue (délai dépassé)."));
         else
             fail(id, QStringLiteral("Échec de la conversion audio (code %1).\n").arg(conversion.code) +
@@ -258,20 +232,20 @@ QCoro::Task<> Transcriber::process(QUuid id) {
     const QString prefix = scratchName();
     const ScratchFile json(prefix + QStringLiteral(".json"));
     const QStringList whisperArgs = whisperArguments(m_settings.modelPath, m_settings.language, prefix,
-                                                     threadsPerJob(), wav.path);
+                                                     m_run.threadsPerJob(), wav.path);
     ProcessRunner::LineCallback onProgress = [this, id](const QString &line) {
-        if (auto percent = parseWhisperProgress(line)) setProgress(id, *percent / 100.0);
+        if (auto percent = parseWhisperProgress(line)) m_queue.setProgress(id, *percent / 100.0);
     };
     const ProcessResult recognition = co_await m_processes.launchWithTimeout(
         m_tools.whisper.value_or(QString()), whisperArgs, id, m_timeLimits.recognition(duration), onProgress);
-    if (m_runCancel.isCancelled()) {
-        returnToPending(id);
+    if (cancelled()) {
+        m_queue.returnToPending(id);
         co_return;
     }
     std::optional<QList<Segment>> segments;
     if (recognition.code == 0) segments = parseWhisperJSON(json.path);
     if (!segments) {
-        if (m_processes.timedOutIDs().contains(id))
+        if (timedOut(id))
             fail(id, QStringLiteral("Transcription interrompue (délai dépassé)."));
         else
             fail(id, QStringLiteral("Échec de whisper-cli (code %1).\n").arg(recognition.code) +
@@ -279,9 +253,16 @@ QCoro::Task<> Transcriber::process(QUuid id) {
         co_return;
     }
 
-    const std::optional<QString> corrected = co_await correctForRun(id, plainText(*segments));
-    if (m_runCancel.isCancelled()) {
-        returnToPending(id);
+    std::optional<QString> corrected;
+    const QString text = plainText(*segments);
+    if (m_correction.wants(text)) {
+        m_queue.setProgress(id, progressBeforeCorrection);
+        QPointer<FilePipeline> alive(this);
+        corrected = co_await m_correction.correct(name, text, m_run.cancellation());
+        if (!alive) co_return;
+    }
+    if (cancelled()) {
+        m_queue.returnToPending(id);
         co_return;
     }
 
@@ -295,7 +276,7 @@ QCoro::Task<> Transcriber::process(QUuid id) {
     // The write ends with a flush to disk: off the main thread, so the window
     // never waits for it. The worker gets copies only.
     // (Named before the co_await: GCC 12 may destroy a temporary lambda twice there.)
-    QPointer<Transcriber> self(this);
+    QPointer<FilePipeline> self(this);
     auto write = [segments = *segments, corrected, source, duration, outputs = *outputs, settings = m_settings] {
         return writeOutputs(segments, corrected, source, duration, outputs.txt, outputs.md, settings);
     };
@@ -307,7 +288,7 @@ QCoro::Task<> Transcriber::process(QUuid id) {
     }
     if (writeError && writeError->diskFull) {
         fail(id, writeError->reason);
-        stopOnFullDisk(QFileInfo(outputs->txt).absolutePath()); // every other file would fail the same way
+        m_run.stopOnFullDisk(QFileInfo(outputs->txt).absolutePath()); // every other file would fail the same way
         co_return;
     }
     if (writeError) {
@@ -315,13 +296,13 @@ QCoro::Task<> Transcriber::process(QUuid id) {
         co_return;
     }
     const QString outputPath = m_settings.outputFormat == OutputFormat::md ? outputs->md : outputs->txt;
-    setStatus(id, FileStatus::done);
-    if (AudioFile *file = mutableEntry(id)) {
+    m_queue.setStatus(id, FileStatus::done);
+    if (AudioFile *file = m_queue.mutableEntry(id)) {
         file->progress = 1.0;
         file->outputPath = outputPath;
-        emit entryChanged(id);
+        emit m_queue.entryChanged(id);
     }
     // Recorded as the file was when the work began: a change during the
     // write still shows at the next scan.
-    recordLedger(source, QStringLiteral("done"), outputPath, std::nullopt, before);
+    m_queue.recordLedger(source, QStringLiteral("done"), outputPath, std::nullopt, before);
 }

@@ -1,0 +1,111 @@
+// What the engine decides between the areas: when a batch may start, what
+// follows a batch or a correction pass, and the work started once the window
+// is up.
+#include "engine/transcriber.h"
+
+#include <QPointer>
+
+#include <qcoro/qcorosignal.h>
+
+SchedulerHooks Transcriber::schedulerHooks() {
+    SchedulerHooks hooks;
+    hooks.readyToRun = [this](const std::optional<IdSet> &only) { return readyToRun(only); };
+    hooks.prepare = [this] { m_pipeline.cleanupOrphanTempAudio(); };
+    hooks.beforeFiles = [this] { return m_runCorrection.preflight(); };
+    hooks.process = [this](QUuid id) { return m_pipeline.process(id); };
+    hooks.saveNow = [this] { saveNow(); };
+    hooks.scheduleSave = [this] { scheduleSave(); };
+    hooks.afterRun = [this](bool cancelled) {
+        // The hand-over walks the transcripts and publishes their count itself.
+        if (cancelled)
+            refreshRawCount();
+        else
+            m_afterRunTask = chainAfterRun();
+    };
+    return hooks;
+}
+
+bool Transcriber::readyToRun(const std::optional<IdSet> &only) {
+    if (!toolsReady()) {
+        log(QString::fromUtf8(missingRecogniserText));
+        return false;
+    }
+    if (!modelAvailable()) {
+        autoDownloadDefaultModel(only);
+        return false;
+    }
+    return true;
+}
+
+void Transcriber::autoDownloadDefaultModel(std::optional<IdSet> thenStartOnly) {
+    m_models.downloadDefault(
+        [this](const QString &path) {
+            ParlivoSettings s = m_settings;
+            s.modelPath = path;
+            setSettings(s);
+        },
+        [this, thenStartOnly] { start(thenStartOnly); });
+}
+
+bool Transcriber::isComplete() const {
+    return !isRunning() && !files().isEmpty() && pendingCount() == 0 && runningCount() == 0;
+}
+
+QCoro::Task<> Transcriber::waitForRun() {
+    while (isRunning()) co_await qCoro(this, &Transcriber::runFinished);
+    while (m_chainingAfterRun) co_await qCoro(this, &Transcriber::afterRunChained);
+}
+
+QCoro::Task<> Transcriber::chainAfterRun() {
+    QPointer<Transcriber> self(this);
+    m_chainingAfterRun = true;
+    int rawLeft = 0;
+    if (const auto root = outputRootPath()) {
+        rawLeft = int((co_await rawTranscriptsOffThread(*root, organizeRootFolder())).size());
+        if (!self) co_return;
+    }
+    m_correction.publishRawCount(rawLeft);
+    m_chainingAfterRun = false;
+    if (correctionWanted() && rawLeft > 0)
+        startCorrectionPass(); // goes on to organization itself
+    else if (m_settings.organizeEnabled)
+        organizeAfterCorrection(false);
+    emit afterRunChained();
+}
+
+void Transcriber::startOrganization() {
+    if (isRunning() || correctionPassActive()) return;
+    m_organization.start();
+}
+
+void Transcriber::organizeAfterCorrection(bool resumingAtLaunch) {
+    if (resumingAtLaunch) {
+        const int pending = pendingOrganizationCount();
+        if (pending < 1) return;
+        log(QStringLiteral("Reprise de l'organisation : %1 vocal(aux) à ranger.").arg(pending));
+    }
+    startOrganization();
+}
+
+void Transcriber::startBackgroundWork() {
+    resumeInterruptedRunIfNeeded();
+    startOllamaMonitor();
+    m_correction.countRaw([this](int count) { considerAutoStart(count); });
+}
+
+void Transcriber::resumeInterruptedRunIfNeeded() {
+    if (!m_settings.autoResume || !m_pendingWasRunning || pendingCount() == 0 || !toolsReady() || !modelAvailable())
+        return;
+    log(QStringLiteral("Reprise automatique du lot après redémarrage."));
+    start();
+}
+
+void Transcriber::considerAutoStart(int rawCount) {
+    // Once per launch, and not over a batch (its end chains the pass anyway).
+    if (std::exchange(m_didConsiderAutoCorrect, true) || isRunning()) return;
+    if (rawCount == 0) {
+        if (m_settings.organizeEnabled) organizeAfterCorrection(true);
+    } else if (m_settings.correctionEnabled && m_settings.correctionBackend == CorrectionBackend::ollama) {
+        startCorrectionPass();
+    }
+}

@@ -1,0 +1,61 @@
+#pragma once
+// One queued file from "running" to its final status: skip, empty, convert,
+// recognise, correct, write, remember. Owns the transcript names the files in
+// hand have chosen and the outside programs' time limits; the queue, the run
+// and the batch's correction stage are handed in.
+
+#include <QObject>
+#include <QString>
+#include <QUrl>
+#include <QUuid>
+
+#include <optional>
+
+#include <qcoro/qcorotask.h>
+
+#include "core/event_log.h"
+#include "core/settings.h"
+#include "correction/run_correction.h"
+#include "pipeline/pipeline_rules.h"
+#include "pipeline/process_runner.h"
+#include "pipeline/tools.h"
+#include "pipeline/transcript_files.h"
+#include "pipeline/transcript_names.h"
+#include "queue/file_queue.h"
+#include "queue/scheduler.h"
+
+class FilePipeline : public QObject {
+    Q_OBJECT
+
+public:
+    FilePipeline(FileQueue &queue, Scheduler &run, RunCorrection &correction, ProcessRunner &processes,
+                 const Tools &tools, const ParlivoSettings &settings, EventLog &log, QObject *parent = nullptr);
+
+    QCoro::Task<> process(QUuid id);
+    // Registered under the file's id: a cancel or the time limit ends it.
+    QCoro::Task<std::optional<double>> probeDuration(QUuid id, QString source);
+    void markEmpty(const QUuid &id, std::optional<double> duration);
+    void fail(const QUuid &id, const QString &message);
+    // Scratch files left behind by a crash or a kill.
+    void cleanupOrphanTempAudio();
+    void setTimeLimits(const TimeLimits &limits) { m_timeLimits = limits; }
+
+private:
+    std::optional<TranscriptPaths> chooseTranscriptNames(const QUuid &id, const QString &source, const QUrl &url);
+    bool transcriptHeldByAnother(const QString &stem, const QUuid &id, const QString &source) const;
+    bool settleFromLedger(const QUuid &id, const QString &source, const QString &txt, const QString &md);
+    void deferChangedFile(const QUuid &id);
+    QString destinationOf(const QUrl &url) const;
+    bool cancelled() const { return m_run.cancelRequested(); }
+    bool timedOut(const QUuid &id) const { return m_processes.timedOutIDs().contains(id); }
+
+    FileQueue &m_queue;
+    Scheduler &m_run;
+    RunCorrection &m_correction;
+    ProcessRunner &m_processes;
+    const Tools &m_tools;
+    const ParlivoSettings &m_settings;
+    EventLog &m_log;
+    TranscriptNameClaims m_transcriptNames;
+    TimeLimits m_timeLimits;
+};

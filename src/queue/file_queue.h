@@ -1,0 +1,91 @@
+#pragma once
+// The queue of recordings: the entries and their status counters, the
+// history of every file already handled (the ledger), and the source folder
+// they were scanned from. Changes that must reach the disk ask for a delayed
+// save through saveWanted(); the engine connects it to the state store.
+
+#include <QList>
+#include <QObject>
+#include <QStringList>
+#include <QUrl>
+#include <QUuid>
+
+#include <array>
+#include <functional>
+#include <optional>
+
+#include "core/event_log.h"
+#include "core/records.h"
+#include "core/source_files.h"
+
+class FileQueue : public QObject {
+    Q_OBJECT
+
+public:
+    static const QStringList audioExtensions;
+    // Folders under the source that hold Parlivo's own output, never scanned.
+    using WrittenFolders = std::function<QStringList()>;
+
+    FileQueue(EventLog &log, WrittenFolders written, QObject *parent = nullptr);
+
+    // ---- Entries and counters ----
+    const QList<AudioFile> &files() const { return m_files; }
+    const AudioFile *entry(const QUuid &id) const;
+    AudioFile *mutableEntry(const QUuid &id);
+    int count(FileStatus status) const { return m_counts[size_t(status)]; }
+    // Done, skipped, in error or empty.
+    int processedCount() const;
+    double overallProgress() const;
+    std::optional<AudioFile> primaryRunningFile() const;
+    void setStatus(const QUuid &id, FileStatus status);
+    void adjust(FileStatus status, int by);
+    void recomputeCounters();
+    void replace(QList<AudioFile> files);
+    // The stored queue as loaded: nothing is running any more.
+    void restore(QList<AudioFile> files);
+    void setProgress(const QUuid &id, double fraction);
+    void returnToPending(const QUuid &id);
+    // Pending again with its results forgotten.
+    void requeue(const QUuid &id);
+
+    // ---- History ----
+    const Ledger &ledger() const { return m_ledger; }
+    Ledger &ledger() { return m_ledger; }
+    void setLedger(Ledger ledger) { m_ledger = std::move(ledger); }
+    // A first start after an update from a version without a history.
+    void rebuildLedgerFromQueue();
+    // The history entry of `source` while the file is still the one it describes.
+    std::optional<LedgerEntry> matchingLedgerEntry(const QString &source) const;
+    // `identity`: the file as the outcome saw it (read now when not given).
+    void recordLedger(const QString &source, const QString &status, std::optional<QString> outputPath,
+                      std::optional<QString> errorMessage, std::optional<FileIdentity> identity = std::nullopt);
+
+    // ---- Source folder ----
+    const std::optional<QUrl> &sourceFolder() const { return m_sourceFolder; }
+    void restoreSourceFolder(std::optional<QUrl> folder);
+    // Scans the folder into a new queue (the history restores finished files).
+    void setSourceFolder(const QUrl &folder);
+    void rescan();
+    // Files gone from the disk leave the queue, each with a log line.
+    void dropVanishedFiles();
+
+signals:
+    void queueChanged();                // entries added, removed or replaced
+    void entryChanged(const QUuid &id); // one entry's status, progress or texts
+    void countersChanged();
+    void sourceFolderChanged();
+    void saveWanted(); // the queue or the history changed
+
+private:
+    AudioFile restoredFromLedger(const QUrl &url) const;
+    bool changedSinceRecorded(const QString &path) const;
+    QList<QUrl> scanSource() const;
+    void logVanished(const QString &path);
+
+    EventLog &m_log;
+    WrittenFolders m_writtenFolders;
+    QList<AudioFile> m_files;
+    std::array<int, fileStatusCount> m_counts{};
+    Ledger m_ledger;
+    std::optional<QUrl> m_sourceFolder;
+};

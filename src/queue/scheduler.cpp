@@ -1,0 +1,234 @@
+// The queue run: checks before starting, workers claiming pending files,
+// pause, resume, cancel, retries, and the summary at the end.
+#include "queue/scheduler.h"
+
+#include <algorithm>
+
+#include <qcoro/qcorotimer.h>
+
+#include "core/live_stats.h"
+
+using namespace std::chrono_literals;
+
+Scheduler::Scheduler(FileQueue &queue, EventLog &log, ProcessRunner &processes, const ParlivoSettings &settings,
+                     QObject *parent)
+    : QObject(parent), m_queue(queue), m_log(log), m_processes(processes), m_settings(settings),
+      m_maxParallelism(::maxParallelism()) {}
+
+int Scheduler::threadsPerJob() const {
+    return std::max(1, m_maxParallelism / m_settings.effectiveParallelism());
+}
+
+void Scheduler::setRunning(bool running) {
+    m_isRunning = running;
+    emit runStateChanged();
+}
+
+bool Scheduler::isPendingInRun(const AudioFile &file) const {
+    return file.status == FileStatus::pending && (!m_restrictedIDs || m_restrictedIDs->contains(file.id)) &&
+           !m_changedDuringRun.contains(file.id);
+}
+
+void Scheduler::start(std::optional<IdSet> only) {
+    if (m_isRunning) return;
+    if (!m_hooks.readyToRun(only)) return;
+    // A file deleted since the scan would fail on every run: it leaves instead.
+    m_queue.dropVanishedFiles();
+    m_changedDuringRun.clear();
+    m_restrictedIDs = only;
+    if (!only) requeueErrors();
+    const QList<AudioFile> &files = m_queue.files();
+    if (std::none_of(files.cbegin(), files.cend(), [&](const AudioFile &f) { return isPendingInRun(f); })) {
+        m_log.log(QStringLiteral("Rien à transcrire : aucun fichier en attente."));
+        m_restrictedIDs.reset();
+        return;
+    }
+    m_runCancel.reset();
+    m_fullDiskFolder.reset();
+    m_isPaused = false;
+    m_startedAt = QDateTime::currentDateTime();
+    m_sessionBaselineProcessed = m_queue.processedCount();
+    m_processes.clearTimedOut();
+    m_hooks.prepare();
+    setRunning(true);
+    m_hooks.saveNow();
+    m_runTask = runQueue();
+}
+
+QCoro::Task<> Scheduler::runQueue() {
+    const int workerCount = std::max(1, std::min(m_settings.parallelism, m_maxParallelism));
+    co_await m_hooks.beforeFiles();
+    // The workers start at once (tasks run to their first wait), then are
+    // awaited one by one: together they drain the queue.
+    std::vector<QCoro::Task<>> workers;
+    for (int i = 0; i < workerCount; ++i) workers.push_back(worker());
+    for (auto &w : workers) co_await std::move(w);
+    finishRun();
+}
+
+QCoro::Task<> Scheduler::worker() {
+    while (!m_runCancel.isCancelled()) {
+        if (m_isPaused) {
+            co_await QCoro::sleepFor(200ms);
+            continue;
+        }
+        auto id = claimNextPending();
+        if (!id) co_return;
+        co_await m_hooks.process(*id);
+    }
+}
+
+void Scheduler::finishRun() {
+    const bool cancelled = m_runCancel.isCancelled();
+    m_isPaused = false;
+    m_currentFileNames.clear();
+    m_restrictedIDs.reset();
+    m_forceIDs.clear();
+    setRunning(false);
+    const QString summary = runSummary();
+    m_log.log(summary);
+    m_log.notify(QStringLiteral("Parlivo"), summary);
+    m_hooks.saveNow();
+    m_hooks.afterRun(cancelled);
+    emit runFinished();
+}
+
+QString Scheduler::runSummary() const {
+    if (m_fullDiskFolder)
+        return QStringLiteral("Lot arrêté : disque plein dans « %1 ». Libère de la place, puis relance la "
+                              "transcription.")
+            .arg(*m_fullDiskFolder);
+    if (m_runCancel.isCancelled()) return QStringLiteral("Lot interrompu.");
+    return QStringLiteral("Lot terminé : %1 transcrits, %2 sautés, %3 en erreur.")
+        .arg(m_queue.count(FileStatus::done))
+        .arg(m_queue.count(FileStatus::skipped))
+        .arg(m_queue.count(FileStatus::error));
+}
+
+std::optional<QUuid> Scheduler::claimNextPending() {
+    for (const auto &file : m_queue.files()) {
+        if (!isPendingInRun(file)) continue;
+        const QUuid id = file.id;
+        m_currentFileNames.append(file.fileName());
+        m_queue.setStatus(id, FileStatus::running);
+        m_queue.setProgress(id, 0);
+        emit runStateChanged();
+        return id;
+    }
+    return std::nullopt;
+}
+
+void Scheduler::pause() {
+    if (!m_isRunning) return;
+    m_isPaused = true;
+    emit runStateChanged();
+    m_hooks.saveNow();
+}
+
+void Scheduler::resume() {
+    if (!m_isRunning) return;
+    m_isPaused = false;
+    emit runStateChanged();
+}
+
+void Scheduler::cancel() {
+    if (!m_isRunning) return;
+    haltRun();
+    m_log.log(QStringLiteral("Annulation demandée."));
+}
+
+void Scheduler::stopOnFullDisk(const QString &folder) {
+    if (!m_isRunning || m_fullDiskFolder) return;
+    m_fullDiskFolder = folder;
+    haltRun();
+}
+
+void Scheduler::haltRun() {
+    m_runCancel.cancel(); // also cuts off a correction request in flight
+    m_isPaused = false;
+    m_processes.terminateAll();
+    for (const auto &file : m_queue.files())
+        if (file.status == FileStatus::running) m_queue.returnToPending(file.id);
+    m_currentFileNames.clear();
+    emit runStateChanged();
+}
+
+void Scheduler::requeueErrors() {
+    int requeued = 0, setAside = 0;
+    const Ledger &ledger = m_queue.ledger();
+    for (const auto &file : m_queue.files()) {
+        if (file.status != FileStatus::error) continue;
+        auto it = ledger.find(file.path());
+        if (it == ledger.end() || it->second.attempts.value_or(0) < maxAutoRetries) {
+            m_queue.returnToPending(file.id);
+            ++requeued;
+        } else {
+            ++setAside;
+        }
+    }
+    if (requeued > 0) {
+        m_hooks.scheduleSave();
+        m_log.log(QStringLiteral("Réessai automatique de %1 fichier(s) en échec.").arg(requeued));
+    }
+    if (setAside > 0)
+        m_log.log(QStringLiteral("%1 fichier(s) en échec répété (%2 tentatives) laissé(s) de côté. Clic droit > Remettre "
+                           "en attente pour forcer.")
+                .arg(setAside)
+                .arg(maxAutoRetries));
+}
+
+void Scheduler::transcribeSelection(const IdSet &ids) {
+    IdSet requeued;
+    for (const auto &file : m_queue.files()) {
+        if (!ids.contains(file.id) || file.status == FileStatus::running) continue;
+        m_queue.requeue(file.id);
+        m_queue.ledger().erase(file.path());
+        requeued.insert(file.id);
+    }
+    if (requeued.isEmpty()) return;
+    m_forceIDs.unite(requeued);
+    m_hooks.scheduleSave();
+    if (m_isRunning) {
+        if (m_restrictedIDs) m_restrictedIDs->unite(requeued);
+        m_log.log(QStringLiteral("%1 vocal(aux) ajouté(s) au lot en cours.").arg(requeued.size()));
+    } else {
+        m_log.log(QStringLiteral("Transcription de %1 vocal(aux) sélectionné(s).").arg(requeued.size()));
+        start(requeued);
+    }
+}
+
+void Scheduler::retry(const IdSet &ids) {
+    for (const auto &file : m_queue.files()) {
+        if (!ids.contains(file.id) || file.status == FileStatus::running) continue;
+        m_queue.requeue(file.id);
+        auto it = m_queue.ledger().find(file.path());
+        if (it != m_queue.ledger().end()) it->second.attempts = 0;
+    }
+    m_hooks.scheduleSave();
+}
+
+void Scheduler::retryAllErrors() {
+    IdSet failed;
+    for (const auto &file : m_queue.files())
+        if (file.status == FileStatus::error) failed.insert(file.id);
+    retry(failed);
+}
+
+void Scheduler::removeCurrentName(const QString &name) {
+    if (m_currentFileNames.removeOne(name)) emit runStateChanged();
+}
+
+void Scheduler::deferChanged(const QUuid &id) {
+    m_changedDuringRun.insert(id);
+    m_queue.returnToPending(id);
+}
+
+LiveStats Scheduler::liveStats(const QDateTime &now) const {
+    if (!m_startedAt) return {};
+    const double elapsed = double(m_startedAt->msecsTo(now)) / 1000.0;
+    // Only files finished during this run count: a half-done queue must not inflate the rate.
+    const double finished = std::max(0, m_queue.processedCount() - m_sessionBaselineProcessed);
+    const double remaining = m_queue.count(FileStatus::pending) + m_queue.count(FileStatus::running);
+    const RateEstimate rate = estimateRate(finished, elapsed, remaining);
+    return {elapsed, rate.ratePerMin, rate.eta};
+}

@@ -1,0 +1,70 @@
+// Turning the source folder into the queue, and keeping the two in step.
+#include "queue/file_queue.h"
+
+#include <QHash>
+#include <QSet>
+
+const QStringList FileQueue::audioExtensions = {
+    "m4a", "mp3", "wav", "aac", "m4b", "ogg", "flac", "aiff", "aif", "caf", "opus", "wma", "mp4", "mov", "m4v"};
+
+QList<QUrl> FileQueue::scanSource() const {
+    // What Parlivo writes inside the source (the organized archive, a
+    // transcript destination) holds copies of recordings, not new ones.
+    const QString source = m_sourceFolder->toLocalFile();
+    return scanAudioFiles(*m_sourceFolder, audioExtensions, foldersStrictlyInside(source, m_writtenFolders()));
+}
+
+void FileQueue::logVanished(const QString &path) {
+    m_log.log(QStringLiteral("Fichier introuvable, retiré de la file : %1").arg(path));
+}
+
+void FileQueue::dropVanishedFiles() {
+    QList<AudioFile> kept;
+    for (const AudioFile &file : std::as_const(m_files)) {
+        if (file.status == FileStatus::running || fileIdentity(file.path())) {
+            kept.append(file);
+            continue;
+        }
+        logVanished(file.path());
+    }
+    if (kept.size() == m_files.size()) return;
+    replace(std::move(kept));
+    emit saveWanted();
+}
+
+void FileQueue::restoreSourceFolder(std::optional<QUrl> folder) {
+    m_sourceFolder = std::move(folder);
+    emit sourceFolderChanged();
+}
+
+void FileQueue::setSourceFolder(const QUrl &folder) {
+    restoreSourceFolder(folder);
+    QList<AudioFile> queue;
+    for (const QUrl &url : scanSource()) queue.append(restoredFromLedger(url));
+    replace(std::move(queue));
+    m_log.log(QStringLiteral("Dossier scanné : %1 - %2 fichier(s) audio trouvé(s).")
+                  .arg(folder.toLocalFile())
+                  .arg(m_files.size()));
+}
+
+void FileQueue::rescan() {
+    if (!m_sourceFolder) return;
+    QHash<QUrl, qsizetype> current;
+    for (qsizetype i = 0; i < m_files.size(); ++i) current.insert(m_files[i].url, i);
+    QList<AudioFile> queue;
+    const QList<QUrl> found = scanSource();
+    for (const QUrl &url : found) {
+        auto it = current.constFind(url);
+        const bool finished = it != current.constEnd() && (m_files[*it].status == FileStatus::done ||
+                                                            m_files[*it].status == FileStatus::skipped);
+        // A finished file re-recorded or edited since its transcript must be
+        // transcribed again, not kept as done.
+        queue.append(finished && !changedSinceRecorded(url.toLocalFile()) ? m_files[*it] : restoredFromLedger(url));
+    }
+    // Entries not found again leave the queue; those whose file is gone say so.
+    const QSet<QUrl> still(found.cbegin(), found.cend());
+    for (const AudioFile &file : std::as_const(m_files))
+        if (!still.contains(file.url) && !fileIdentity(file.path())) logVanished(file.path());
+    replace(std::move(queue));
+    m_log.log(QStringLiteral("Nouveau scan : %1 fichier(s).").arg(m_files.size()));
+}

@@ -1,0 +1,119 @@
+#include "queue/state_store.h"
+
+#include <QFile>
+
+#include "core/atomic_file.h"
+#include "core/folders.h"
+
+namespace {
+const QString settingsFile = QStringLiteral("settings.json");
+const QString queueFile = QStringLiteral("queue.json");
+const QString ledgerFile = QStringLiteral("ledger.json");
+} // namespace
+
+QList<UnsavedState::Outcome> StateSnapshot::write() const {
+    const QString dir = folders::supportDir() + QLatin1Char('/');
+    // Each file is written on its own: one failing does not stop the others.
+    // settings.json holds the API key, so only its owner may read it.
+    // The history goes before the queue: a crash between the two leaves
+    // a queue behind its history, which the next run catches up from it;
+    // the other way round a file would stay done with no history entry.
+    QList<UnsavedState::Outcome> outcomes;
+    outcomes.append(
+        {settingsFile, writeFileAtomically(dir + settingsFile, dumpCompact(toJson(settings)), FileAccess::ownerOnly)});
+    outcomes.append({ledgerFile, writeFileAtomically(dir + ledgerFile, encodeLedger(ledger))});
+    outcomes.append({queueFile, writeFileAtomically(dir + queueFile, encodeQueue(queue))});
+    return outcomes;
+}
+
+StateStore::StateStore(EventLog &log, Snapshot snapshot, QObject *parent)
+    : QObject(parent), m_log(log), m_snapshot(std::move(snapshot)) {
+    m_saveTimer.setSingleShot(true);
+    m_saveTimer.setInterval(1200);
+    connect(&m_saveTimer, &QTimer::timeout, this, &StateStore::saveInBackground);
+    m_writer.setMaxThreadCount(1);
+}
+
+StateStore::~StateStore() = default;
+
+template <typename T, typename Decode>
+std::optional<T> StateStore::readStateFile(const QString &name, Decode decode) {
+    const QString path = folders::supportDir() + QLatin1Char('/') + name;
+    auto bytes = readWholeFile(path);
+    if (!bytes) return std::nullopt;
+    try {
+        return decode(*bytes);
+    } catch (const std::exception &) {
+        // Kept aside rather than overwritten by the next save: the user's
+        // queue or history may still be recovered from it by hand.
+        const QString aside = path + QStringLiteral(".corrupt");
+        QFile::remove(aside);
+        QFile::rename(path, aside);
+        m_log.log(QStringLiteral("Fichier d'état illisible : %1. Il est mis de côté sous le nom %2 ; les valeurs par "
+                                 "défaut sont utilisées.")
+                      .arg(name, name + QStringLiteral(".corrupt")));
+        return std::nullopt;
+    }
+}
+
+StoredState StateStore::read() {
+    auto document = [](auto decode) { return [decode](const QByteArray &bytes) { return decode(parseJson(bytes)); }; };
+    StoredState stored;
+    stored.settings = readStateFile<SettingsReading>(settingsFile, document(readSettings));
+    if (stored.settings) {
+        // One unusable value costs that setting alone, never the API key or the model.
+        for (const QString &key : std::as_const(stored.settings->setAside))
+            m_log.log(
+                QStringLiteral("Réglage invalide dans settings.json : %1. Sa valeur par défaut est utilisée.").arg(key));
+    }
+    stored.ledger = readStateFile<Ledger>(ledgerFile, ledgerFromText);
+    stored.queue = readStateFile<PersistedState>(queueFile, document(persistedStateFromJson));
+    return stored;
+}
+
+void StateStore::noteSave(quint64 save, const QList<UnsavedState::Outcome> &outcomes) {
+    // A delayed save may report after a newer immediate one: its outcome is outdated.
+    if (save < m_lastSaveNoted) return;
+    m_lastSaveNoted = save;
+    if (auto line = m_unsavedState.record(outcomes)) m_log.log(*line);
+}
+
+void StateStore::noteOutcome(const UnsavedState::Outcome &outcome) {
+    // Not a save of the other files: it leaves their outcomes, even pending ones, valid.
+    noteSave(m_savesStarted, {outcome});
+}
+
+void StateStore::saveNow() {
+    m_saveTimer.stop();
+    // A delayed save still being written must land first, or it would
+    // overwrite this newer state.
+    m_writer.waitForDone();
+    const quint64 save = ++m_savesStarted;
+    noteSave(save, m_snapshot().write());
+    emit saved();
+}
+
+void StateStore::saveInBackground() {
+    // The delayed save happens during batches: encoding a large queue and
+    // flushing three files to disk would stall the window, so a writer thread
+    // does it, one save after the other.
+    ++m_savesInFlight;
+    const quint64 save = ++m_savesStarted;
+    m_writer.start([this, save, snapshot = m_snapshot()] {
+        const QList<UnsavedState::Outcome> outcomes = snapshot.write();
+        QMetaObject::invokeMethod(
+            this,
+            [this, save, outcomes] {
+                --m_savesInFlight;
+                noteSave(save, outcomes);
+                emit saved();
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void StateStore::scheduleSave() {
+    // Restarting the single-shot timer drops the pending save: a burst of
+    // changes gives one write, 1.2 s after the last one.
+    m_saveTimer.start();
+}

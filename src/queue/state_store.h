@@ -1,0 +1,75 @@
+#pragma once
+// settings.json, queue.json and ledger.json: reading them at start, saving
+// them now or 1.2 s after the last change (on a writer thread), and which of
+// them could not be written. Owns the save timer and the writer thread.
+
+#include <QList>
+#include <QObject>
+#include <QThreadPool>
+#include <QTimer>
+
+#include <functional>
+#include <optional>
+
+#include "core/event_log.h"
+#include "core/records.h"
+#include "core/settings.h"
+#include "core/unsaved_state.h"
+
+// What one save writes: a copy taken on the main thread, so it can be encoded
+// and written anywhere.
+struct StateSnapshot {
+    ParlivoSettings settings;
+    PersistedState queue;
+    Ledger ledger;
+
+    QList<UnsavedState::Outcome> write() const;
+};
+
+// What the state folder held at start; nothing for a file missing or unreadable.
+struct StoredState {
+    std::optional<SettingsReading> settings;
+    std::optional<Ledger> ledger;
+    std::optional<PersistedState> queue;
+};
+
+class StateStore : public QObject {
+    Q_OBJECT
+
+public:
+    using Snapshot = std::function<StateSnapshot()>;
+
+    StateStore(EventLog &log, Snapshot snapshot, QObject *parent = nullptr);
+    ~StateStore() override;
+
+    // An unreadable file is set aside under ".corrupt", with a log line.
+    StoredState read();
+    // Writes the three files now, on the calling thread.
+    void saveNow();
+    // One write 1.2 s after the last change, made by the writer thread.
+    void scheduleSave();
+    // A delayed save waiting for its time or being written.
+    bool hasPendingSave() const { return m_saveTimer.isActive() || m_savesInFlight > 0; }
+    // The last save of some state file failed (logged once; every later save tries again).
+    bool unsaved() const { return m_unsavedState.any(); }
+    // Another state file's save (the organization's ledger) joins the same report.
+    void noteOutcome(const UnsavedState::Outcome &outcome);
+
+signals:
+    void saved(); // the three state files were just written
+
+private:
+    template <typename T, typename Decode> std::optional<T> readStateFile(const QString &name, Decode decode);
+    void saveInBackground();
+    void noteSave(quint64 save, const QList<UnsavedState::Outcome> &outcomes);
+
+    EventLog &m_log;
+    Snapshot m_snapshot;
+    QTimer m_saveTimer;
+    int m_savesInFlight = 0;
+    quint64 m_savesStarted = 0; // saves are numbered, so an outdated outcome is ignored
+    quint64 m_lastSaveNoted = 0;
+    UnsavedState m_unsavedState;
+    // Last member: destroyed first, it waits for a write in progress while the rest is still alive.
+    QThreadPool m_writer;
+};
