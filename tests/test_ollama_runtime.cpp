@@ -1,4 +1,4 @@
-// The local Ollama server seen from the engine: finding and starting it,
+// The local Ollama server on its own objects: finding and starting it,
 // waiting for it, pulling the model on the streamed /api/pull, watching it,
 // and the one-action install. The server is the in-process stand-in; the
 // `ollama` program is a script that only records how it was started.
@@ -11,7 +11,8 @@
 #include "provisioning/ollama_local.h"
 #include "provisioning/ollama_pull.h"
 #include "support/correction_test_support.h"
-#include "support/engine_fixture.h"
+#include "provisioning/ollama_installer.h"
+#include "provisioning/ollama_runtime.h"
 #include "support/fake_llm_server.h"
 
 using namespace testing_support;
@@ -38,17 +39,23 @@ TEST(OllamaPullLines, ProgressComesFromSizesOrElseFromSuccess) {
     EXPECT_EQ(ollama::progressTenth(1.0), 10);
 }
 
-class OllamaRuntime : public EngineFixture {
+class OllamaServer : public ::testing::Test {
 protected:
+    TempHome home;
     FakeLlmServer server;
     QString calls = home.file("ollama-calls.log");
     QTimer resumer; // brings the server up once the stand-in program was started
+    EventLog log;
+    ParlivoSettings settings;
+    ProcessRunner processes;
+    QList<QUrl> opened;
+    ::OllamaRuntime runtime{settings, log, std::nullopt, [this](const QUrl &url) { opened << url; }};
+    OllamaInstaller installer{settings, log, runtime, processes};
 
     void SetUp() override {
-        EngineFixture::SetUp();
         ASSERT_NE(server.port(), 0);
-        engine->setOllamaTimings({3, 10ms, 50ms});
-        updateSettings([&](ParlivoSettings &s) { s.ollamaEndpoint = server.endpoint(); });
+        runtime.setTimings({3, 10ms, 50ms});
+        settings.ollamaEndpoint = server.endpoint();
         resumer.setInterval(10);
         QObject::connect(&resumer, &QTimer::timeout, [this] {
             if (QFileInfo::exists(calls)) {
@@ -57,35 +64,37 @@ protected:
             }
         });
     }
-    bool ensureRunning() { return runTaskFor(engine->ensureOllamaRunning(), 20000).value_or(false); }
+    bool ensureRunning() { return runTaskFor(runtime.ensureRunning(), 20000).value_or(false); }
+    int logCount(const QString &text) const { return int(log.lines().filter(text).size()); }
+    bool logHas(const QString &text) const { return logCount(text) > 0; }
 };
 
-TEST_F(OllamaRuntime, AModelMissingFromTheServerIsPulledOnceWithProgressByTenths) {
+TEST_F(OllamaServer, AModelMissingFromTheServerIsPulledOnceWithProgressByTenths) {
     server.setModels({"llama3:8b"});
     server.setPullReply(FakeReply::stream(FakeLlmServer::pullSuccessLines(4'000'000, 20)));
     ASSERT_TRUE(ensureRunning());
     EXPECT_TRUE(logHas("Modèle qwen2.5:7b absent : téléchargement automatique (une seule fois)…"));
     QStringList progress;
-    for (const QString &line : engine->logLines())
+    for (const QString &line : log.lines())
         if (line.contains(" %") && line.contains("Modèle qwen2.5:7b : ")) progress << line.section("] ", 1);
     // 20 steps of 5 %: one line per tenth reached, never two in a row for the same tenth.
     for (const char *tenth : {"Modèle qwen2.5:7b : 0 %", "Modèle qwen2.5:7b : 50 %", "Modèle qwen2.5:7b : 100 %"})
         EXPECT_TRUE(progress.contains(tenth)) << tenth;
     EXPECT_FALSE(progress.contains("Modèle qwen2.5:7b : 15 %"));
     for (qsizetype i = 1; i < progress.size(); ++i) EXPECT_NE(progress[i], progress[i - 1]);
-    EXPECT_TRUE(engine->logLines().last().endsWith("Modèle qwen2.5:7b prêt."));
-    EXPECT_EQ(engine->ollamaModelInstalled(), true);
+    EXPECT_TRUE(log.lines().last().endsWith("Modèle qwen2.5:7b prêt."));
+    EXPECT_EQ(runtime.modelInstalled(), true);
     const FakeRequest pull = server.requests(FakeLlmServer::pullPath).first();
     EXPECT_EQ(pull.json(), Json({{"name", "qwen2.5:7b"}, {"stream", true}}));
 
     // A bare configured name matches its tagged form: nothing more to pull.
     server.setModels({"qwen2.5:latest"});
-    updateSettings([](ParlivoSettings &s) { s.ollamaModel = "qwen2.5"; });
+    settings.ollamaModel = "qwen2.5";
     ASSERT_TRUE(ensureRunning());
     EXPECT_EQ(server.count(FakeLlmServer::pullPath), 1);
 }
 
-TEST_F(OllamaRuntime, AFailedOrCutPullIsLoggedOnceAndLeavesTheModelUnknown) {
+TEST_F(OllamaServer, AFailedOrCutPullIsLoggedOnceAndLeavesTheModelUnknown) {
     server.setModels({});
     server.setPullReply(FakeReply::stream(FakeLlmServer::pullErrorLines("pull model manifest: file does not exist")));
     EXPECT_FALSE(ensureRunning());
@@ -95,17 +104,17 @@ TEST_F(OllamaRuntime, AFailedOrCutPullIsLoggedOnceAndLeavesTheModelUnknown) {
     EXPECT_FALSE(ensureRunning());
     EXPECT_TRUE(logHas("réponse HTTP invalide"));
     // A stream cut half-way is a failure, not a model.
-    engine->clearLog();
+    log.clear();
     server.setPullReply(FakeReply::stream(FakeLlmServer::pullSuccessLines(), 3));
     EXPECT_FALSE(ensureRunning());
     EXPECT_EQ(logCount("Téléchargement du modèle impossible : "), 1);
     EXPECT_FALSE(logHas("prêt"));
-    EXPECT_FALSE(engine->ollamaModelInstalled());
+    EXPECT_FALSE(runtime.modelInstalled());
 }
 
-TEST_F(OllamaRuntime, WithNothingToStartTheWaitProbesAndGivesUp) {
+TEST_F(OllamaServer, WithNothingToStartTheWaitProbesAndGivesUp) {
     server.setTagsReply(FakeReply::error(500, "down")); // answers, but not as a ready server
-    EXPECT_FALSE(engine->isOllamaInstalled());
+    EXPECT_FALSE(runtime.findInstalled());
     EXPECT_FALSE(ensureRunning());
     EXPECT_TRUE(logHas("Ollama injoignable, démarrage automatique…"));
     EXPECT_TRUE(logHas("Ollama.app introuvable. Installe Ollama (https://ollama.com) pour activer la correction "
@@ -114,54 +123,54 @@ TEST_F(OllamaRuntime, WithNothingToStartTheWaitProbesAndGivesUp) {
     EXPECT_FALSE(logHas("Ollama démarré."));
 }
 
-TEST_F(OllamaRuntime, TheServerProgramIsStartedOnItsOwnAndAwaited) {
+TEST_F(OllamaServer, TheServerProgramIsStartedOnItsOwnAndAwaited) {
     writeFile(ollama::localServer(), "not a program");
-    EXPECT_FALSE(engine->isOllamaInstalled()); // only an executable counts
+    EXPECT_FALSE(runtime.findInstalled()); // only an executable counts
     server.setModels({"qwen2.5:7b"});
-    engine->setOllamaTimings({200, 20ms, 50ms});
+    runtime.setTimings({200, 20ms, 50ms});
     writeStandInOllama(ollama::localServer(), calls);
     server.stop();
     resumer.start();
-    EXPECT_TRUE(engine->isOllamaInstalled());
+    EXPECT_TRUE(runtime.findInstalled());
     ASSERT_TRUE(ensureRunning());
     EXPECT_TRUE(logHas("Ollama démarré."));
     ASSERT_TRUE(spinUntil([&] { return !linesOf(calls).isEmpty(); }));
     EXPECT_EQ(linesOf(calls), QStringList{"serve own-session"});
 }
 
-TEST_F(OllamaRuntime, TheUsersLaunchStartsTheServerThenLooksOnce) {
+TEST_F(OllamaServer, TheUsersLaunchStartsTheServerThenLooksOnce) {
     writeStandInOllama(ollama::localServer(), calls);
-    engine->launchOllama();
-    ASSERT_TRUE(spinUntil([&] { return engine->ollamaRunning(); }));
+    runtime.launch();
+    ASSERT_TRUE(spinUntil([&] { return runtime.running(); }));
     ASSERT_TRUE(spinUntil([&] { return !linesOf(calls).isEmpty(); }));
     spin(200);
     EXPECT_EQ(server.count(FakeLlmServer::tagsPath), 1);
     EXPECT_EQ(linesOf(calls), QStringList{"serve own-session"});
 }
 
-TEST_F(OllamaRuntime, TheMonitorPublishesChangesOnly) {
+TEST_F(OllamaServer, TheMonitorPublishesChangesOnly) {
     server.setModels({"qwen2.5:7b"});
-    QSignalSpy changes(engine.get(), &Transcriber::ollamaChanged);
-    engine->startOllamaMonitor();
-    ASSERT_TRUE(spinUntil([&] { return engine->ollamaModelInstalled().has_value(); }));
-    EXPECT_TRUE(engine->ollamaRunning());
-    EXPECT_FALSE(engine->ollamaInstalled());
+    QSignalSpy changes(&runtime, &::OllamaRuntime::changed);
+    runtime.startMonitor();
+    ASSERT_TRUE(spinUntil([&] { return runtime.modelInstalled().has_value(); }));
+    EXPECT_TRUE(runtime.running());
+    EXPECT_FALSE(runtime.installed());
     EXPECT_EQ(changes.size(), 2);
     ASSERT_TRUE(spinUntil([&] { return server.count(FakeLlmServer::tagsPath) >= 8; })); // several more looks
     EXPECT_EQ(changes.size(), 2);
 
     server.stop();
-    ASSERT_TRUE(spinUntil([&] { return !engine->ollamaRunning(); }));
-    EXPECT_EQ(engine->ollamaModelInstalled(), true); // unknown while down: kept
+    ASSERT_TRUE(spinUntil([&] { return !runtime.running(); }));
+    EXPECT_EQ(runtime.modelInstalled(), true); // unknown while down: kept
     writeStandInOllama(ollama::localServer(), calls);
-    ASSERT_TRUE(spinUntil([&] { return engine->ollamaInstalled(); }));
+    ASSERT_TRUE(spinUntil([&] { return runtime.installed(); }));
     EXPECT_EQ(changes.size(), 4);
-    engine->stopOllamaMonitor();
+    runtime.stopMonitor();
 }
 
 // ---------------------------------------------------------------- the one-action install
 
-class OllamaInstall : public OllamaRuntime {
+class OllamaInstall : public OllamaServer {
 protected:
     QHttpServer archives;
     QByteArray archiveBody;
@@ -170,7 +179,7 @@ protected:
     std::optional<ScopedEnv> downloadUrl;
 
     void SetUp() override {
-        OllamaRuntime::SetUp();
+        OllamaServer::SetUp();
         archives.route("/ollama-linux-amd64.tgz", [this] {
             ++archiveRequests;
             return QHttpServerResponse("application/octet-stream", archiveBody,
@@ -180,7 +189,7 @@ protected:
         ASSERT_NE(port, 0);
         downloadUrl.emplace("PARLIVO_OLLAMA_DOWNLOAD_URL",
                             QStringLiteral("http://127.0.0.1:%1/ollama-linux-amd64.tgz").arg(port));
-        engine->setOllamaTimings({200, 20ms, 50ms});
+        runtime.setTimings({200, 20ms, 50ms});
         server.setModels({"qwen2.5:7b"});
         server.stop(); // nothing runs before the install
         serveArchive();
@@ -198,25 +207,25 @@ protected:
         archiveBody = *readWholeFile(home.file("archive.tgz"));
     }
     bool install() {
-        engine->installOllama();
-        return runTask(engine->waitForInstall(), 30000);
+        installer.install();
+        return runTask(installer.waitForEnd(), 30000);
     }
 };
 
 TEST_F(OllamaInstall, DownloadsUnpacksStartsAndPullsWithMilestones) {
     resumer.start();
     std::vector<double> milestones;
-    QObject::connect(engine.get(), &Transcriber::installChanged, [&] {
-        if (milestones.empty() || milestones.back() != engine->installProgress())
-            milestones.push_back(engine->installProgress());
+    QObject::connect(&installer, &OllamaInstaller::changed, [&] {
+        if (milestones.empty() || milestones.back() != installer.progress())
+            milestones.push_back(installer.progress());
     });
-    engine->installOllama(); // asking twice runs one sequence
+    installer.install(); // asking twice runs one sequence
     ASSERT_TRUE(install());
 
-    EXPECT_EQ(engine->installStatus(), "Prêt à corriger.");
-    EXPECT_DOUBLE_EQ(engine->installProgress(), 1.0);
-    EXPECT_FALSE(engine->installingOllama());
-    EXPECT_TRUE(engine->ollamaInstalled());
+    EXPECT_EQ(installer.status(), "Prêt à corriger.");
+    EXPECT_DOUBLE_EQ(installer.progress(), 1.0);
+    EXPECT_FALSE(installer.installing());
+    EXPECT_TRUE(runtime.installed());
     EXPECT_EQ(logCount("Ollama installé et modèle qwen2.5:7b prêt."), 1);
     EXPECT_EQ(archiveRequests, 1);
     EXPECT_TRUE(QFileInfo(home.file(".local/bin/ollama")).isExecutable());
@@ -237,31 +246,31 @@ TEST_F(OllamaInstall, AnErrorPageIsNeverUnpackedAndARejectedArchiveEndsWithTheUn
     ASSERT_TRUE(install());
     EXPECT_TRUE(logHas("Installation Ollama échouée : Téléchargement impossible : Réponse HTTP 404"));
     EXPECT_FALSE(QFileInfo::exists(home.file(".local/bin/ollama")));
-    EXPECT_DOUBLE_EQ(engine->installProgress(), 0.05);
-    EXPECT_EQ(engine->installError(), "Téléchargement impossible : Réponse HTTP 404");
+    EXPECT_DOUBLE_EQ(installer.progress(), 0.05);
+    EXPECT_EQ(installer.error(), "Téléchargement impossible : Réponse HTTP 404");
 
     archiveStatus = 200;
     archiveBody = "<html>not an archive</html>";
     ASSERT_TRUE(install());
     EXPECT_TRUE(logHas("Installation Ollama échouée : Installation impossible : Décompression impossible (code "));
-    EXPECT_FALSE(engine->installingOllama());
-    EXPECT_FALSE(engine->ollamaInstalled());
-    EXPECT_EQ(engine->installStatus(), "Installation…");
-    ASSERT_TRUE(engine->installError());
-    EXPECT_TRUE(engine->installError()->startsWith("Installation impossible : Décompression impossible (code "));
+    EXPECT_FALSE(installer.installing());
+    EXPECT_FALSE(runtime.installed());
+    EXPECT_EQ(installer.status(), "Installation…");
+    ASSERT_TRUE(installer.error());
+    EXPECT_TRUE(installer.error()->startsWith("Installation impossible : Décompression impossible (code "));
 }
 
 TEST_F(OllamaInstall, AServerThatDoesNotAnswerLeavesTheManualStepAndPullsNothing) {
-    engine->setOllamaTimings({3, 10ms, 50ms});
+    runtime.setTimings({3, 10ms, 50ms});
     server.resume();
     server.setTagsReply(FakeReply::error(503, "starting")); // up, but never ready
     ASSERT_TRUE(install());
-    EXPECT_EQ(engine->installStatus(),
+    EXPECT_EQ(installer.status(),
               "Ollama installé. Ouvre-le une fois manuellement (alerte de sécurité macOS), puis reviens.");
-    EXPECT_DOUBLE_EQ(engine->installProgress(), 0.68);
+    EXPECT_DOUBLE_EQ(installer.progress(), 0.68);
     EXPECT_EQ(server.count(FakeLlmServer::pullPath), 0);
-    EXPECT_TRUE(engine->ollamaInstalled());
-    EXPECT_FALSE(engine->installingOllama());
+    EXPECT_TRUE(runtime.installed());
+    EXPECT_FALSE(installer.installing());
     EXPECT_FALSE(logHas("Installation Ollama échouée"));
 }
 

@@ -1,0 +1,93 @@
+// The queue on its own: counters, the history of handled files, and the scan
+// that turns a folder into entries.
+#include <QSignalSpy>
+
+#include "queue/file_queue.h"
+#include "support/test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+struct QueueBench {
+    TempHome home;
+    EventLog log;
+    QStringList written; // folders the queue is told hold Parlivo's own output
+    FileQueue queue{log, [this] { return written; }};
+
+    QString audio(const QString &name, const QByteArray &bytes = "audio") {
+        return writeFile(home.file("src/" + name), bytes);
+    }
+    void scan() { queue.setSourceFolder(QUrl::fromLocalFile(home.file("src"))); }
+    QUuid idOf(const QString &name) const {
+        for (const auto &f : queue.files())
+            if (f.fileName() == name) return f.id;
+        return {};
+    }
+};
+
+TEST(FileQueue, CountersAndProgressFollowEveryStatusChange) {
+    QueueBench bench;
+    for (const char *name : {"a.m4a", "b.m4a", "c.m4a", "d.m4a"}) bench.audio(name);
+    bench.scan();
+    bench.queue.setStatus(bench.idOf("a.m4a"), FileStatus::done);
+    bench.queue.setStatus(bench.idOf("b.m4a"), FileStatus::error);
+    bench.queue.setStatus(bench.idOf("c.m4a"), FileStatus::running);
+    bench.queue.setProgress(bench.idOf("c.m4a"), 0.5);
+    EXPECT_EQ(bench.queue.count(FileStatus::pending), 1);
+    EXPECT_EQ(bench.queue.count(FileStatus::running), 1);
+    EXPECT_EQ(bench.queue.processedCount(), 2);
+    EXPECT_DOUBLE_EQ(bench.queue.overallProgress(), 0.625); // (2 + 0.5) / 4
+    EXPECT_EQ(bench.queue.primaryRunningFile()->fileName(), "c.m4a");
+
+    // A stored queue comes back with nothing running and no half progress.
+    QList<AudioFile> stored = bench.queue.files();
+    bench.queue.restore(stored);
+    EXPECT_EQ(bench.queue.count(FileStatus::running), 0);
+    EXPECT_EQ(bench.queue.count(FileStatus::pending), 2);
+    EXPECT_EQ(bench.queue.entry(bench.idOf("c.m4a"))->progress, 0.0);
+    EXPECT_EQ(bench.queue.count(FileStatus::done), 1);
+}
+
+TEST(FileQueue, TheHistoryCountsFailedAttemptsAndRestoresFinishedFilesUntilTheyChange) {
+    QueueBench bench;
+    const QString a = bench.audio("a.m4a"), b = bench.audio("b.m4a");
+    bench.scan();
+    QSignalSpy saves(&bench.queue, &FileQueue::saveWanted);
+    bench.queue.recordLedger(a, "error", std::nullopt, QString("illisible"));
+    bench.queue.recordLedger(a, "error", std::nullopt, QString("illisible"));
+    EXPECT_EQ(bench.queue.ledger().at(a).attempts, 2);
+    bench.queue.recordLedger(a, "done", QString("/t/a.txt"), std::nullopt);
+    EXPECT_EQ(bench.queue.ledger().at(a).attempts, 0);
+    bench.queue.recordLedger(b, "empty", std::nullopt, QString("Vocal vide"));
+    EXPECT_EQ(saves.size(), 4);
+    EXPECT_EQ(bench.queue.ledger().at(a).size, 5); // "audio"
+
+    // A new scan takes the history's word for unchanged files only.
+    writeFile(b, "longer audio");
+    bench.scan();
+    EXPECT_EQ(bench.queue.entry(bench.idOf("a.m4a"))->status, FileStatus::done);
+    EXPECT_EQ(bench.queue.entry(bench.idOf("a.m4a"))->outputPath, std::optional<QString>("/t/a.txt"));
+    EXPECT_EQ(bench.queue.entry(bench.idOf("b.m4a"))->status, FileStatus::pending);
+    EXPECT_FALSE(bench.queue.matchingLedgerEntry(b));
+}
+
+TEST(FileQueue, TheScanLeavesParlivosOwnFoldersOutAndAVanishedFileLeavesWithALine) {
+    QueueBench bench;
+    bench.audio("a.m4a");
+    const QString gone = bench.audio("b.m4a");
+    bench.audio("Archive organisée/memo/a.m4a");
+    bench.written = {bench.home.file("src/Archive organisée"), QString()};
+    bench.scan();
+    ASSERT_EQ(bench.queue.files().size(), 2);
+    EXPECT_TRUE(bench.log.lines().last().endsWith("2 fichier(s) audio trouvé(s)."));
+
+    QFile::remove(gone);
+    QSignalSpy saves(&bench.queue, &FileQueue::saveWanted);
+    bench.queue.dropVanishedFiles();
+    EXPECT_EQ(bench.queue.files().size(), 1);
+    EXPECT_EQ(saves.size(), 1);
+    EXPECT_TRUE(bench.log.lines().last().endsWith("Fichier introuvable, retiré de la file : " + gone));
+}
+
+} // namespace

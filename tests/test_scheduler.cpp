@@ -1,0 +1,171 @@
+// The batch scheduler on its own: a queue of real files and a handed step in
+// place of the pipeline, so its rules show without any outside program.
+#include <QSignalSpy>
+
+#include <qcoro/qcorotimer.h>
+
+#include "queue/scheduler.h"
+#include "support/test_support.h"
+
+using namespace testing_support;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct SchedulerBench {
+    TempHome home;
+    EventLog log;
+    ProcessRunner processes;
+    ParlivoSettings settings;
+    FileQueue queue{log, [] { return QStringList(); }};
+    Scheduler run{queue, log, processes, settings};
+
+    QStringList processed;       // file names, in the order the step took them
+    QList<bool> afterRuns;       // the `cancelled` flag of each hand-over
+    int beforeFiles = 0;
+    std::function<void(const QUuid &)> onFile; // what the step does besides marking the file done
+    int stepMs = 5;
+
+    SchedulerBench() {
+        SchedulerHooks hooks;
+        hooks.readyToRun = [](const std::optional<IdSet> &) { return true; };
+        hooks.prepare = [] {};
+        hooks.beforeFiles = [this]() -> QCoro::Task<> {
+            ++beforeFiles;
+            co_return;
+        };
+        hooks.process = [this](QUuid id) -> QCoro::Task<> {
+            processed << queue.entry(id)->fileName();
+            if (onFile) onFile(id);
+            co_await QCoro::sleepFor(std::chrono::milliseconds(stepMs));
+            if (queue.entry(id)->status == FileStatus::running) queue.setStatus(id, FileStatus::done);
+        };
+        hooks.saveNow = [] {};
+        hooks.scheduleSave = [] {};
+        hooks.afterRun = [this](bool cancelled) { afterRuns << cancelled; };
+        run.setHooks(std::move(hooks));
+    }
+
+    void scan(const QStringList &names) {
+        for (const QString &name : names) writeFile(home.file("src/" + name), "audio");
+        queue.setSourceFolder(QUrl::fromLocalFile(home.file("src")));
+    }
+    QUuid idOf(const QString &name) const {
+        for (const auto &f : queue.files())
+            if (f.fileName() == name) return f.id;
+        return {};
+    }
+    bool finish() { return spinUntil([this] { return !run.isRunning(); }); }
+};
+
+TEST(Scheduler, DrainsTheQueueInOrderThenHandsOverOnce) {
+    SchedulerBench bench;
+    bench.settings.parallelism = 2;
+    bench.scan({"a.m4a", "b.m4a", "c.m4a"});
+    QSignalSpy finished(&bench.run, &Scheduler::runFinished);
+    bench.run.start();
+    ASSERT_TRUE(bench.run.isRunning());
+    ASSERT_TRUE(bench.finish());
+    EXPECT_EQ(bench.processed, (QStringList{"a.m4a", "b.m4a", "c.m4a"}));
+    EXPECT_EQ(bench.queue.count(FileStatus::done), 3);
+    EXPECT_EQ(bench.beforeFiles, 1);
+    EXPECT_EQ(bench.afterRuns, QList<bool>{false});
+    EXPECT_EQ(finished.size(), 1);
+    EXPECT_TRUE(bench.log.lines().last().endsWith("Lot terminé : 3 transcrits, 0 sautés, 0 en erreur."));
+    EXPECT_TRUE(bench.run.currentFileNames().isEmpty());
+}
+
+TEST(Scheduler, NotReadyStartsNothingAndNothingPendingSaysSo) {
+    SchedulerBench bench;
+    bench.scan({"a.m4a"});
+    std::optional<IdSet> asked;
+    SchedulerHooks hooks;
+    // Only readiness matters here: the run must not start.
+    hooks.readyToRun = [&](const std::optional<IdSet> &only) {
+        asked = only;
+        return false;
+    };
+    bench.run.setHooks(hooks);
+    const IdSet only{bench.idOf("a.m4a")};
+    bench.run.start(only);
+    EXPECT_FALSE(bench.run.isRunning());
+    EXPECT_EQ(asked, only);
+
+    SchedulerBench idle;
+    idle.scan({});
+    idle.run.start();
+    EXPECT_FALSE(idle.run.isRunning());
+    EXPECT_TRUE(idle.log.lines().last().endsWith("Rien à transcrire : aucun fichier en attente."));
+    EXPECT_TRUE(idle.afterRuns.isEmpty());
+}
+
+TEST(Scheduler, CancelPutsTheFileInHandBackAndHandsOverAsCancelled) {
+    SchedulerBench bench;
+    bench.stepMs = 300;
+    bench.scan({"a.m4a", "b.m4a"});
+    bench.run.start();
+    ASSERT_TRUE(spinUntil([&] { return bench.processed.size() == 1; }));
+    EXPECT_EQ(bench.run.currentFileNames(), QStringList{"a.m4a"});
+    bench.run.cancel();
+    EXPECT_EQ(bench.queue.count(FileStatus::pending), 2);
+    EXPECT_TRUE(bench.run.currentFileNames().isEmpty());
+    ASSERT_TRUE(bench.finish());
+    EXPECT_EQ(bench.processed, QStringList{"a.m4a"});
+    EXPECT_EQ(bench.afterRuns, QList<bool>{true});
+    EXPECT_TRUE(bench.log.lines().last().endsWith("Lot interrompu."));
+}
+
+TEST(Scheduler, AFullDiskStopsTheRunAndNamesTheFolder) {
+    SchedulerBench bench;
+    bench.scan({"a.m4a", "b.m4a", "c.m4a"});
+    bench.onFile = [&](const QUuid &id) {
+        bench.queue.setStatus(id, FileStatus::error);
+        bench.run.stopOnFullDisk("/media/plein");
+    };
+    bench.run.start();
+    ASSERT_TRUE(bench.finish());
+    EXPECT_EQ(bench.processed, QStringList{"a.m4a"});
+    EXPECT_EQ(bench.queue.count(FileStatus::pending), 2);
+    EXPECT_EQ(bench.run.fullDiskFolder(), std::optional<QString>("/media/plein"));
+    EXPECT_TRUE(bench.log.lines().last().endsWith(
+        "Lot arrêté : disque plein dans « /media/plein ». Libère de la place, puis relance la transcription."));
+}
+
+TEST(Scheduler, ErrorsAreRetriedBelowThreeAttemptsAndASelectionIsForced) {
+    SchedulerBench bench;
+    bench.scan({"a.m4a", "b.m4a", "c.m4a"});
+    for (const char *name : {"a.m4a", "b.m4a"}) bench.queue.setStatus(bench.idOf(name), FileStatus::error);
+    bench.queue.ledger()[bench.home.file("src/a.m4a")].attempts = 2;
+    bench.queue.ledger()[bench.home.file("src/b.m4a")].attempts = 3;
+    bench.run.requeueErrors();
+    EXPECT_EQ(bench.queue.entry(bench.idOf("a.m4a"))->status, FileStatus::pending);
+    EXPECT_EQ(bench.queue.entry(bench.idOf("b.m4a"))->status, FileStatus::error);
+    EXPECT_TRUE(bench.log.lines().last().endsWith(
+        "1 fichier(s) en échec répété (3 tentatives) laissé(s) de côté. Clic droit > Remettre en attente pour forcer."));
+
+    // A selection forgets the history and is transcribed even when it says done.
+    bench.queue.setStatus(bench.idOf("c.m4a"), FileStatus::done);
+    bench.run.transcribeSelection({bench.idOf("b.m4a"), bench.idOf("c.m4a")});
+    EXPECT_TRUE(bench.run.isForced(bench.idOf("c.m4a")));
+    EXPECT_FALSE(bench.queue.ledger().contains(bench.home.file("src/b.m4a")));
+    ASSERT_TRUE(bench.finish());
+    EXPECT_EQ(bench.processed, (QStringList{"b.m4a", "c.m4a"})); // a.m4a waits for a full run
+    EXPECT_FALSE(bench.run.isForced(bench.idOf("c.m4a")));
+}
+
+TEST(Scheduler, AFileChangedDuringItsRunWaitsForTheNextRun) {
+    SchedulerBench bench;
+    bench.scan({"a.m4a", "b.m4a"});
+    bench.onFile = [&](const QUuid &id) {
+        if (bench.queue.entry(id)->fileName() == "a.m4a") bench.run.deferChanged(id);
+    };
+    bench.run.start();
+    ASSERT_TRUE(bench.finish());
+    EXPECT_EQ(bench.processed, (QStringList{"a.m4a", "b.m4a"}));
+    EXPECT_EQ(bench.queue.entry(bench.idOf("a.m4a"))->status, FileStatus::pending);
+    bench.run.start();
+    ASSERT_TRUE(bench.finish());
+    EXPECT_EQ(bench.processed, (QStringList{"a.m4a", "b.m4a", "a.m4a"}));
+}
+
+} // namespace
