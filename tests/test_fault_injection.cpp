@@ -1,6 +1,5 @@
 // Nothing lost under faults, with real processes and real files: SIGKILLs at
-// any moment of a batch, full disks, a second engine on the same state, and a
-// correction pass sent nowhere, into the archive, or cancelled mid-request.
+// any moment of a batch, full disks, and a second engine on the same state.
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
@@ -381,72 +380,6 @@ TEST_F(TwoEngines, TheFormerFolderIsMovedBeforeTheLockCreatesTheNewOne) {
     EXPECT_EQ(set.code, 0) << set.err.toStdString();
     EXPECT_EQ(cli({"settings", "language"}, realHome).out, "fr\n");
     EXPECT_TRUE(QFileInfo::exists(data + "/Talvo/settings.json"));
-}
-
-// ---------------------------------------------------------------- correction faults
-
-class CorrectionFaults : public CorrectionFixture {
-protected:
-    void SetUp() override {
-        CorrectionFixture::SetUp();
-        updateSettings([](ParlivoSettings &s) { s.outputFormat = OutputFormat::both; });
-    }
-};
-
-TEST_F(CorrectionFaults, ServiceNoneStartsNoPassAndLabelsNothing) {
-    updateSettings([](ParlivoSettings &s) { s.correctionBackend = CorrectionBackend::none; });
-    makeAudio(src + "/a.m4a", 1.2);
-    engine->setSourceFolder(QUrl::fromLocalFile(src));
-    ASSERT_TRUE(runQueue());
-    ASSERT_EQ(engine->doneCount(), 1);
-    spin(200); // whatever the end of the run would start
-    EXPECT_FALSE(engine->correctionPassActive());
-    EXPECT_FALSE(logHas("Correction IA"));
-
-    engine->startCorrectionPass(); // asked for by hand
-    EXPECT_FALSE(engine->correctionPassActive());
-    EXPECT_TRUE(logHas("Aucun service de correction choisi : les transcriptions restent brutes."));
-    EXPECT_EQ(engine->lastCorrectionPassEnd(), Transcriber::CorrectionPassEnd::noService);
-    const QString md = readText(out + "/a.md");
-    EXPECT_TRUE(md.contains("\ncorrection: aucune\n")) << md.toStdString();
-    EXPECT_EQ(md.count("## Transcription brute"), 0);
-    EXPECT_EQ(server.count(FakeLlmServer::chatPath), 0);
-}
-
-TEST_F(CorrectionFaults, ThePassLeavesTheArchiveCopiesAlone) {
-    const QString memo = writeRawTranscript(out, "a", dictation("A", 60));
-    const QString copy = writeRawTranscript(out + "/Archive organisée/Vie pro/Projet/2026-12-05 14h07 - A", "a",
-                                            dictation("A", 60));
-    const QByteArray copyBefore = *readWholeFile(copy);
-    server.echo([](const QString &text) { return text.toUpper(); });
-
-    engine->startCorrectionPass();
-    ASSERT_TRUE(runTask(engine->waitForCorrectionPass(), 20000));
-    EXPECT_EQ(server.count(FakeLlmServer::chatPath), 1);
-    EXPECT_TRUE(logHas("Correction IA terminée : 1/1."));
-    EXPECT_FALSE(isRawTranscript(readText(memo)));
-    EXPECT_EQ(*readWholeFile(copy), copyBefore);
-    EXPECT_TRUE(spinUntil([&] { return engine->rawCount() == 0; }));
-}
-
-TEST_F(CorrectionFaults, CancelCutsTheRequestInFlightAndTheFileStaysRaw) {
-    const QString memo = writeRawTranscript(out, "a", dictation("A", 60));
-    const QByteArray before = *readWholeFile(memo);
-    server.enqueue(FakeReply::answer("Trop tard.").delayed(20000));
-
-    engine->startCorrectionPass();
-    ASSERT_TRUE(spinUntil([&] { return server.count(FakeLlmServer::chatPath) == 1; }));
-    QElapsedTimer sinceCancel;
-    sinceCancel.start();
-    engine->cancelCorrectionPass();
-    ASSERT_TRUE(runTask(engine->waitForCorrectionPass(), 5000)) << "the pass waited for the model";
-    EXPECT_LT(sinceCancel.elapsed(), 2000);
-    EXPECT_EQ(engine->lastCorrectionPassEnd(), Transcriber::CorrectionPassEnd::cancelled);
-    EXPECT_EQ(engine->correctionPassDone(), 0);
-    EXPECT_FALSE(logHas("Correction échouée"));
-    EXPECT_TRUE(logHas("Correction IA terminée : 0/1."));
-    EXPECT_EQ(*readWholeFile(memo), before);
-    EXPECT_TRUE(spinUntil([&] { return engine->rawCount() == 1; }));
 }
 
 } // namespace

@@ -1,0 +1,195 @@
+// The settings window over a real engine: each control edits the record at once.
+#include <QAction>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QTableView>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <csignal>
+
+#include "app/gui/app_actions.h"
+#include "app/gui/app_shell.h"
+#include "app/gui/banner_area.h"
+#include "app/gui/display_texts.h"
+#include "app/gui/elided_label.h"
+#include "app/gui/log_panel.h"
+#include "app/gui/main_window.h"
+#include "app/gui/progress_panel.h"
+#include "app/gui/queue_model.h"
+#include "app/gui/queue_view.h"
+#include "app/gui/settings_pages.h"
+#include "app/gui/settings_support.h"
+#include "app/gui/settings_window.h"
+#include "app/gui/single_instance.h"
+#include "app/gui/source_bar.h"
+#include "app/gui/status_text.h"
+#include "app/gui/termination_signals.h"
+#include "core/atomic_file.h"
+#include "core/folders.h"
+#include "support/engine_fixture.h"
+#include "support/fake_llm_server.h"
+
+#include "support/window_fixture.h"
+
+using namespace testing_support;
+
+namespace {
+
+class Settings : public Window {
+protected:
+    SettingsWindow *settingsWindow() const { return window->settingsWindow(); }
+};
+
+TEST_F(Settings, TranscriptionAndDestinationControlsWriteTheRecordAtOnce) {
+    TranscriptionPage *t = settingsWindow()->transcriptionPage();
+    t->language()->setCurrentIndex(t->language()->findData("fr"));
+    emit t->language()->activated(t->language()->currentIndex());
+    t->parallelism()->setValue(t->parallelism()->maximum());
+    t->timestamps()->setChecked(true);
+    t->autoResume()->setChecked(false);
+    EXPECT_EQ(engine->settings().language, "fr");
+    EXPECT_EQ(engine->settings().parallelism, engine->maxParallelism());
+    EXPECT_TRUE(engine->settings().timestamps);
+    EXPECT_FALSE(engine->settings().autoResume);
+    EXPECT_EQ(t->parallelism()->minimum(), 1);
+
+    DestinationPage *d = settingsWindow()->destinationPage();
+    d->format()->setCurrentIndex(d->format()->findData("both"));
+    emit d->format()->activated(d->format()->currentIndex());
+    EXPECT_EQ(engine->settings().outputFormat, OutputFormat::both);
+    EXPECT_FALSE(d->folder()->isEnabled());
+    d->mode()->button(int(DestinationMode::custom))->click();
+    EXPECT_EQ(engine->settings().destinationMode, DestinationMode::custom);
+    EXPECT_TRUE(d->folder()->isEnabled());
+    QLineEdit *folder = d->folder()->edit();
+    folder->setFocus();
+    folder->selectAll();
+    QTest::keyClicks(folder, home.file("sortie"));
+    EXPECT_EQ(engine->settings().customDestination, home.file("sortie"));
+    EXPECT_EQ(window->findChild<ElidedLabel *>("outputLocation")->fullText(),
+              "Les transcriptions sont dans : " + home.file("sortie"));
+    // Emptied, the folder is no folder at all.
+    folder->selectAll();
+    QTest::keyClick(folder, Qt::Key_Backspace);
+    EXPECT_EQ(engine->settings().customDestination, std::nullopt);
+
+    // The edits are on disk after the engine's delayed save.
+    ASSERT_TRUE(spinUntil([&] { return !engine->hasPendingSave(); }, 5000));
+    const auto stored = readWholeFile(home.supportDir() + "/settings.json");
+    ASSERT_TRUE(stored);
+    EXPECT_TRUE(stored->contains("\"outputFormat\":\"both\""));
+    EXPECT_TRUE(stored->contains("\"timestamps\":true"));
+}
+
+TEST_F(Settings, CorrectionAndOrganizationFieldsAndThePromptReset) {
+    CorrectionPage *c = settingsWindow()->correctionPage();
+    c->enabled()->setChecked(true);
+    c->backend()->setCurrentIndex(c->backend()->findData("anthropic"));
+    emit c->backend()->activated(c->backend()->currentIndex());
+    QTest::keyClicks(c->anthropicKey(), "sk-test");
+    c->keepRaw()->setChecked(false);
+    c->ollamaModel()->selectAll();
+    QTest::keyClicks(c->ollamaModel(), "mistral:7b ");
+    EXPECT_TRUE(engine->settings().correctionEnabled);
+    EXPECT_EQ(engine->settings().correctionBackend, CorrectionBackend::anthropic);
+    EXPECT_EQ(engine->settings().anthropicKey, "sk-test");
+    EXPECT_FALSE(engine->settings().keepRawTranscript);
+    EXPECT_EQ(engine->settings().ollamaModel, "mistral:7b"); // trimmed in the record
+    EXPECT_EQ(c->ollamaModel()->text(), "mistral:7b ");     // the typing is left alone
+
+    EXPECT_FALSE(c->resetPrompt()->isEnabled());
+    c->prompt()->setPlainText("Corrige tout.");
+    EXPECT_EQ(engine->settings().correctionPrompt, "Corrige tout.");
+    ASSERT_TRUE(c->resetPrompt()->isEnabled());
+    c->resetPrompt()->click();
+    EXPECT_EQ(engine->settings().correctionPrompt, ParlivoSettings::defaultCorrectionPrompt);
+    EXPECT_EQ(c->prompt()->toPlainText(), ParlivoSettings::defaultCorrectionPrompt);
+    EXPECT_FALSE(c->resetPrompt()->isEnabled());
+
+    OrganizationPage *o = settingsWindow()->organizationPage();
+    bool labelled = false;
+    for (QLabel *label : o->findChildren<QLabel *>())
+        labelled = labelled || (label->text() == "Modèle Ollama pour l'organisation (vide = celui de la correction)" &&
+                                label->buddy() == o->model());
+    EXPECT_TRUE(labelled);
+    QTest::keyClicks(o->model(), "llama3.1:8b");
+    o->enabled()->setChecked(true);
+    o->copyAudio()->setChecked(false);
+    QTest::keyClicks(o->root()->edit(), home.file("archive"));
+    EXPECT_EQ(engine->settings().organizeModel, "llama3.1:8b");
+    EXPECT_TRUE(engine->settings().organizeEnabled);
+    EXPECT_FALSE(engine->settings().organizeCopyAudio);
+    EXPECT_EQ(engine->settings().organizeRoot, home.file("archive"));
+}
+
+TEST_F(Settings, ChangesMadeElsewhereShowInTheWindow) {
+    settingsWindow();
+    updateSettings([&](ParlivoSettings &s) {
+        s.language = "en";
+        s.parallelism = 0; // behaves as 1
+        s.outputFormat = OutputFormat::md;
+        s.destinationMode = DestinationMode::custom;
+        s.customDestination = home.file("ailleurs");
+        s.correctionBackend = CorrectionBackend::none;
+        s.ollamaEndpoint = "http://127.0.0.1:9";
+        s.organizeRoot = home.file("rangement");
+    });
+    EXPECT_EQ(settingsWindow()->transcriptionPage()->language()->currentData(), "en");
+    EXPECT_EQ(settingsWindow()->transcriptionPage()->parallelism()->value(), 1);
+    EXPECT_EQ(engine->settings().parallelism, 0); // showing it does not rewrite it
+    EXPECT_EQ(settingsWindow()->destinationPage()->format()->currentData(), "md");
+    EXPECT_TRUE(settingsWindow()->destinationPage()->mode()->button(int(DestinationMode::custom))->isChecked());
+    EXPECT_EQ(settingsWindow()->destinationPage()->folder()->edit()->text(), home.file("ailleurs"));
+    EXPECT_EQ(settingsWindow()->correctionPage()->backend()->currentText(), "Aucune");
+    EXPECT_EQ(settingsWindow()->correctionPage()->ollamaEndpoint()->text(), "http://127.0.0.1:9");
+    EXPECT_EQ(settingsWindow()->organizationPage()->root()->edit()->text(), home.file("rangement"));
+}
+
+TEST_F(Settings, ModelsPageListsChoosesAndDownloadsWithItsOwnDownloader) {
+    const QString other = writeFile(home.file(".hestia/ggml-medium.bin"), "medium");
+    engine->refreshModels();
+    ModelsPage *m = settingsWindow()->modelsPage();
+    ASSERT_EQ(m->localModels()->topLevelItemCount(), 2);
+    EXPECT_EQ(m->localModels()->topLevelItem(0)->text(0), "ggml-base.bin (utilisé)");
+    m->localModels()->setCurrentItem(m->localModels()->topLevelItem(1));
+    m->useSelected()->click();
+    EXPECT_EQ(engine->settings().modelPath, other);
+    EXPECT_EQ(window->findChild<QLabel *>("modelName")->text(), "Modèle : ggml-medium.bin");
+
+    // The catalogue, in its order, with what is already there marked.
+    ASSERT_EQ(m->catalogue()->count(), 6);
+    EXPECT_EQ(m->catalogue()->itemText(0), "Large v3 (qualité maximale, ~3.1 Go)");
+    EXPECT_EQ(m->catalogue()->itemText(3), "Medium (~1.5 Go) — déjà téléchargé");
+
+    // A download of the page's own, from a local repository; with no usable
+    // model left, the downloaded one is taken.
+    const QString repository = home.file("depot/");
+    writeFile(repository + "ggml-small-q8_0.bin", QByteArray(300000, 's'));
+    ScopedEnv base{{"PARLIVO_MODEL_BASE_URL", QUrl::fromLocalFile(repository).toString()}};
+    QFile::remove(other);
+    m->catalogue()->setCurrentIndex(m->catalogue()->findData("ggml-small-q8_0.bin"));
+    m->download()->click();
+    EXPECT_FALSE(engine->modelDownloadProgress()); // not the engine's automatic download
+    ASSERT_TRUE(spinUntil([&] { return !m->downloader().isDownloading(); }, 10000));
+    EXPECT_EQ(m->downloadStatus()->text(), "Téléchargé : ggml-small-q8_0.bin");
+    EXPECT_EQ(m->downloadProgress()->value(), 1000);
+    const QString downloaded = home.file(".hestia/ggml-small-q8_0.bin");
+    EXPECT_EQ(QFileInfo(downloaded).size(), 300000);
+    EXPECT_EQ(engine->settings().modelPath, downloaded);
+    EXPECT_TRUE(m->download()->isEnabled());
+}
+
+} // namespace
