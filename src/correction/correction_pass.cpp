@@ -31,8 +31,9 @@ CorrectionPass::CorrectionPass(const ParlivoSettings &settings, EventLog &log, O
                                CorrectionPassHooks hooks, QObject *parent)
     : QObject(parent), m_settings(settings), m_log(log), m_ollama(ollama), m_hooks(std::move(hooks)) {}
 
-void CorrectionPass::loadJobTotal() {
-    m_jobTotal = folders::preferences()->value(QStringLiteral("correctionJobTotal"), 0).toInt();
+int CorrectionPass::jobTotal() const {
+    if (!m_jobTotal) m_jobTotal = folders::preferences()->value(QStringLiteral("correctionJobTotal"), 0).toInt();
+    return *m_jobTotal;
 }
 
 // ---------------------------------------------------------------- one file
@@ -107,7 +108,7 @@ QCoro::Task<> CorrectionPass::waitForEnd() {
 }
 
 void CorrectionPass::setJobTotal(int total) {
-    if (m_jobTotal == total) return;
+    if (jobTotal() == total) return;
     m_jobTotal = total;
     folders::preferences()->setValue(QStringLiteral("correctionJobTotal"), total);
     emit changed();
@@ -153,7 +154,7 @@ QCoro::Task<> CorrectionPass::run() {
     for (int cycle = 1;; ++cycle) {
         met.unite(QSet<QString>(files.cbegin(), files.cend()));
         m_total += int(files.size());
-        if (m_jobTotal < m_total) setJobTotal(m_total);
+        if (jobTotal() < m_total) setJobTotal(m_total);
         emit changed();
         if (cycle == 1)
             m_log.log(QStringLiteral("Correction IA de %1 transcription(s) brute(s)…").arg(files.size()));

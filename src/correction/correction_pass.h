@@ -55,12 +55,10 @@ public:
     int done() const { return m_done; }
     int total() const { return m_total; }
     const std::optional<QString> &current() const { return m_current; }
-    // Largest pass total seen, kept across launches; 0 once nothing is raw.
-    int jobTotal() const { return m_jobTotal; }
+    // Largest pass total seen, kept across launches (read at the first look); 0 once nothing is raw.
+    int jobTotal() const;
     const std::optional<QDateTime> &startedAt() const { return m_startedAt; }
     CorrectionPassEnd lastEnd() const { return m_lastEnd; }
-    // Reads the job total kept across launches.
-    void loadJobTotal();
     RateEstimate liveStats(const QDateTime &now = QDateTime::currentDateTime()) const;
 
     // Correction is on and has a service to send the text to.
@@ -105,7 +103,7 @@ private:
     int m_done = 0;
     int m_total = 0;
     std::optional<QString> m_current;
-    int m_jobTotal = 0;
+    mutable std::optional<int> m_jobTotal;
     std::optional<QDateTime> m_startedAt;
     // Checked before each file and between cycles; also aborts the request in flight.
     Cancellation m_cancel;

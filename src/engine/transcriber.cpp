@@ -34,9 +34,6 @@ Transcriber::Transcriber(Tools tools, QObject *parent)
     connectSignals();
     migrateSupportDirIfNeeded();
     load();
-    m_models.refresh();
-    m_correction.loadJobTotal();
-    m_organization.loadLedger();
 }
 
 Transcriber::~Transcriber() = default;

@@ -35,9 +35,14 @@ QStringList OrganizationRun::transcriptFiles() const {
     return organizeTranscriptFiles(*output, m_settings.destinationMode, archiveRoot());
 }
 
-int OrganizationRun::pendingCount() const { return pendingOrganizationCount(transcriptFiles(), m_ledger); }
+int OrganizationRun::pendingCount() const { return pendingOrganizationCount(transcriptFiles(), ledger()); }
+
+void OrganizationRun::ensureLoaded() const {
+    if (!m_ledgerLoaded) const_cast<OrganizationRun *>(this)->loadLedger();
+}
 
 void OrganizationRun::loadLedger() {
+    m_ledgerLoaded = true;
     OrgLedgerLoad loaded = loadOrgLedger(orgLedgerPath());
     if (loaded.status == OrgLedgerLoad::Status::setAside)
         m_log.log(QStringLiteral("Fichier d'état illisible : organize.json. Il est mis de côté sous le nom "
@@ -49,6 +54,7 @@ void OrganizationRun::loadLedger() {
 }
 
 void OrganizationRun::saveLedger() {
+    ensureLoaded(); // never an empty ledger over the stored one
     m_hooks.reportSave({QStringLiteral("organize.json"), saveOrgLedger(orgLedgerPath(), m_ledger)});
 }
 

@@ -40,8 +40,15 @@ public:
     int done() const { return m_done; }
     int total() const { return m_total; }
     const std::optional<QString> &current() const { return m_current; }
-    int organizedCount() const { return m_organizedCount; }
-    const OrgLedger &ledger() const { return m_ledger; }
+    // The ledger is read at the first look, not when the engine starts.
+    int organizedCount() const {
+        ensureLoaded();
+        return m_organizedCount;
+    }
+    const OrgLedger &ledger() const {
+        ensureLoaded();
+        return m_ledger;
+    }
 
     // The caller checks that nothing else runs.
     void start();
@@ -62,6 +69,7 @@ signals:
 
 private:
     QCoro::Task<> run();
+    void ensureLoaded() const;
     void setProgress(const QString &phase, int total);
 
     const ParlivoSettings &m_settings;
@@ -78,5 +86,6 @@ private:
     // The run's cancellation, checked before each memo and between phases.
     bool m_cancelRequested = false;
     OrgLedger m_ledger;
+    bool m_ledgerLoaded = false;
     std::optional<QCoro::Task<>> m_task;
 };

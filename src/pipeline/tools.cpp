@@ -2,7 +2,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QProcess>
+#include <QStandardPaths>
 
 namespace {
 bool isExecutableFile(const QString &path) {
@@ -17,16 +17,11 @@ QStringList resourceFolders() {
     return {exeDir + QStringLiteral("/../Resources/bin"), exeDir + QStringLiteral("/../libexec/parlivo")};
 }
 
-std::optional<QString> viaWhich(const QString &name) {
-    QProcess which;
-    which.setStandardErrorFile(QProcess::nullDevice());
-    which.setStandardInputFile(QProcess::nullDevice());
-    which.start(QStringLiteral("/usr/bin/env"), {QStringLiteral("which"), name});
-    if (!which.waitForStarted(-1)) return std::nullopt;
-    which.waitForFinished(-1);
-    const QString out = QString::fromUtf8(which.readAllStandardOutput()).trimmed();
-    if (out.isEmpty()) return std::nullopt;
-    return out;
+// The PATH search `which` does, without starting a program for it.
+std::optional<QString> onPath(const QString &name) {
+    const QString found = QStandardPaths::findExecutable(name);
+    if (found.isEmpty()) return std::nullopt;
+    return found;
 }
 } // namespace
 
@@ -39,7 +34,7 @@ std::optional<QString> Tools::find(const QString &name) {
         const QString candidate = QString::fromLatin1(folder) + name;
         if (isExecutableFile(candidate)) return candidate;
     }
-    return viaWhich(name);
+    return onPath(name);
 }
 
 Tools Tools::resolve() {

@@ -15,7 +15,11 @@ OllamaRuntime::OllamaRuntime(const ParlivoSettings &settings, EventLog &log, std
     : QObject(parent), m_settings(settings), m_log(log), m_program(std::move(program)), m_open(std::move(open)) {
     m_monitorTimer.setSingleShot(true);
     connect(&m_monitorTimer, &QTimer::timeout, this, [this] { monitorCycle(); });
-    m_installed = findInstalled();
+}
+
+bool OllamaRuntime::installed() const {
+    if (!m_installed) m_installed = findInstalled();
+    return *m_installed;
 }
 
 bool OllamaRuntime::findInstalled() const {
@@ -136,7 +140,7 @@ QCoro::Task<> OllamaRuntime::monitorCycle() {
 }
 
 void OllamaRuntime::setInstalled(bool installed) {
-    if (m_installed == installed) return;
+    if (this->installed() == installed) return;
     m_installed = installed;
     emit changed();
 }

@@ -28,7 +28,8 @@ public:
     OllamaRuntime(const ParlivoSettings &settings, EventLog &log, std::optional<QString> program, UrlOpener open,
                   QObject *parent = nullptr);
 
-    bool installed() const { return m_installed; }
+    // Looked for at the first question, not when the engine starts.
+    bool installed() const;
     bool running() const { return m_running; }
     const std::optional<bool> &modelInstalled() const { return m_modelInstalled; }
     // Looks on the disk now.
@@ -60,7 +61,7 @@ private:
     EventLog &m_log;
     std::optional<QString> m_program;
     UrlOpener m_open;
-    bool m_installed = false;
+    mutable std::optional<bool> m_installed;
     bool m_running = false;
     std::optional<bool> m_modelInstalled;
     ollama::Timings m_timings;

@@ -14,6 +14,11 @@ void WhisperModels::refresh() {
     emit changed();
 }
 
+const QList<ModelInfo> &WhisperModels::available() const {
+    if (!m_available) m_available = listModels(folders::hestiaDir(), m_settings.modelPath);
+    return *m_available;
+}
+
 bool WhisperModels::modelAvailable() const {
     return !m_settings.modelPath.isEmpty() && QFileInfo(m_settings.modelPath).isFile();
 }

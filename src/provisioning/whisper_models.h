@@ -23,7 +23,8 @@ public:
     WhisperModels(const ParlivoSettings &settings, EventLog &log, QObject *parent = nullptr);
 
     void refresh();
-    const QList<ModelInfo> &available() const { return m_available; }
+    // Listed at the first look, not when the engine starts.
+    const QList<ModelInfo> &available() const;
     // The model the settings name exists on the disk.
     bool modelAvailable() const;
     QString displayName() const;
@@ -42,7 +43,7 @@ signals:
 private:
     const ParlivoSettings &m_settings;
     EventLog &m_log;
-    QList<ModelInfo> m_available;
+    mutable std::optional<QList<ModelInfo>> m_available;
     std::optional<double> m_downloadProgress;
     Downloader m_downloader;
 };
