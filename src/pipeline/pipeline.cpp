@@ -172,7 +172,8 @@ std::optional<TranscriptPaths> Transcriber::chooseTranscriptNames(const QUuid &i
     if (auto it = m_ledger.find(source); it != m_ledger.end() && it->second.outputPath)
         previous = transcriptStem(*it->second.outputPath);
     const auto held = [&](const QString &stem) { return transcriptHeldByAnother(stem, id, source); };
-    auto paths = chooseTranscriptPaths(source, destinationDir(url), m_settings.outputFormat, previous, held);
+    auto paths = chooseTranscriptPaths(source, destinationDir(url), m_settings.outputFormat, m_settings.subtitleFormat,
+                                       previous, held);
     if (paths) m_transcriptNames.claim(id, transcriptStem(paths->txt));
     return paths;
 }
