@@ -149,6 +149,8 @@ TEST_F(RealRecogniser, TheCommandLineFindsTheRecogniserBesideIt) {
     // an installed Parlivo does.
     QStringList env{"PARLIVO_WHISPER_CLI"};
     if (!whisper->contains("/libexec/parlivo/")) env = QStringList{"PARLIVO_WHISPER_CLI=" + *whisper};
+    // The test's own engine saves now, not over what the commands below set.
+    engine->saveNow();
     ASSERT_EQ(runCli({"settings", "modelPath", tinyModel}).code, 0);
     ASSERT_EQ(runCli({"settings", "correctionEnabled", "false"}).code, 0);
     ASSERT_EQ(runCli({"settings", "organizeEnabled", "false"}).code, 0);
