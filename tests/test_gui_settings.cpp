@@ -70,6 +70,10 @@ TEST_F(Settings, TranscriptionAndDestinationControlsWriteTheRecordAtOnce) {
     d->format()->setCurrentIndex(d->format()->findData("both"));
     emit d->format()->activated(d->format()->currentIndex());
     EXPECT_EQ(engine->settings().outputFormat, OutputFormat::both);
+    EXPECT_EQ(d->subtitles()->currentText(), "Aucun");
+    d->subtitles()->setCurrentIndex(d->subtitles()->findData("vtt"));
+    emit d->subtitles()->activated(d->subtitles()->currentIndex());
+    EXPECT_EQ(engine->settings().subtitleFormat, SubtitleFormat::vtt);
     EXPECT_FALSE(d->folder()->isEnabled());
     d->mode()->button(int(DestinationMode::custom))->click();
     EXPECT_EQ(engine->settings().destinationMode, DestinationMode::custom);
@@ -91,6 +95,7 @@ TEST_F(Settings, TranscriptionAndDestinationControlsWriteTheRecordAtOnce) {
     const auto stored = readWholeFile(home.supportDir() + "/settings.json");
     ASSERT_TRUE(stored);
     EXPECT_TRUE(stored->contains("\"outputFormat\":\"both\""));
+    EXPECT_TRUE(stored->contains("\"subtitleFormat\":\"vtt\""));
     EXPECT_TRUE(stored->contains("\"timestamps\":true"));
 }
 
@@ -141,6 +146,7 @@ TEST_F(Settings, ChangesMadeElsewhereShowInTheWindow) {
         s.language = "en";
         s.parallelism = 0; // behaves as 1
         s.outputFormat = OutputFormat::md;
+        s.subtitleFormat = SubtitleFormat::both;
         s.destinationMode = DestinationMode::custom;
         s.customDestination = home.file("ailleurs");
         s.correctionBackend = CorrectionBackend::none;
@@ -151,6 +157,7 @@ TEST_F(Settings, ChangesMadeElsewhereShowInTheWindow) {
     EXPECT_EQ(settingsWindow()->transcriptionPage()->parallelism()->value(), 1);
     EXPECT_EQ(engine->settings().parallelism, 0); // showing it does not rewrite it
     EXPECT_EQ(settingsWindow()->destinationPage()->format()->currentData(), "md");
+    EXPECT_EQ(settingsWindow()->destinationPage()->subtitles()->currentText(), "Les deux");
     EXPECT_TRUE(settingsWindow()->destinationPage()->mode()->button(int(DestinationMode::custom))->isChecked());
     EXPECT_EQ(settingsWindow()->destinationPage()->folder()->edit()->text(), home.file("ailleurs"));
     EXPECT_EQ(settingsWindow()->correctionPage()->backend()->currentText(), "Aucune");

@@ -4,6 +4,7 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QStringDecoder>
 
 #include "core/atomic_file.h"
@@ -142,18 +143,36 @@ TEST_F(RealRecogniser, ProgressThenCancelStopARealRecognitionAndTheFileWaits) {
 }
 
 TEST_F(RealRecogniser, TheCommandLineFindsTheRecogniserBesideIt) {
-    makeNoise(src + "/a.m4a", 6);
+    makeNoise(src + "/a.m4a", 8); // always gives words
     makeNoise(src + "/b.m4a", 4);
     // No PATH help and no override: parlivo-cli finds the recogniser the way
     // an installed Parlivo does.
     QStringList env{"PARLIVO_WHISPER_CLI"};
     if (!whisper->contains("/libexec/parlivo/")) env = QStringList{"PARLIVO_WHISPER_CLI=" + *whisper};
+    // The test's own engine saves now, not over what the commands below set.
+    engine->saveNow();
     ASSERT_EQ(runCli({"settings", "modelPath", tinyModel}).code, 0);
     ASSERT_EQ(runCli({"settings", "correctionEnabled", "false"}).code, 0);
     ASSERT_EQ(runCli({"settings", "organizeEnabled", "false"}).code, 0);
+    ASSERT_EQ(runCli({"settings", "subtitleFormat", "both"}).code, 0);
     const CliResult run = runCli({"run", src}, env, 120000);
     EXPECT_EQ(run.code, 0) << run.err.toStdString();
     EXPECT_TRUE(QFile::exists(transcriptOf("a.m4a"))) << run.err.toStdString();
+    // Whatever bytes and times the model gave, a subtitle reader finds every
+    // cue of both files, at the times Parlivo wrote.
+    const auto srt = readWholeFile(src + "/a.srt");
+    ASSERT_TRUE(srt && srt->contains(" --> ")) << run.err.toStdString();
+    EXPECT_TRUE(validUtf8(*srt));
+    EXPECT_TRUE(validUtf8(*readWholeFile(src + "/a.vtt")));
+    const auto timings = [](const QString &text) {
+        static const QRegularExpression timing("^\\d+:\\d\\d:\\d\\d,\\d\\d\\d --> ");
+        return text.split('\n').filter(timing);
+    };
+    const auto readSrt = ffmpegSubtitles(src + "/a.srt");
+    const auto readVtt = ffmpegSubtitles(src + "/a.vtt");
+    ASSERT_TRUE(readSrt && readVtt);
+    EXPECT_EQ(timings(*readSrt), timings(QString::fromUtf8(*srt)));
+    EXPECT_EQ(timings(*readVtt), timings(QString::fromUtf8(*srt)));
     EXPECT_TRUE(run.err.contains("Lot terminé : ")) << run.err.toStdString();
 }
 

@@ -148,22 +148,23 @@ TEST(SettingsJson, EmptyObjectAndOlderFilesDecodeToDefaultsButWrongTypesRejectTh
 TEST(SettingsJson, EveryKeyIsWrittenAndReadUnderItsStoredName) {
     ParlivoSettings s;
     EXPECT_EQ(keysOf(toJson(s)),
-              (std::vector<std::string>{"modelPath", "language", "outputFormat", "destinationMode", "parallelism",
-                                        "timestamps", "autoResume", "correctionEnabled", "correctionBackend",
-                                        "ollamaEndpoint", "ollamaModel", "anthropicModel", "anthropicKey",
-                                        "keepRawTranscript", "correctionPrompt", "organizeEnabled",
-                                        "organizeCopyAudio", "organizeModel"}));
+              (std::vector<std::string>{"modelPath", "language", "outputFormat", "subtitleFormat",
+                                        "destinationMode", "parallelism", "timestamps", "autoResume",
+                                        "correctionEnabled", "correctionBackend", "ollamaEndpoint", "ollamaModel",
+                                        "anthropicModel", "anthropicKey", "keepRawTranscript", "correctionPrompt",
+                                        "organizeEnabled", "organizeCopyAudio", "organizeModel"}));
 
-    // A file written by an earlier version, every value away from its default.
+    // A file with every value away from its default.
     const ParlivoSettings read = settingsFromJson(parse(R"({"modelPath":"/m/ggml-base.bin","language":"fr",
-        "outputFormat":"both","destinationMode":"custom","customDestination":"/out","parallelism":2,
-        "timestamps":true,"autoResume":false,"correctionEnabled":false,"correctionBackend":"anthropic",
+        "outputFormat":"both","subtitleFormat":"srt","destinationMode":"custom","customDestination":"/out",
+        "parallelism":2,"timestamps":true,"autoResume":false,"correctionEnabled":false,"correctionBackend":"anthropic",
         "ollamaEndpoint":"http://10.0.0.2:11434","ollamaModel":"mistral","anthropicModel":"claude-x",
         "anthropicKey":"sk-1","keepRawTranscript":false,"correctionPrompt":"Corrige.","organizeEnabled":false,
         "organizeRoot":"/arch","organizeCopyAudio":false,"organizeModel":"llama3"})"));
     EXPECT_EQ(read.modelPath, "/m/ggml-base.bin");
     EXPECT_EQ(read.language, "fr");
     EXPECT_EQ(read.outputFormat, OutputFormat::both);
+    EXPECT_EQ(read.subtitleFormat, SubtitleFormat::srt);
     EXPECT_EQ(read.destinationMode, DestinationMode::custom);
     EXPECT_EQ(read.customDestination, "/out");
     EXPECT_EQ(read.parallelism, 2);
@@ -182,8 +183,8 @@ TEST(SettingsJson, EveryKeyIsWrittenAndReadUnderItsStoredName) {
     EXPECT_FALSE(read.organizeCopyAudio);
     EXPECT_EQ(read.organizeModel, "llama3");
     // The optional paths take their places when present, and the record survives the trip.
-    EXPECT_EQ(keysOf(toJson(read))[4], "customDestination");
-    EXPECT_EQ(keysOf(toJson(read))[17], "organizeRoot");
+    EXPECT_EQ(keysOf(toJson(read))[5], "customDestination");
+    EXPECT_EQ(keysOf(toJson(read))[18], "organizeRoot");
     EXPECT_EQ(settingsFromJson(parseJson(dumpCompact(toJson(read)))), read);
 }
 

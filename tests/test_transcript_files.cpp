@@ -166,6 +166,38 @@ TEST_F(WriteOutputs, AFailedTxtMeansNoMdAndAFolderThatCannotBeMadeWritesNothing)
     EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"out"});
 }
 
+TEST_F(WriteOutputs, SubtitlesGoBesideTheTranscriptAndNoneOutlivesAFailedWriting) {
+    const QString srt = m_dir.filePath("out/sub/20240105 093012-AB12.srt");
+    const QString vtt = m_dir.filePath("out/sub/20240105 093012-AB12.vtt");
+    auto s = settings();
+    s.subtitleFormat = SubtitleFormat::both;
+    ASSERT_EQ(writeOutputs(twoSegments(), "Corrigé.", source, 65.4, txt(), md(), s), std::nullopt);
+    // The recogniser's text: a correction has no times.
+    EXPECT_EQ(readWholeFile(srt), QByteArray("1\n00:00:00,000 --> 00:00:02,500\nBonjour.\n\n"
+                                             "2\n00:00:02,500 --> 00:00:05,000\nCeci est un test.\n"));
+    EXPECT_TRUE(readText(vtt).startsWith("WEBVTT\n\n00:00:00.000 --> 00:00:02.500\nBonjour.\n\n"));
+    EXPECT_TRUE(readText(txt()).endsWith("\n\nCorrigé.\n"));
+
+    // The transcript cannot be written: the .srt it replaced stays replaced,
+    // the .vtt this writing made goes again.
+    QFile::remove(vtt);
+    QFile::remove(txt());
+    ASSERT_TRUE(QDir().mkpath(txt()));
+    ASSERT_TRUE(writeOutputs({{1, 2, " Autre."}}, std::nullopt, source, 65.4, txt(), md(), s));
+    EXPECT_EQ(readText(srt), "1\n00:00:01,000 --> 00:00:02,000\nAutre.\n");
+    EXPECT_FALSE(QFile::exists(vtt));
+
+    // A subtitle that cannot be written: no transcript at all.
+    QDir().rmdir(txt());
+    QFile::remove(srt);
+    ASSERT_TRUE(QDir().mkpath(vtt));
+    const auto error = writeOutputs(twoSegments(), std::nullopt, source, 65.4, txt(), md(), s);
+    ASSERT_TRUE(error);
+    EXPECT_TRUE(error->reason.contains(vtt)) << error->reason.toStdString();
+    EXPECT_FALSE(QFile::exists(txt()));
+    EXPECT_FALSE(QFile::exists(srt));
+}
+
 TEST_F(WriteOutputs, ASecondWritingReplacesTheFirst) {
     ASSERT_EQ(write(OutputFormat::both), std::nullopt);
     ASSERT_EQ(write(OutputFormat::both, {{0, 1, " Autre texte."}}), std::nullopt);

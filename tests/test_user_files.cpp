@@ -134,7 +134,8 @@ TEST(UserSettings, OneUnusableValueCostsThatKeyAlone) {
     TempHome home;
     const QString dir = home.supportDir();
     writeFile(dir + "/settings.json", R"({"modelPath":"/modeles/ggml-base.bin","anthropicKey":"sk-ant-123",
-        "parallelism":99999,"language":"xx","timestamps":"oui","customDestination":"sorties","ollamaModel":"mistral"})");
+        "parallelism":99999,"language":"xx","timestamps":"oui","customDestination":"sorties","ollamaModel":"mistral",
+        "subtitleFormat":"ass"})");
     Transcriber engine{Tools{}};
     const ParlivoSettings &s = engine.settings();
     EXPECT_EQ(s.modelPath, "/modeles/ggml-base.bin");
@@ -144,7 +145,8 @@ TEST(UserSettings, OneUnusableValueCostsThatKeyAlone) {
     EXPECT_EQ(s.language, "auto");
     EXPECT_FALSE(s.timestamps);
     EXPECT_FALSE(s.customDestination);
-    for (const char *key : {"language", "customDestination", "parallelism", "timestamps"})
+    EXPECT_EQ(s.subtitleFormat, SubtitleFormat::none);
+    for (const char *key : {"language", "customDestination", "parallelism", "timestamps", "subtitleFormat"})
         EXPECT_EQ(engine.logLines()
                       .filter(QStringLiteral("Réglage invalide dans settings.json : %1. Sa valeur par défaut est "
                                              "utilisée.")
@@ -167,6 +169,9 @@ TEST(UserSettings, TheCommandLineRefusesValuesOutOfRange) {
                                    .arg(cores));
     }
     EXPECT_EQ(runCli({"settings", "language", "xx"}).err, "Valeur refusée pour language : xx (attendu : auto, fr ou en)\n");
+    EXPECT_EQ(runCli({"settings", "subtitleFormat", "ass"}).err,
+              "Valeur refusée pour subtitleFormat : ass (attendu : none, srt, vtt ou both)\n");
+    EXPECT_EQ(runCli({"settings", "subtitleFormat", "vtt"}).out, "vtt\n");
     EXPECT_EQ(runCli({"settings", "customDestination", "sorties"}).code, 2);
     EXPECT_EQ(runCli({"settings", "organizeRoot", "./archive"}).code, 2);
     EXPECT_EQ(runCli({"settings", "parallelism"}).out, "1\n");

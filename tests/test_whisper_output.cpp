@@ -87,6 +87,13 @@ TEST(TranscriptCleaning, PlainTextJoinsTheCleanedSegments) {
               QString());
 }
 
+TEST(TranscriptCleaning, KeptSegmentsKeepTheirOwnTimesAndAgreeWithTheText) {
+    const QList<Segment> heard{{0, 1, " Oui."},    {1, 2, " [Musique]"}, {2.5, 3, "oui "},
+                               {3, 4, " OUI !"},  {4, 5.5, "\tNon."},    {6, 5, " Abonnez-vous !"}};
+    EXPECT_EQ(cleanSegments(heard), (QList<Segment>{{0, 1, "Oui."}, {2.5, 3, "oui"}, {4, 5.5, "Non."}}));
+    EXPECT_EQ(plainText(heard), "Oui.\noui\nNon.");
+}
+
 TEST(LastLines, KeepsTheLastNonEmptyLines) {
     EXPECT_EQ(lastLines("un\ndeux\ntrois", 6), "un\ndeux\ntrois");
     EXPECT_EQ(lastLines("a\n\n\nb", 6), "a\nb");

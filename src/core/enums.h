@@ -10,6 +10,7 @@
 
 enum class FileStatus { pending, running, done, skipped, error, empty };
 enum class OutputFormat { txt, md, both };
+enum class SubtitleFormat { none, srt, vtt, both };
 enum class DestinationMode { besideSource, custom };
 enum class CorrectionBackend { none, ollama, anthropic };
 
@@ -33,6 +34,14 @@ template <> struct EnumTable<OutputFormat> {
         {OutputFormat::txt, "txt", "Texte (.txt)"},
         {OutputFormat::md, "md", "Markdown (.md)"},
         {OutputFormat::both, "both", "Les deux"},
+    };
+};
+template <> struct EnumTable<SubtitleFormat> {
+    static constexpr EnumCase<SubtitleFormat> cases[] = {
+        {SubtitleFormat::none, "none", "Aucun"},
+        {SubtitleFormat::srt, "srt", "SRT (.srt)"},
+        {SubtitleFormat::vtt, "vtt", "WebVTT (.vtt)"},
+        {SubtitleFormat::both, "both", "Les deux"},
     };
 };
 template <> struct EnumTable<DestinationMode> {

@@ -24,6 +24,7 @@ Json toJson(const ParlivoSettings &s) {
     j["modelPath"] = utf8(s.modelPath);
     j["language"] = utf8(s.language);
     j["outputFormat"] = utf8(rawValue(s.outputFormat));
+    j["subtitleFormat"] = utf8(rawValue(s.subtitleFormat));
     j["destinationMode"] = utf8(rawValue(s.destinationMode));
     if (s.customDestination) j["customDestination"] = utf8(*s.customDestination);
     j["parallelism"] = s.parallelism;
@@ -102,6 +103,7 @@ SettingsReading readSettings(const Json &j) {
     r.read("modelPath", s.modelPath, text);
     r.read("language", s.language, text, acceptableLanguage);
     r.read("outputFormat", s.outputFormat, enumeration<OutputFormat>);
+    r.read("subtitleFormat", s.subtitleFormat, enumeration<SubtitleFormat>);
     r.read("destinationMode", s.destinationMode, enumeration<DestinationMode>);
     r.read("customDestination", s.customDestination, optionalText, acceptableFolder);
     r.read("parallelism", s.parallelism, smallInteger, acceptableParallelism);
@@ -133,6 +135,7 @@ ParlivoSettings settingsFromJson(const Json &j) {
 QString settingRule(const QString &key) {
     if (key == QLatin1String("parallelism")) return QStringLiteral("un nombre entier de 1 à %1").arg(maxParallelism());
     if (key == QLatin1String("language")) return QStringLiteral("auto, fr ou en");
+    if (key == QLatin1String("subtitleFormat")) return QStringLiteral("none, srt, vtt ou both");
     if (key == QLatin1String("customDestination") || key == QLatin1String("organizeRoot"))
         return QStringLiteral("un chemin absolu");
     return {};

@@ -17,6 +17,7 @@ struct ParlivoSettings {
     QString modelPath;
     QString language = QStringLiteral("auto");
     OutputFormat outputFormat = OutputFormat::txt;
+    SubtitleFormat subtitleFormat = SubtitleFormat::none;
     DestinationMode destinationMode = DestinationMode::besideSource;
     std::optional<QString> customDestination;
     int parallelism = 1;

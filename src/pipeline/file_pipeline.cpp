@@ -147,7 +147,8 @@ std::optional<TranscriptPaths> FilePipeline::chooseTranscriptNames(const QUuid &
     if (auto it = ledger.find(source); it != ledger.end() && it->second.outputPath)
         previous = transcriptStem(*it->second.outputPath);
     const auto held = [&](const QString &stem) { return transcriptHeldByAnother(stem, id, source); };
-    auto paths = chooseTranscriptPaths(source, destinationOf(url), m_settings.outputFormat, previous, held);
+    auto paths = chooseTranscriptPaths(source, destinationOf(url), m_settings.outputFormat, m_settings.subtitleFormat,
+                                       previous, held);
     if (paths) m_transcriptNames.claim(id, transcriptStem(paths->txt));
     return paths;
 }

@@ -15,6 +15,8 @@
 #include "core/file_names.h"
 #include "core/records.h"
 #include "pipeline/header_values.h"
+#include "pipeline/transcript_names.h"
+#include "subtitles/subtitle_files.h"
 
 QString transcriptBaseName(const QString &sourcePath) {
     const QString name = QFileInfo(sourcePath).fileName();
@@ -129,20 +131,35 @@ QString mdContent(const TranscriptInputs &inputs, const ParlivoSettings &setting
     return out;
 }
 
+namespace {
+std::optional<WriteError> writeTranscripts(const TranscriptInputs &inputs, const QString &txtPath,
+                                           const QString &mdPath, const ParlivoSettings &settings) {
+    if (settings.outputFormat != OutputFormat::md)
+        if (auto error = writeFileAtomically(txtPath, txtContent(inputs, settings).toUtf8())) return error;
+    if (settings.outputFormat != OutputFormat::txt)
+        if (auto error = writeFileAtomically(mdPath, mdContent(inputs, settings).toUtf8())) return error;
+    return std::nullopt;
+}
+} // namespace
+
 std::optional<WriteError> writeOutputs(const QList<Segment> &segments, const std::optional<QString> &correctedText,
                                        const QString &sourcePath, std::optional<double> duration,
                                        const QString &txtPath, const QString &mdPath, const ParlivoSettings &settings) {
-    const bool wantTxt = settings.outputFormat != OutputFormat::md;
-    const bool wantMd = settings.outputFormat != OutputFormat::txt;
     if (auto error = makeFolderFor(txtPath)) return error;
-    if (wantMd && QFileInfo(mdPath).absolutePath() != QFileInfo(txtPath).absolutePath())
+    if (settings.outputFormat != OutputFormat::txt &&
+        QFileInfo(mdPath).absolutePath() != QFileInfo(txtPath).absolutePath())
         if (auto error = makeFolderFor(mdPath)) return error;
 
     const TranscriptInputs inputs{sourcePath, recordingDate(sourcePath), QDateTime::currentDateTime(),
                                   duration,   segments,                  correctedText};
-    if (wantTxt)
-        if (auto error = writeFileAtomically(txtPath, txtContent(inputs, settings).toUtf8())) return error;
-    if (wantMd)
-        if (auto error = writeFileAtomically(mdPath, mdContent(inputs, settings).toUtf8())) return error;
-    return std::nullopt;
+    // Subtitles go first: a transcript on disk always has its subtitles beside
+    // it, and a failed subtitle leaves the recording to transcribe again, not
+    // done without them. Those this call made go again on any failure, so no
+    // subtitle file stands without its transcript.
+    QStringList created;
+    auto error = writeSubtitles(segments, transcriptStem(txtPath), settings.subtitleFormat, created);
+    if (!error) error = writeTranscripts(inputs, txtPath, mdPath, settings);
+    if (error)
+        for (const QString &path : std::as_const(created)) QFile::remove(path);
+    return error;
 }

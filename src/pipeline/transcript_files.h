@@ -54,9 +54,10 @@ struct TranscriptInputs {
 QString txtContent(const TranscriptInputs &inputs, const ParlivoSettings &settings);
 QString mdContent(const TranscriptInputs &inputs, const ParlivoSettings &settings);
 
-// Writes the transcripts the output format asks for (with `both`, the .txt
-// first and no .md when it fails), each replaced atomically in UTF-8.
-// Returns nothing on success, else why (a full disk included).
+// Writes the subtitles the settings ask for, then the transcripts the output
+// format asks for (with `both`, the .txt first and no .md when it fails), each
+// replaced atomically in UTF-8. Returns nothing on success, else why (a full
+// disk included).
 std::optional<WriteError> writeOutputs(const QList<Segment> &segments, const std::optional<QString> &correctedText,
                                        const QString &sourcePath, std::optional<double> duration,
                                        const QString &txtPath, const QString &mdPath, const ParlivoSettings &settings);

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 
 #include "pipeline/header_values.h"
+#include "subtitles/subtitle_files.h"
 
 namespace {
 // Enough for a header or a front matter with the longest paths.
@@ -67,8 +68,24 @@ bool hasStem(const QString &transcriptPath, const QString &stem) {
     return (rest == QLatin1String(".txt") || rest == QLatin1String(".md")) && transcriptPath.startsWith(stem);
 }
 
+namespace {
+bool subtitlesInTheWay(const QString &stem, const TranscriptPaths &paths, SubtitleFormat subtitles,
+                       const QString &sourceName) {
+    bool present = false;
+    for (const QString &path : subtitlePaths(stem, subtitles)) {
+        const QFileInfo info(path);
+        if (!info.exists() && !info.isSymLink()) continue;
+        if (!info.isFile()) return true;
+        present = true;
+    }
+    return present && transcriptOwner(paths.txt, sourceName) != TranscriptOwner::thisRecording &&
+           transcriptOwner(paths.md, sourceName) != TranscriptOwner::thisRecording;
+}
+} // namespace
+
 std::optional<TranscriptPaths> chooseTranscriptPaths(const QString &sourcePath, const QString &destinationDir,
-                                                     OutputFormat format, const std::optional<QString> &previousStem,
+                                                     OutputFormat format, SubtitleFormat subtitles,
+                                                     const std::optional<QString> &previousStem,
                                                      const std::function<bool(const QString &stem)> &takenByAnother) {
     QStringList stems = transcriptStems(sourcePath, destinationDir);
     if (previousStem && stems.contains(*previousStem)) stems.prepend(*previousStem);
@@ -84,7 +101,8 @@ std::optional<TranscriptPaths> chooseTranscriptPaths(const QString &sourcePath, 
             foreign = foreign || owner == TranscriptOwner::someoneElse;
             own = own || owner == TranscriptOwner::thisRecording;
         }
-        if (foreign || (!own && takenByAnother(stem))) continue;
+        if (foreign || (!own && takenByAnother(stem)) || subtitlesInTheWay(stem, paths, subtitles, sourceName))
+            continue;
         return paths;
     }
     return std::nullopt;

@@ -5,6 +5,9 @@
 // Anything else in the way (the user's own notes, another recording's
 // transcript, a folder) keeps its place and the transcript takes the next
 // name: "memo.txt", then "memo.m4a.txt", then "memo.m4a (2).txt"…
+// Subtitle files have no header: one counts as the recording's own when the
+// recording's transcript is beside it, since the two are written together;
+// any other (a film's own subtitles) keeps its place the same way.
 
 #include <QHash>
 #include <QString>
@@ -39,12 +42,14 @@ TranscriptOwner transcriptOwner(const QString &path, const QString &sourceName);
 // then the full name followed by " (2)" up to " (`lastNumber`)".
 QStringList transcriptStems(const QString &sourcePath, const QString &destinationDir, int lastNumber = 9);
 
-// The first stem whose files (those `format` writes) are free or already the
-// recording's own. `previousStem` (where its transcripts went last time) comes
-// first. `takenByAnother` says whether another recording holds a stem whose
-// files are not on the disk (yet, or any more). Nothing when every stem is taken.
+// The first stem whose files (those `format` and `subtitles` write) are free
+// or already the recording's own. `previousStem` (where its transcripts went
+// last time) comes first. `takenByAnother` says whether another recording
+// holds a stem whose files are not on the disk (yet, or any more). Nothing
+// when every stem is taken.
 std::optional<TranscriptPaths> chooseTranscriptPaths(const QString &sourcePath, const QString &destinationDir,
-                                                     OutputFormat format, const std::optional<QString> &previousStem,
+                                                     OutputFormat format, SubtitleFormat subtitles,
+                                                     const std::optional<QString> &previousStem,
                                                      const std::function<bool(const QString &stem)> &takenByAnother);
 
 // The stem of a transcript path: without its ".txt" or ".md".

@@ -1,7 +1,5 @@
 #include "pipeline/whisper_output.h"
 
-#include "core/text.h"
-
 #include <nlohmann/json.hpp>
 
 #include "core/atomic_file.h"
@@ -74,12 +72,6 @@ std::optional<QList<Segment>> parseWhisperJSON(const QString &path) {
     return segments;
 }
 
-QString plainText(const QList<Segment> &segments) {
-    QStringList lines;
-    lines.reserve(segments.size());
-    for (const auto &segment : segments) lines.append(trimSpacesAndTabs(segment.text));
-    return cleanTranscriptLines(lines).join(QLatin1Char('\n'));
-}
 
 const QList<QRegularExpression> &whisperHallucinationPatterns() {
     static const QList<QRegularExpression> patterns = [] {
@@ -123,12 +115,12 @@ QString repeatKey(const QString &line) {
 }
 } // namespace
 
-QStringList cleanTranscriptLines(const QStringList &lines) {
-    QStringList kept;
+QList<Segment> cleanSegments(const QList<Segment> &segments) {
+    QList<Segment> kept;
     QString previousKey;
     int run = 0;
-    for (const auto &raw : lines) {
-        const QString line = raw.trimmed();
+    for (const auto &segment : segments) {
+        const QString line = segment.text.trimmed();
         // Dropped lines leave the run untouched, so noise between repeats does not reset it.
         if (line.isEmpty() || isHallucination(line)) continue;
         const QString key = repeatKey(line);
@@ -138,10 +130,28 @@ QStringList cleanTranscriptLines(const QStringList &lines) {
             previousKey = key;
             run = 1;
         }
-        kept.append(line);
+        kept.append({segment.start, segment.end, line});
     }
     return kept;
 }
+
+namespace {
+QStringList textsOf(const QList<Segment> &segments) {
+    QStringList texts;
+    texts.reserve(segments.size());
+    for (const auto &segment : segments) texts.append(segment.text);
+    return texts;
+}
+} // namespace
+
+QStringList cleanTranscriptLines(const QStringList &lines) {
+    QList<Segment> segments;
+    segments.reserve(lines.size());
+    for (const auto &line : lines) segments.append({0, 0, line});
+    return textsOf(cleanSegments(segments));
+}
+
+QString plainText(const QList<Segment> &segments) { return textsOf(cleanSegments(segments)).join(QLatin1Char('\n')); }
 
 QString lastLines(const QString &text, int count) {
     static const QRegularExpression breaks(QStringLiteral("[\\n\\r]"));

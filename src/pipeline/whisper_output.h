@@ -28,8 +28,13 @@ std::optional<QList<Segment>> parseWhisperJSON(const QString &path);
 // The transcript text: one cleaned line per kept segment, joined by line feeds.
 QString plainText(const QList<Segment> &segments);
 
-// Trims the lines, drops empty ones, known hallucinations, and repeats beyond
-// two consecutive lines that differ only in case or end punctuation.
+// The segments the transcript keeps, in their order and with their own times,
+// each text trimmed. Drops empty ones, known hallucinations, and repeats beyond
+// two consecutive segments that differ only in case or end punctuation. The
+// transcript text and the subtitles both come from here, so they always agree.
+QList<Segment> cleanSegments(const QList<Segment> &segments);
+
+// The same rules over bare lines.
 QStringList cleanTranscriptLines(const QStringList &lines);
 
 // The last `count` non-empty lines of `text`, joined by line feeds.

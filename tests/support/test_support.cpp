@@ -93,6 +93,18 @@ QString makeAudioFrom(const QString &path, const QString &source, const QStringL
     return path;
 }
 
+std::optional<QString> ffmpegSubtitles(const QString &path) {
+    // Not "-f null": ffmpeg 5.1 finds no stream to send there from a subtitle
+    // file, however good. Writing SRT decodes every cue.
+    QProcess ffmpeg;
+    ffmpeg.start(QStringLiteral("ffmpeg"), QStringList{"-nostdin", "-v", "warning", "-i", path, "-f", "srt", "-"});
+    if (!ffmpeg.waitForFinished(60000)) return std::nullopt;
+    const QByteArray said = ffmpeg.readAllStandardError();
+    EXPECT_TRUE(said.isEmpty()) << path.toStdString() << ": " << said.toStdString();
+    if (ffmpeg.exitStatus() != QProcess::NormalExit || ffmpeg.exitCode() != 0 || !said.isEmpty()) return std::nullopt;
+    return QString::fromUtf8(ffmpeg.readAllStandardOutput());
+}
+
 CliResult runCli(const QStringList &args, const QStringList &extraEnv, int timeoutMs) {
     QProcess cli;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

@@ -90,6 +90,10 @@ QString makeAudio(const QString &path, double seconds, const QStringList &option
 // The same from any ffmpeg source filter (noise, silence…).
 QString makeAudioFrom(const QString &path, const QString &source, const QStringList &options = {});
 
+// The subtitle file at `path` as ffmpeg reads it, cue by cue, written back as
+// SRT; nothing when ffmpeg refuses it or says anything at all about it.
+std::optional<QString> ffmpegSubtitles(const QString &path);
+
 // Runs the built parlivo-cli with `args`; PARLIVO_HOME comes from this process.
 // `extraEnv` holds NAME=VALUE pairs, or a bare NAME to unset it.
 struct CliResult {

@@ -22,6 +22,13 @@ DestinationPage::DestinationPage(Transcriber &engine, QWidget *parent) : QWidget
     for (OutputFormat format : allCases<OutputFormat>()) m_format->addItem(label(format), rawValue(format));
     form->addRow(QStringLiteral("Format :"), m_format);
 
+    m_subtitles = new QComboBox(group);
+    m_subtitles->setObjectName(QStringLiteral("subtitleFormat"));
+    for (SubtitleFormat format : allCases<SubtitleFormat>()) m_subtitles->addItem(label(format), rawValue(format));
+    m_subtitles->setToolTip(QStringLiteral("Écrits à côté de chaque transcription, avec les temps de chaque phrase. "
+                                           "Les vocaux déjà transcrits n'en reçoivent qu'en les retranscrivant."));
+    form->addRow(QStringLiteral("Sous-titres :"), m_subtitles);
+
     m_mode = new QButtonGroup(group);
     auto *modes = new QVBoxLayout;
     for (DestinationMode mode : allCases<DestinationMode>()) {
@@ -49,6 +56,10 @@ DestinationPage::DestinationPage(Transcriber &engine, QWidget *parent) : QWidget
         const auto format = fromRaw<OutputFormat>(m_format->itemData(index).toString());
         if (format) editSettings(m_engine, [&](ParlivoSettings &s) { s.outputFormat = *format; });
     });
+    connect(m_subtitles, &QComboBox::activated, this, [this](int index) {
+        const auto format = fromRaw<SubtitleFormat>(m_subtitles->itemData(index).toString());
+        if (format) editSettings(m_engine, [&](ParlivoSettings &s) { s.subtitleFormat = *format; });
+    });
     connect(m_mode, &QButtonGroup::idClicked, this, [this](int id) {
         editSettings(m_engine, [&](ParlivoSettings &s) { s.destinationMode = DestinationMode(id); });
     });
@@ -63,6 +74,10 @@ void DestinationPage::refresh() {
     {
         const QSignalBlocker block(m_format);
         m_format->setCurrentIndex(m_format->findData(rawValue(s.outputFormat)));
+    }
+    {
+        const QSignalBlocker block(m_subtitles);
+        m_subtitles->setCurrentIndex(m_subtitles->findData(rawValue(s.subtitleFormat)));
     }
     if (QAbstractButton *button = m_mode->button(int(s.destinationMode))) button->setChecked(true);
     m_folder->setPath(s.customDestination);

@@ -56,12 +56,14 @@ public:
     void refresh();
 
     QComboBox *format() const { return m_format; }
+    QComboBox *subtitles() const { return m_subtitles; }
     QButtonGroup *mode() const { return m_mode; }
     FolderField *folder() const { return m_folder; }
 
 private:
     Transcriber &m_engine;
     QComboBox *m_format;
+    QComboBox *m_subtitles;
     QButtonGroup *m_mode;
     FolderField *m_folder;
     QLabel *m_summary;
