@@ -60,6 +60,7 @@ protected:
     }
 
     void launch(const Tools &tools = {}) {
+        engine.reset(); // its last writes land before the next engine reads
         engine = std::make_unique<Transcriber>(tools);
         engine->setOllamaTimings({2, std::chrono::milliseconds(10), std::chrono::milliseconds(50)});
         ParlivoSettings s = engine->settings();

@@ -164,7 +164,8 @@ TEST_F(Restore, RescanKeepsFinishedEntriesAndRebuildsTheOthers) {
     EXPECT_EQ(statusOf(engine, path("close.m4a")), FileStatus::pending);
     for (const auto &f : engine.files()) EXPECT_NE(f.path(), path("resized.m4a"));
     EXPECT_TRUE(engine.logLines().last().endsWith("Nouveau scan : 6 fichier(s)."));
-    // The scan was saved at once: a new engine sees the same queue.
+    // The scan was saved at once (by the writer thread): a new engine sees the same queue.
+    ASSERT_TRUE(runTask(engine.waitForSaves()));
     Transcriber reloaded{Tools{}};
     EXPECT_EQ(reloaded.files(), engine.files());
 }

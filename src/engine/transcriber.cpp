@@ -94,13 +94,13 @@ std::optional<QString> Transcriber::outputRootPath() const {
 
 void Transcriber::setSourceFolder(const QUrl &folder) {
     m_queue.setSourceFolder(folder);
-    saveNow();
+    saveAtOnce();
 }
 
 void Transcriber::rescan() {
     if (!sourceFolder()) return;
     m_queue.rescan();
-    saveNow();
+    saveAtOnce();
 }
 
 std::optional<QUrl> Transcriber::macVoiceMemosFolder() const { return ::macVoiceMemosFolder(); }

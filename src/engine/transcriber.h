@@ -57,7 +57,11 @@ public:
     // ---- State files ----
     void migrateSupportDirIfNeeded();
     void load();
+    // Writes the state files now, on the calling thread.
     void saveNow() { m_store.saveNow(); }
+    // Writes them now on the writer thread: the window does not wait.
+    void saveAtOnce() { m_store.saveAtOnce(); }
+    QCoro::Task<> waitForSaves() { return m_store.waitForWrites(); }
     void scheduleSave() { m_store.scheduleSave(); }
     bool isLoading() const { return m_isLoading; }
     bool hasPendingSave() const { return m_store.hasPendingSave(); }
@@ -229,6 +233,7 @@ public:
     void cancelOrganization() { m_organization.cancel(); }
     QCoro::Task<> waitForOrganization() { return m_organization.waitForEnd(); }
     int pendingOrganizationCount() const { return m_organization.pendingCount(); }
+    QCoro::Task<int> pendingOrganizationCountOffThread() const { return m_organization.pendingCountOffThread(); }
     std::optional<QString> organizeRootFolder() const { return m_organization.archiveRoot(); }
     QStringList organizeTranscriptFiles() const { return m_organization.transcriptFiles(); }
     void revealOrganizedArchive() const { m_organization.revealArchive(); }

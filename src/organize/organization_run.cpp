@@ -7,6 +7,8 @@
 
 #include <qcoro/qcorosignal.h>
 
+#include "core/background.h"
+
 #include "correction/corrector.h"
 #include "organize/archive.h"
 #include "organize/archive_index.h"
@@ -36,6 +38,17 @@ QStringList OrganizationRun::transcriptFiles() const {
 }
 
 int OrganizationRun::pendingCount() const { return pendingOrganizationCount(transcriptFiles(), ledger()); }
+
+QCoro::Task<int> OrganizationRun::pendingCountOffThread() const {
+    const auto output = m_hooks.outputRoot();
+    if (!output) co_return 0;
+    // Named before the co_await: GCC 12 may destroy a temporary lambda twice there.
+    auto count = [output = *output, mode = m_settings.destinationMode, archive = archiveRoot(), ledger = ledger()] {
+        return pendingOrganizationCount(organizeTranscriptFiles(output, mode, archive), ledger);
+    };
+    QCoro::Task<int> counting = onWorkerThread(std::move(count));
+    co_return co_await std::move(counting);
+}
 
 void OrganizationRun::ensureLoaded() const {
     if (!m_ledgerLoaded) const_cast<OrganizationRun *>(this)->loadLedger();

@@ -56,6 +56,8 @@ public:
     QCoro::Task<> waitForEnd();
     // Transcripts whose memo has no folder in the archive, or lost it.
     int pendingCount() const;
+    // The same count, made on a worker thread: the walk reads a whole tree.
+    QCoro::Task<int> pendingCountOffThread() const;
     std::optional<QString> archiveRoot() const;
     QStringList transcriptFiles() const;
     void revealArchive() const;

@@ -2,6 +2,8 @@
 
 #include <QFile>
 
+#include <qcoro/qcorosignal.h>
+
 #include "core/atomic_file.h"
 #include "core/folders.h"
 
@@ -30,7 +32,7 @@ StateStore::StateStore(EventLog &log, Snapshot snapshot, QObject *parent)
     : QObject(parent), m_log(log), m_snapshot(std::move(snapshot)) {
     m_saveTimer.setSingleShot(true);
     m_saveTimer.setInterval(1200);
-    connect(&m_saveTimer, &QTimer::timeout, this, &StateStore::saveInBackground);
+    connect(&m_saveTimer, &QTimer::timeout, this, &StateStore::saveAtOnce);
     m_writer.setMaxThreadCount(1);
 }
 
@@ -93,10 +95,11 @@ void StateStore::saveNow() {
     emit saved();
 }
 
-void StateStore::saveInBackground() {
-    // The delayed save happens during batches: encoding a large queue and
-    // flushing three files to disk would stall the window, so a writer thread
-    // does it, one save after the other.
+void StateStore::saveAtOnce() {
+    // Encoding a large queue and flushing three files to disk would stall the
+    // window, so a writer thread does it, one save after the other; a delayed
+    // save still waiting is this one.
+    m_saveTimer.stop();
     ++m_savesInFlight;
     const quint64 save = ++m_savesStarted;
     m_writer.start([this, save, snapshot = m_snapshot()] {
@@ -110,6 +113,10 @@ void StateStore::saveInBackground() {
             },
             Qt::QueuedConnection);
     });
+}
+
+QCoro::Task<> StateStore::waitForWrites() {
+    while (m_savesInFlight > 0) co_await qCoro(this, &StateStore::saved);
 }
 
 void StateStore::scheduleSave() {

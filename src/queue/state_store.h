@@ -11,6 +11,8 @@
 #include <functional>
 #include <optional>
 
+#include <qcoro/qcorotask.h>
+
 #include "core/event_log.h"
 #include "core/records.h"
 #include "core/settings.h"
@@ -46,8 +48,13 @@ public:
     StoredState read();
     // Writes the three files now, on the calling thread.
     void saveNow();
+    // One write now, made by the writer thread after those before it: the
+    // window never waits for the disk.
+    void saveAtOnce();
     // One write 1.2 s after the last change, made by the writer thread.
     void scheduleSave();
+    // Awaitable end of the writes under way (returns at once when none is).
+    QCoro::Task<> waitForWrites();
     // A delayed save waiting for its time or being written.
     bool hasPendingSave() const { return m_saveTimer.isActive() || m_savesInFlight > 0; }
     // The last save of some state file failed (logged once; every later save tries again).
@@ -60,7 +67,6 @@ signals:
 
 private:
     template <typename T, typename Decode> std::optional<T> readStateFile(const QString &name, Decode decode);
-    void saveInBackground();
     void noteSave(quint64 save, const QList<UnsavedState::Outcome> &outcomes);
 
     EventLog &m_log;

@@ -39,6 +39,7 @@ bool onlyLooks(const QString &command, const QStringList &args) {
 
 QCoro::Task<> runCommand(cli::Command command, cli::Context &ctx, bool holdsState) {
     int code = co_await command(ctx);
+    co_await ctx.engine.waitForSaves(); // their outcome decides the exit status
     if (holdsState && (ctx.engine.hasPendingSave() || ctx.engine.stateUnsaved())) ctx.engine.saveNow();
     // The work is done but its record is not: say so in the exit status.
     if (holdsState && ctx.engine.stateUnsaved() && code == cli::success) code = cli::someFailed;

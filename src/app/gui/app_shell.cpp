@@ -34,6 +34,7 @@ void AppShell::start() {
 
 void AppShell::shutDown() {
     m_window->savePreferences();
-    // A batch still running is written as running, so the next launch resumes it.
-    m_engine->saveNow();
+    // A batch still running is written as running, so the next launch resumes
+    // it. The writer thread writes it; the engine waits for it when it goes.
+    m_engine->saveAtOnce();
 }

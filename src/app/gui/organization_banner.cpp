@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -60,8 +61,19 @@ void OrganizationBanner::recountNow() {
     m_recount.stop();
     const ParlivoSettings &settings = m_engine.settings();
     m_countedFor = countingKey(settings);
-    m_pending = settings.organizeEnabled ? m_engine.pendingOrganizationCount() : 0;
-    refresh();
+    const quint64 request = ++m_countRequest;
+    if (!settings.organizeEnabled) {
+        m_pending = 0;
+        refresh();
+        return;
+    }
+    // The count walks the whole transcript tree: on a worker, the window goes on.
+    [](QPointer<OrganizationBanner> self, QCoro::Task<int> counting, quint64 request) -> QCoro::Task<> {
+        const int pending = co_await std::move(counting);
+        if (!self || request != self->m_countRequest) co_return;
+        self->m_pending = pending;
+        self->refresh();
+    }(this, m_engine.pendingOrganizationCountOffThread(), request);
 }
 
 void OrganizationBanner::settingsChanged() {

@@ -47,6 +47,7 @@ private:
     // batch, a pass or a run ends, never on every change.
     QTimer m_recount;
     int m_pending = 0;
+    quint64 m_countRequest = 0; // only the latest count is shown
     QString m_countedFor; // the settings the count was taken under
     bool m_cancelling = false;
 };
