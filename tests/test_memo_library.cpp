@@ -356,10 +356,12 @@ TEST(MemoLibraryRecovery, DamageFoundByASearchRecreatesItEmpty) {
     // The first page, with the layout version, stays; the tables behind it are garbage.
     QFile file(dir.filePath(MemoLibrary::fileName()));
     ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    const QByteArray header = file.read(100);
+    const int pageSize = (uchar(header[16]) << 8) | uchar(header[17]); // big-endian, at byte 16 of the header
     const qint64 size = file.size();
-    ASSERT_GT(size, 40000);
-    file.seek(4096);
-    file.write(QByteArray(size - 4096, '\x5a'));
+    ASSERT_GT(size, 4 * pageSize);
+    file.seek(pageSize);
+    file.write(QByteArray(size - pageSize, '\x5a'));
     file.close();
 
     MemoLibrary library(dir.path());

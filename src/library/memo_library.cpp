@@ -92,7 +92,13 @@ bool MemoLibrary::hasCurrentLayout() {
 
 bool MemoLibrary::createLayout() {
     QSqlQuery query(m_db);
-    if (!query.exec(QStringLiteral("PRAGMA journal_mode = WAL")) || !m_db.transaction()) return false;
+    // Set on the empty file, before anything else. A memo's text is a few
+    // kilobytes: on small pages only one fits, leaving half of each empty.
+    // Pages the words index frees when it is merged go back to the disk at
+    // each commit.
+    for (const char *setting : {"PRAGMA page_size = 16384", "PRAGMA auto_vacuum = FULL", "PRAGMA journal_mode = WAL"})
+        if (!query.exec(QString::fromLatin1(setting))) return false;
+    if (!m_db.transaction()) return false;
     bool created = true;
     for (const char *statement : layout) created = created && query.exec(QString::fromLatin1(statement));
     created = created && query.exec(QStringLiteral("PRAGMA user_version = %1").arg(layoutVersion));
@@ -200,7 +206,9 @@ std::optional<QString> MemoLibrary::remove(const QString &transcriptPath) {
 // no times unless written with them); only what the file says is updated.
 std::optional<QString> MemoLibrary::keepMemo(Statements &statements, qint64 id, const LibraryMemo &memo) {
     if (auto error = run(statements.keep, {memo.audioPath, dateValue(memo.date), id})) return failed(*error);
-    if (memo.segments.isEmpty() || !segmentsOf(id).isEmpty()) return std::nullopt;
+    if (memo.segments.isEmpty()) return std::nullopt;
+    QSqlQuery stored = segmentsQuery();
+    if (!segmentsOf(stored, id).isEmpty()) return std::nullopt;
     return storeSegments(statements, id, memo.segments);
 }
 
@@ -246,17 +254,21 @@ MemoLibrary::Rebuilt MemoLibrary::rebuild(const QString &folder, const QStringLi
     return {memos.size(), std::nullopt};
 }
 
-QList<Segment> MemoLibrary::segmentsOf(qint64 id) {
-    QList<Segment> segments;
+QSqlQuery MemoLibrary::segmentsQuery() {
     QSqlQuery query(m_db);
     query.setForwardOnly(true);
-    if (auto error = run(query, QStringLiteral("SELECT start_seconds, end_seconds, text FROM segments"
-                                               " WHERE memo = ? ORDER BY position"),
-                         {id})) {
+    query.prepare(QStringLiteral("SELECT start_seconds, end_seconds, text FROM segments WHERE memo = ? ORDER BY position"));
+    return query;
+}
+
+QList<Segment> MemoLibrary::segmentsOf(QSqlQuery &query, qint64 id) {
+    QList<Segment> segments;
+    if (auto error = run(query, {id})) {
         failed(*error);
         return segments;
     }
     while (query.next()) segments.append({query.value(0).toDouble(), query.value(1).toDouble(), query.value(2).toString()});
+    query.finish();
     return segments;
 }
 
@@ -270,8 +282,9 @@ std::optional<LibraryMemo> MemoLibrary::memo(const QString &transcriptPath) {
                              {QDir::cleanPath(transcriptPath)})) {
             failed(*error);
         } else if (query.next()) {
+            QSqlQuery segments = segmentsQuery();
             found = LibraryMemo{query.value(1).toString(), query.value(2).toString(), dateOf(query.value(3)),
-                                query.value(4).toString(), segmentsOf(query.value(0).toLongLong())};
+                                query.value(4).toString(), segmentsOf(segments, query.value(0).toLongLong())};
         }
     }
     recoverIfCorrupt();

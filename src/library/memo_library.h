@@ -11,6 +11,7 @@
 
 #include <QList>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
 
@@ -21,7 +22,6 @@
 #include "library/search_query.h"
 
 class QSqlError;
-class QSqlQuery;
 
 class MemoLibrary {
 public:
@@ -88,9 +88,12 @@ private:
     std::optional<QString> storeMemo(Statements &statements, const LibraryMemo &memo);
     std::optional<QString> storeSegments(Statements &statements, qint64 id, const QList<Segment> &segments);
     std::optional<QString> keepMemo(Statements &statements, qint64 id, const LibraryMemo &memo);
-    QList<Segment> segmentsOf(qint64 id);
+    QSqlQuery segmentsQuery(); // prepared, for segmentsOf
+    QList<Segment> segmentsOf(QSqlQuery &query, qint64 id);
     Found findHits(const SearchQuery &query, int limit);
-    std::optional<SearchHit> hit(qint64 id, const QString &expression, std::optional<QString> &error);
+    struct HitStatements;
+    std::optional<SearchHit> hit(HitStatements &statements, qint64 id, const QString &expression,
+                                 std::optional<QString> &error);
 
     QString m_path;
     QString m_connection;

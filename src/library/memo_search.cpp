@@ -32,54 +32,64 @@ MemoLibrary::Found MemoLibrary::search(const SearchQuery &query, int limit) {
     return found;
 }
 
+// The statements run for every hit, prepared once for a search.
+struct MemoLibrary::HitStatements {
+    QSqlQuery passage;
+    QSqlQuery segments;
+};
+
 MemoLibrary::Found MemoLibrary::findHits(const SearchQuery &query, int limit) {
     // The ranking alone first: passages are cut only for the hits kept.
     QSqlQuery ranking(m_db);
     ranking.setForwardOnly(true);
     const bool phraseFirst = query.terms.size() > 1;
-    const QString sql = phraseFirst ? QStringLiteral("SELECT rowid, rowid IN (SELECT rowid FROM memo_words"
-                                                 " WHERE memo_words MATCH ?) AS exact FROM memo_words"
-                                                 " WHERE memo_words MATCH ? ORDER BY exact DESC, rank LIMIT ?")
-                                : QStringLiteral("SELECT rowid, 0 FROM memo_words WHERE memo_words MATCH ?"
-                                                 " ORDER BY rank LIMIT ?");
-    const auto error = phraseFirst ? run(ranking, sql, {query.wholePhraseExpression(), query.allTermsExpression(), limit})
-                                   : run(ranking, sql, {query.allTermsExpression(), limit});
+    // bm25() rather than the rank column: the same order, in half the time.
+    const auto error =
+        phraseFirst ? run(ranking,
+                          QStringLiteral("SELECT rowid, rowid IN (SELECT rowid FROM memo_words WHERE memo_words MATCH ?)"
+                                         " AS exact FROM memo_words WHERE memo_words MATCH ?"
+                                         " ORDER BY exact DESC, bm25(memo_words) LIMIT ?"),
+                          {query.wholePhraseExpression(), query.allTermsExpression(), limit})
+                    : run(ranking,
+                          QStringLiteral("SELECT rowid, 0 FROM memo_words WHERE memo_words MATCH ?"
+                                         " ORDER BY bm25(memo_words) LIMIT ?"),
+                          {query.allTermsExpression(), limit});
     if (error) return {{}, failed(*error)};
     QList<Ranked> ranked;
     while (ranking.next()) ranked.append({ranking.value(0).toLongLong(), ranking.value(1).toBool()});
     if (ranking.lastError().isValid()) return {{}, failed(ranking.lastError())};
     ranking.finish();
 
+    HitStatements statements{QSqlQuery(m_db), segmentsQuery()};
+    statements.passage.setForwardOnly(true);
+    if (!statements.passage.prepare(QStringLiteral("SELECT m.transcript, m.audio, m.recorded, m.text,"
+                                                   " snippet(memo_words, 0, ?, ?, ?, ?) FROM memo_words"
+                                                   " JOIN memos m ON m.id = memo_words.rowid"
+                                                   " WHERE memo_words MATCH ? AND memo_words.rowid = ?")))
+        return {{}, failed(statements.passage.lastError())};
     Found found;
     for (const Ranked &memo : ranked) {
         const QString expression = memo.exact ? query.wholePhraseExpression() : query.allTermsExpression();
-        if (auto hit = this->hit(memo.id, expression, found.error)) found.hits.append(std::move(*hit));
+        if (auto hit = this->hit(statements, memo.id, expression, found.error)) found.hits.append(std::move(*hit));
         if (found.error) return {{}, found.error};
     }
     return found;
 }
 
-std::optional<SearchHit> MemoLibrary::hit(qint64 id, const QString &expression, std::optional<QString> &error) {
-    QSqlQuery query(m_db);
-    query.setForwardOnly(true);
-    const QString sql = QStringLiteral("SELECT m.transcript, m.audio, m.recorded, m.text,"
-                                       " snippet(memo_words, 0, ?, ?, ?, ?) FROM memo_words"
-                                       " JOIN memos m ON m.id = memo_words.rowid"
-                                       " WHERE memo_words MATCH ? AND memo_words.rowid = ?");
-    if (auto failure = run(query, sql, {QString(openMark), QString(closeMark), QStringLiteral("…"), passageWords,
-                                        expression, id})) {
-        error = failed(*failure);
-        return std::nullopt;
-    }
-    if (!query.next()) {
-        if (query.lastError().isValid()) error = failed(query.lastError());
+std::optional<SearchHit> MemoLibrary::hit(HitStatements &statements, qint64 id, const QString &expression,
+                                          std::optional<QString> &error) {
+    QSqlQuery &query = statements.passage;
+    const auto failure =
+        run(query, {QString(openMark), QString(closeMark), QStringLiteral("…"), passageWords, expression, id});
+    if (failure || !query.next()) {
+        if (failure || query.lastError().isValid()) error = failed(failure.value_or(query.lastError()));
         return std::nullopt;
     }
     SearchHit hit{query.value(0).toString(), query.value(1).toString(), dateOf(query.value(2)), std::nullopt,
                   passageFromMarkedText(query.value(4).toString(), openMark, closeMark)};
     const QString text = query.value(3).toString();
     query.finish();
-    const QList<Segment> segments = segmentsOf(id);
+    const QList<Segment> segments = segmentsOf(statements.segments, id);
     if (const auto segment = segmentUnderHit(text, hit.passage, segments)) hit.time = segments[*segment].start;
     return hit;
 }
