@@ -8,6 +8,10 @@
 // One instance is one database connection, usable only on the thread that
 // made it. Work on another thread (a rebuild) makes its own instance on the
 // same folder; the file is shared between them.
+//
+// A transcript just written is indexed as memoFromTranscript (see
+// library_transcripts.h) reads it back, with the recogniser's segments put
+// in when they are at hand: the text is then the one a rebuild would find.
 
 #include <QList>
 #include <QSqlDatabase>
