@@ -12,6 +12,7 @@
 
 #include "library/library_sql.h"
 #include "library/library_transcripts.h"
+#include "library/segment_packing.h"
 
 namespace {
 // Raised whenever the tables change: an older file is then rebuilt.
@@ -20,8 +21,7 @@ constexpr int layoutVersion = 1;
 const char *const layout[] = {
     "CREATE TABLE memos(id INTEGER PRIMARY KEY, transcript TEXT NOT NULL UNIQUE, audio TEXT NOT NULL,"
     " recorded INTEGER, text TEXT NOT NULL)",
-    "CREATE TABLE segments(memo INTEGER NOT NULL, position INTEGER NOT NULL, start_seconds REAL NOT NULL,"
-    " end_seconds REAL NOT NULL, text TEXT NOT NULL, PRIMARY KEY(memo, position)) WITHOUT ROWID",
+    "CREATE TABLE segments(memo INTEGER PRIMARY KEY, packed BLOB NOT NULL)",
     // The words index the memos' own text rather than a copy of it: half the size.
     "CREATE VIRTUAL TABLE memo_words USING fts5(text, content='memos', content_rowid='id',"
     " tokenize='unicode61 remove_diacritics 2')",
@@ -148,7 +148,7 @@ std::optional<QString> MemoLibrary::inTransaction(const std::function<std::optio
 
 // The statements that store memos, prepared once for a whole transaction.
 struct MemoLibrary::Statements {
-    explicit Statements(const QSqlDatabase &db) : upsert(db), id(db), keep(db), dropSegments(db), addSegment(db) {
+    explicit Statements(const QSqlDatabase &db) : upsert(db), id(db), keep(db), dropSegments(db), addSegments(db) {
         prepare(upsert, QStringLiteral("INSERT INTO memos(transcript, audio, recorded, text) VALUES (?, ?, ?, ?)"
                                       " ON CONFLICT(transcript) DO UPDATE SET audio = excluded.audio,"
                                       " recorded = excluded.recorded, text = excluded.text"));
@@ -156,13 +156,12 @@ struct MemoLibrary::Statements {
         prepare(keep, QStringLiteral("UPDATE memos SET audio = coalesce(nullif(?, ''), audio),"
                                     " recorded = coalesce(?, recorded) WHERE id = ?"));
         prepare(dropSegments, QStringLiteral("DELETE FROM segments WHERE memo = ?"));
-        prepare(addSegment, QStringLiteral("INSERT INTO segments(memo, position, start_seconds, end_seconds, text)"
-                                          " VALUES (?, ?, ?, ?, ?)"));
+        prepare(addSegments, QStringLiteral("INSERT OR REPLACE INTO segments(memo, packed) VALUES (?, ?)"));
     }
     void prepare(QSqlQuery &query, const QString &sql) {
         if (!query.prepare(sql) && !error) error = query.lastError();
     }
-    QSqlQuery upsert, id, keep, dropSegments, addSegment;
+    QSqlQuery upsert, id, keep, dropSegments, addSegments;
     std::optional<QSqlError> error; // the first statement that did not prepare
 };
 
@@ -179,10 +178,9 @@ std::optional<QString> MemoLibrary::storeMemo(Statements &statements, const Libr
 }
 
 std::optional<QString> MemoLibrary::storeSegments(Statements &statements, qint64 id, const QList<Segment> &segments) {
-    if (auto error = run(statements.dropSegments, {id})) return failed(*error);
-    for (qsizetype i = 0; i < segments.size(); ++i)
-        if (auto error = run(statements.addSegment, {id, qint64(i), segments[i].start, segments[i].end, segments[i].text}))
-            return failed(*error);
+    const auto error = segments.isEmpty() ? run(statements.dropSegments, {id})
+                                          : run(statements.addSegments, {id, packSegments(segments)});
+    if (error) return failed(*error);
     return std::nullopt;
 }
 
@@ -257,7 +255,7 @@ MemoLibrary::Rebuilt MemoLibrary::rebuild(const QString &folder, const QStringLi
 QSqlQuery MemoLibrary::segmentsQuery() {
     QSqlQuery query(m_db);
     query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT start_seconds, end_seconds, text FROM segments WHERE memo = ? ORDER BY position"));
+    query.prepare(QStringLiteral("SELECT packed FROM segments WHERE memo = ?"));
     return query;
 }
 
@@ -267,7 +265,7 @@ QList<Segment> MemoLibrary::segmentsOf(QSqlQuery &query, qint64 id) {
         failed(*error);
         return segments;
     }
-    while (query.next()) segments.append({query.value(0).toDouble(), query.value(1).toDouble(), query.value(2).toString()});
+    if (query.next()) segments = unpackSegments(query.value(0).toByteArray());
     query.finish();
     return segments;
 }
