@@ -4,6 +4,8 @@
 // accents and case. It is a cache of the transcripts, which stay the truth:
 // a file that is missing, unreadable, corrupt or of an older layout is
 // recreated empty, and the owner is told to rebuild it from the transcripts.
+// SQLite writes that file itself, through its own journal, not through the
+// atomic write path of Parlivo's other files.
 //
 // One instance is one database connection, usable only on the thread that
 // made it. Work on another thread (a rebuild) makes its own instance on the
