@@ -49,6 +49,19 @@ TranscriptText readTranscriptText(const QString &fileText) {
     // to wherever the program runs, never the recording.
     if (text.audio && !QDir::isAbsolutePath(*text.audio)) text.audio.reset();
     text.date = frontMatterField(frontMatter, QStringLiteral("date")).value_or(QString());
+    text.sourceName = headerValueText(frontMatterField(frontMatter, QStringLiteral("source")).value_or(QString()));
+    return text;
+}
+
+TranscriptText readPlainTranscriptText(const QString &fileText) {
+    static const QRegularExpression header(
+        QStringLiteral("^Mémo vocal du (.*?)(?:  \\(durée [^)\\n]*\\))?\\nSource : ([^\\n]*)\\n={20,}\\n\\n"), unicode);
+    TranscriptText text;
+    const auto match = header.match(fileText);
+    if (!match.hasMatch()) return text;
+    text.date = match.captured(1).trimmed();
+    text.sourceName = headerValueText(match.captured(2));
+    text.body = fileText.mid(match.capturedEnd()).trimmed();
     return text;
 }
 

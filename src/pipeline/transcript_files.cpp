@@ -63,6 +63,8 @@ std::optional<QDateTime> creationTime(const QString &path) {
 QString frenchDate(const QDateTime &date, const QString &format) {
     return QLocale(QLocale::French, QLocale::France).toString(date.toLocalTime(), format);
 }
+
+const QString recordingStampFormat = QStringLiteral("d MMMM yyyy 'à' HH'h'mm");
 } // namespace
 
 QDateTime recordingDate(const QString &sourcePath) {
@@ -71,8 +73,12 @@ QDateTime recordingDate(const QString &sourcePath) {
     return QDateTime::currentDateTime();
 }
 
-QString readableRecordingStamp(const QDateTime &date) {
-    return frenchDate(date, QStringLiteral("d MMMM yyyy 'à' HH'h'mm"));
+QString readableRecordingStamp(const QDateTime &date) { return frenchDate(date, recordingStampFormat); }
+
+std::optional<QDateTime> parseRecordingStamp(const QString &stamp) {
+    const QDateTime date = QLocale(QLocale::French, QLocale::France).toDateTime(stamp.trimmed(), recordingStampFormat);
+    if (!date.isValid()) return std::nullopt;
+    return date;
 }
 
 QString frenchTimestamp(const QDateTime &date) { return frenchDate(date, QStringLiteral("d MMMM yyyy 'à' HH:mm")); }

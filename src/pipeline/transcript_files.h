@@ -31,6 +31,9 @@ QDateTime recordingDate(const QString &sourcePath);
 // "5 décembre 2026 à 14h07", in local time, whatever the process locale.
 QString readableRecordingStamp(const QDateTime &date);
 
+// The date such a stamp gives, in local time; nothing for any other text.
+std::optional<QDateTime> parseRecordingStamp(const QString &stamp);
+
 // "5 décembre 2026 à 14:07", in local time, whatever the process locale.
 QString frenchTimestamp(const QDateTime &date = QDateTime::currentDateTime());
 

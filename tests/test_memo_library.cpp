@@ -1,0 +1,373 @@
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+
+#include "core/background.h"
+#include "library/hit_segment.h"
+#include "library/library_transcripts.h"
+#include "library/memo_library.h"
+#include "pipeline/transcript_files.h"
+#include "support/test_support.h"
+
+using namespace testing_support;
+
+namespace {
+QDateTime local(int y, int mo, int d, int h, int mi) { return QDateTime(QDate(y, mo, d), QTime(h, mi)); }
+
+LibraryMemo memo(const QString &name, const QString &text, QList<Segment> segments = {}) {
+    return {"/notes/" + name + ".txt", "/voix/" + name + ".m4a", local(2026, 3, 14, 9, 30), text, segments};
+}
+
+QStringList paths(const QList<SearchHit> &hits) {
+    QStringList out;
+    for (const SearchHit &hit : hits) out.append(hit.transcriptPath);
+    return out;
+}
+
+QList<SearchHit> find(MemoLibrary &library, const QString &input) {
+    const auto found = library.search(parseSearchQuery(input));
+    EXPECT_EQ(found.error, std::nullopt) << input.toStdString();
+    return found.hits;
+}
+
+class MemoLibraryTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    MemoLibrary library{dir.path()};
+};
+} // namespace
+
+TEST(SqliteDriver, HasFullTextSearchWithAccentsRemoved) {
+    QTemporaryDir dir;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "driver-check");
+        ASSERT_TRUE(db.isValid());
+        db.setDatabaseName(dir.filePath("check.sqlite"));
+        ASSERT_TRUE(db.open());
+        QSqlQuery query(db);
+        ASSERT_TRUE(query.exec("CREATE VIRTUAL TABLE t USING fts5(x, tokenize='unicode61 remove_diacritics 2')"));
+        ASSERT_TRUE(query.exec("INSERT INTO t VALUES ('Un élève ÉCOUTE')"));
+        ASSERT_TRUE(query.exec("SELECT count(*) FROM t WHERE t MATCH 'eleve ecoute'"));
+        ASSERT_TRUE(query.next());
+        EXPECT_EQ(query.value(0).toInt(), 1);
+    }
+    QSqlDatabase::removeDatabase("driver-check");
+}
+
+TEST_F(MemoLibraryTest, PutReplaceAndRemoveByTranscriptPath) {
+    EXPECT_TRUE(library.takeRebuildRequest()); // a new file is empty
+    EXPECT_FALSE(library.takeRebuildRequest());
+    const QList<Segment> segments{{0, 2.5, " Bonjour."}, {2.5, 6, " On range la cave."}};
+    ASSERT_EQ(library.put(memo("cave", "Bonjour.\nOn range la cave.", segments)), std::nullopt);
+    ASSERT_EQ(library.put(memo("jardin", "Tailler les rosiers.")), std::nullopt);
+
+    const auto stored = library.memo("/notes/cave.txt");
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->audioPath, "/voix/cave.m4a");
+    EXPECT_EQ(stored->date, local(2026, 3, 14, 9, 30));
+    EXPECT_EQ(stored->text, "Bonjour.\nOn range la cave.");
+    EXPECT_EQ(stored->segments, segments);
+
+    // Corrected: same transcript, new text; the old words are gone.
+    LibraryMemo corrected = memo("cave", "Bonjour. On range le grenier.");
+    corrected.date.reset();
+    ASSERT_EQ(library.put(corrected), std::nullopt);
+    EXPECT_EQ(paths(find(library, "cave")), QStringList{});
+    EXPECT_EQ(paths(find(library, "grenier")), QStringList{"/notes/cave.txt"});
+    EXPECT_EQ(library.memo("/notes/cave.txt")->segments, QList<Segment>{});
+    EXPECT_EQ(library.memo("/notes/cave.txt")->date, std::nullopt);
+
+    ASSERT_EQ(library.remove("/notes/cave.txt"), std::nullopt);
+    EXPECT_EQ(library.memo("/notes/cave.txt"), std::nullopt);
+    EXPECT_EQ(paths(find(library, "grenier")), QStringList{});
+    EXPECT_EQ(paths(find(library, "rosiers")), QStringList{"/notes/jardin.txt"});
+    EXPECT_EQ(library.remove("/notes/absent.txt"), std::nullopt);
+}
+
+TEST_F(MemoLibraryTest, SearchFoldsAccentsAndCaseAndMarksTheWords) {
+    ASSERT_EQ(library.put(memo("classe", "Chaque élève a rendu son devoir.\tL'ÉLÈVE\nsuivant attend.")), std::nullopt);
+    ASSERT_EQ(library.put(memo("autre", "Rien à voir ici.")), std::nullopt);
+
+    const auto hits = find(library, "ELEVE");
+    ASSERT_EQ(hits.size(), 1);
+    EXPECT_EQ(hits[0].transcriptPath, "/notes/classe.txt");
+    EXPECT_EQ(hits[0].audioPath, "/voix/classe.m4a");
+    EXPECT_EQ(hits[0].date, local(2026, 3, 14, 9, 30));
+    // One line: the tab and the line break are spaces.
+    EXPECT_EQ(hits[0].passage.marked(), "Chaque «élève» a rendu son devoir. L'«ÉLÈVE» suivant attend.");
+    EXPECT_EQ(hits[0].passage.marks, (QList<MarkedRange>{{7, 5}, {35, 5}}));
+    EXPECT_EQ(hits[0].time, std::nullopt); // no segments, no time
+
+    EXPECT_EQ(paths(find(library, "élève devoir")), QStringList{"/notes/classe.txt"});
+    EXPECT_EQ(paths(find(library, "élève absent")), QStringList{}); // every word must be there
+    EXPECT_EQ(paths(find(library, "")), QStringList{});
+}
+
+TEST_F(MemoLibraryTest, QuotedPhrasesAndTheExactPhraseRankFirst) {
+    // Short and full of both words, never side by side: relevance alone
+    // would rank it first.
+    ASSERT_EQ(library.put(memo("scattered", "Rendez le dossier. Vous aussi. Rendez la clé, puis vous partez.")),
+              std::nullopt);
+    ASSERT_EQ(library.put(memo("exact", "Ce matin j'ai relu les notes de la semaine, trié les factures, appelé la "
+                                        "banque et fixé le rendez vous chez le dentiste pour jeudi prochain.")),
+              std::nullopt);
+    ASSERT_EQ(library.put(memo("reversed", "Vous rendez les livres lundi.")), std::nullopt);
+
+    const auto hits = find(library, "Rendez VOUS");
+    ASSERT_EQ(hits.size(), 3);
+    EXPECT_EQ(hits[0].transcriptPath, "/notes/exact.txt");
+    EXPECT_TRUE(hits[0].passage.marked().contains("le «rendez vous» chez")) << hits[0].passage.marked().toStdString();
+
+    EXPECT_EQ(paths(find(library, "\"vous rendez\"")), QStringList{"/notes/reversed.txt"});
+    EXPECT_EQ(paths(find(library, "dentiste \"rendez vous\"")), QStringList{"/notes/exact.txt"});
+    EXPECT_EQ(paths(find(library, "\"rendez vous")), QStringList{"/notes/exact.txt"}); // never closed
+}
+
+TEST_F(MemoLibraryTest, InputWithQueryOperatorsIsOnlyWordsToFind) {
+    ASSERT_EQ(library.put(memo("ops", "Le budget NEAR la porte, AND OR NOT text: le plus-value (fin).")), std::nullopt);
+    // Each is a search for words of the memo, whatever the signs around them.
+    const QStringList found{"budget*", "-budget", "^budget", "+budget", "\"budget", "budget\"", "(budget",
+                            "budget)", "budget'", "text:", "NEAR", "AND OR NOT", "budget NEAR la", "plus-value"};
+    for (const QString &input : found)
+        EXPECT_EQ(paths(find(library, input)), QStringList{"/notes/ops.txt"}) << input.toStdString();
+    // Words the memo does not hold in that order, or no word at all: no hit, and no error (find checks).
+    const QStringList nothing{"\"", "\"\"", "*", "-", "()", "'", ":", "«»", QString(QChar(0)), "text:budget",
+                              "{text}:budget", "near(budget", "NEAR(budget, 2)", "budget NEAR/2 porte",
+                              "bu\\dget", "bud\"get", QStringLiteral("bud") + QChar(0) + "get"};
+    for (const QString &input : nothing) EXPECT_EQ(paths(find(library, input)), QStringList{}) << input.toStdString();
+}
+
+TEST_F(MemoLibraryTest, HitsGiveTheStartOfTheSegmentTheWordsWereSaidIn) {
+    const QList<Segment> segments{{0, 3, " Bonjour à tous."},
+                                  {3, 7.5, " Premier point, le budget."},
+                                  {7.5, 12, " Deuxième point, les congés."},
+                                  {12, 15, " Merci."}};
+    ASSERT_EQ(library.put(memo("reunion", "Bonjour à tous.\nPremier point, le budget.\nDeuxième point, les "
+                                          "congés.\nMerci.", segments)),
+              std::nullopt);
+    EXPECT_EQ(find(library, "deuxieme")[0].time, 7.5);
+    EXPECT_EQ(find(library, "MERCI")[0].time, 12);
+    EXPECT_EQ(find(library, "\"point les conges\"")[0].time, 7.5);
+    EXPECT_EQ(find(library, "bonjour")[0].time, 0);
+
+    const auto stored = library.memo("/notes/reunion.txt");
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->segments, segments);
+}
+
+TEST(HitSegment, FindsTheOccurrenceThePassageShows) {
+    // "budget" is said twice; the passage shows the second one.
+    const QString text = "Le budget d'abord. Ensuite un long détour par les congés, les horaires, la cantine, "
+                         "le parking et les travaux. Enfin le budget final.";
+    const QList<Segment> segments{{0, 2, " Le budget d'abord."},
+                                  {2, 9, " Ensuite un long détour par les congés, les horaires,"},
+                                  {9, 14, " la cantine, le parking et les travaux."},
+                                  {14, 16, " Enfin le budget final."}};
+    const Passage second{"… les travaux. Enfin le budget final.", {{24, 6}}};
+    EXPECT_EQ(segmentUnderHit(text, second, segments), 3);
+    const Passage first{"Le budget d'abord. Ensuite un long", {{3, 6}}};
+    EXPECT_EQ(segmentUnderHit(text, first, segments), 0);
+}
+
+TEST(HitSegment, ACorrectedTextFindsWhatIsLeftOfTheRecognisersWords) {
+    const QString text = "Nous avons parlé du budget.";
+    const QList<Segment> segments{{0, 2, " Nous avons parlé,"}, {2, 4, " euh du budjet."}};
+    EXPECT_EQ(segmentUnderHit(text, {"Nous avons parlé du budget.", {{11, 8}}}, segments), 0); // "parlé du"
+    EXPECT_EQ(segmentUnderHit(text, {"Nous avons parlé du budget.", {{20, 6}}}, segments), std::nullopt);
+    EXPECT_EQ(foldedWords(u"L'Œuvre d'ÉTÉ, 2 fois"), (QStringList{"l", "œuvre", "d", "ete", "2", "fois"}));
+}
+
+TEST(SearchQueryParsing, EveryTermIsQuotedAndPhrasesStayWhole) {
+    const SearchQuery query = parseSearchQuery("  élève \"bonne  note\"\tNEAR(x) * say\"\"s ");
+    EXPECT_EQ(query.terms, (QStringList{"élève", "bonne note", "NEAR(x)", "say", "s"}));
+    EXPECT_EQ(query.allTermsExpression(), "\"élève\" \"bonne note\" \"NEAR(x)\" \"say\" \"s\"");
+    EXPECT_EQ(query.wholePhraseExpression(), "\"élève bonne note NEAR(x) say s\"");
+    EXPECT_TRUE(parseSearchQuery(" \" * - ( ").isEmpty());
+
+    // From the shell: an argument holding a space was quoted there.
+    EXPECT_EQ(searchQueryFromArguments({"bonne note", "élève", "\"a b\" c"}).terms,
+              (QStringList{"bonne note", "élève", "a b", "c"}));
+}
+
+TEST(SearchPassageText, OneLineWithTheMarkedRuns) {
+    const Passage passage = passageFromMarkedText("  un [mot]\t\n [deux  mots]\r\nfin  ", '[', ']');
+    EXPECT_EQ(passage.text, "un mot deux mots fin");
+    EXPECT_EQ(passage.marks, (QList<MarkedRange>{{3, 3}, {7, 9}}));
+    EXPECT_EQ(passage.marked(), "un «mot» «deux mots» fin");
+}
+
+namespace {
+void writeText(const QString &path, const QString &text) {
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).absolutePath()));
+    ASSERT_EQ(writeFileAtomically(path, text.toUtf8()), std::nullopt);
+}
+
+const QString rule(56, '=');
+
+QString markdown(const QString &source, const QString &correction, const QString &body) {
+    return "---\nsource: " + source + "\nchemin: /voix/" + source + "\ndate: 5 décembre 2026 à 14h07\nduree: 1:05\n"
+           "modele: ggml-base.bin\nlangue: fr\ncorrection: " + correction + "\ntranscrit_le: 6 décembre 2026 à 08:00"
+           "\n---\n\n# Mémo vocal du 5 décembre 2026 à 14h07\n\n" + body + "\n";
+}
+
+QString plain(const QString &source, const QString &body) {
+    return "Mémo vocal du 1 août 2025 à 00h05  (durée 0:42)\nSource : " + source + "\n" + rule + "\n\n" + body + "\n";
+}
+
+// Transcripts as Parlivo leaves them, with what is not one around them.
+void writeTranscripts(const QString &root) {
+    writeText(root + "/a.md", markdown("a.m4a", "aucune", "La chaudière fait du bruit."));
+    writeText(root + "/2026/b.md", markdown("b.m4a", "Ollama (mistral)", "Le plombier passe lundi.\n\n"
+                                                                           "## Transcription brute\n\nle plonbier passe"));
+    writeText(root + "/c.txt", plain("c.m4a", "Acheter du pain."));
+    writeText(root + "/c.m4a", "audio");
+    writeText(root + "/d.txt", plain("d.m4a", "[0:00 -> 0:02] Bonjour.\n[0:02 -> 1:05] Le devis est arrivé."));
+    writeText(root + "/e.txt", plain("e.m4a", "Deux fichiers, un mémo."));
+    writeText(root + "/e.md", markdown("e.m4a", "aucune", "Deux fichiers, un mémo."));
+    writeText(root + "/courses.txt", "lait, oeufs, pain\n");
+    writeText(root + "/.cache/f.md", markdown("f.m4a", "aucune", "Caché."));
+    writeText(root + "/Archive/g.md", markdown("g.m4a", "aucune", "Une copie rangée."));
+}
+} // namespace
+
+TEST(MemoLibraryRebuild, ReadsEveryTranscriptParlivoWrote) {
+    QTemporaryDir dir;
+    const QString root = dir.filePath("memos");
+    writeTranscripts(root);
+    QList<LibraryMemo> memos = readTranscriptsUnder({root, root + "/2026"}, root + "/Archive");
+    std::sort(memos.begin(), memos.end(), [](auto &x, auto &y) { return x.transcriptPath < y.transcriptPath; });
+    ASSERT_EQ(memos.size(), 5);
+    const QDateTime december = local(2026, 12, 5, 14, 7);
+    EXPECT_EQ(memos[0], (LibraryMemo{root + "/2026/b.md", "/voix/b.m4a", december, "Le plombier passe lundi.", {}}));
+    EXPECT_EQ(memos[1], (LibraryMemo{root + "/a.md", "/voix/a.m4a", december, "La chaudière fait du bruit.", {}}));
+    EXPECT_EQ(memos[2], (LibraryMemo{root + "/c.txt", root + "/c.m4a", local(2025, 8, 1, 0, 5), "Acheter du pain.", {}}));
+    EXPECT_EQ(memos[3], (LibraryMemo{root + "/d.txt", "", local(2025, 8, 1, 0, 5), "Bonjour.\nLe devis est arrivé.",
+                                     {{0, 2, "Bonjour."}, {2, 65, "Le devis est arrivé."}}}));
+    EXPECT_EQ(memos[4].transcriptPath, root + "/e.md");
+}
+
+TEST(MemoLibraryRebuild, OnAWorkerThreadBesideTheOwnersConnection) {
+    QTemporaryDir dir;
+    const QString root = dir.filePath("memos");
+    writeTranscripts(root);
+    MemoLibrary library(dir.path());
+    ASSERT_TRUE(library.takeRebuildRequest());
+    // Indexed before with its times; its text is the file's: the times stay.
+    const QList<Segment> spoken{{0, 4, " La chaudière fait du bruit."}};
+    ASSERT_EQ(library.put({root + "/a.md", "", std::nullopt, "La chaudière fait du bruit.", spoken}), std::nullopt);
+    ASSERT_EQ(library.put({root + "/supprime.txt", "", std::nullopt, "Un mémo effacé depuis.", {}}), std::nullopt);
+
+    const QString folder = dir.path();
+    const auto rebuilt = runTaskFor(onWorkerThread(
+        [folder, root] { return MemoLibrary::rebuild(folder, {root}, root + "/Archive"); }));
+    ASSERT_TRUE(rebuilt);
+    EXPECT_EQ(rebuilt->error, std::nullopt);
+    EXPECT_EQ(rebuilt->memos, 5);
+
+    EXPECT_EQ(paths(find(library, "effacé")), QStringList{});
+    EXPECT_EQ(paths(find(library, "plombier")), QStringList{root + "/2026/b.md"});
+    EXPECT_EQ(paths(find(library, "plonbier")), QStringList{}); // the raw section is not the memo's text
+    EXPECT_EQ(paths(find(library, "copie")), QStringList{});
+    EXPECT_EQ(paths(find(library, "memo fichiers")), QStringList{root + "/e.md"});
+    EXPECT_EQ(find(library, "devis")[0].time, 2);
+    const auto kept = library.memo(root + "/a.md");
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(kept->segments, spoken);
+    EXPECT_EQ(kept->audioPath, "/voix/a.m4a");
+    EXPECT_EQ(kept->date, local(2026, 12, 5, 14, 7));
+}
+
+TEST(MemoLibraryRebuild, ReadsTheLayoutTheWriterWrites) {
+    ParlivoSettings settings;
+    settings.timestamps = true;
+    const TranscriptInputs inputs{"/voix/20240105 093012.m4a", local(2024, 1, 5, 9, 30), local(2024, 1, 6, 8, 0), 3.0,
+                                  {{0, 1.5, " Premier."}, {1.5, 3, " Second."}}, std::nullopt};
+    const auto md = memoFromTranscript("/t/x.md", mdContent(inputs, settings));
+    ASSERT_TRUE(md);
+    EXPECT_EQ(*md, (LibraryMemo{"/t/x.md", "/voix/20240105 093012.m4a", local(2024, 1, 5, 9, 30), "Premier.\nSecond.",
+                                {{0, 2, "Premier."}, {2, 3, "Second."}}})); // the file rounds to the second
+    const auto txt = memoFromTranscript("/t/x.txt", txtContent(inputs, settings));
+    ASSERT_TRUE(txt);
+    EXPECT_EQ(txt->date, local(2024, 1, 5, 9, 30));
+    EXPECT_EQ(txt->text, "Premier.\nSecond.");
+}
+
+namespace {
+// A library of a few memos written to `folder`, then closed.
+void fillLibrary(const QString &folder) {
+    MemoLibrary library(folder);
+    for (int i = 0; i < 200; ++i)
+        ASSERT_EQ(library.put(memo(QString::number(i), QString("Mémo numéro %1 sur le budget.").arg(i).repeated(20))),
+                  std::nullopt);
+}
+
+void expectEmptyAndWorking(MemoLibrary &library) {
+    EXPECT_EQ(library.unusable(), std::nullopt);
+    EXPECT_EQ(paths(find(library, "budget")), QStringList{});
+    ASSERT_EQ(library.put(memo("neuf", "Le budget revu.")), std::nullopt);
+    EXPECT_EQ(paths(find(library, "budget")), QStringList{"/notes/neuf.txt"});
+}
+} // namespace
+
+TEST(MemoLibraryRecovery, AnIntactFileIsKept) {
+    QTemporaryDir dir;
+    fillLibrary(dir.path());
+    MemoLibrary library(dir.path());
+    EXPECT_FALSE(library.takeRebuildRequest());
+    EXPECT_EQ(find(library, "numero 7").size(), 1);
+}
+
+TEST(MemoLibraryRecovery, ADeletedFileIsRecreatedEmpty) {
+    QTemporaryDir dir;
+    fillLibrary(dir.path());
+    ASSERT_TRUE(QFile::remove(dir.filePath(MemoLibrary::fileName())));
+    MemoLibrary library(dir.path());
+    EXPECT_TRUE(library.takeRebuildRequest());
+    expectEmptyAndWorking(library);
+}
+
+TEST(MemoLibraryRecovery, GarbageOrAnOlderLayoutIsRecreatedEmpty) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(MemoLibrary::fileName());
+    ASSERT_EQ(writeFileAtomically(path, QByteArray("pas une base de données\n").repeated(500)), std::nullopt);
+    {
+        MemoLibrary library(dir.path());
+        EXPECT_TRUE(library.takeRebuildRequest());
+        expectEmptyAndWorking(library);
+    }
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "older-layout");
+        db.setDatabaseName(path);
+        ASSERT_TRUE(db.open());
+        QSqlQuery(db).exec("PRAGMA user_version = 0");
+    }
+    QSqlDatabase::removeDatabase("older-layout");
+    MemoLibrary library(dir.path());
+    EXPECT_TRUE(library.takeRebuildRequest());
+    expectEmptyAndWorking(library);
+}
+
+TEST(MemoLibraryRecovery, DamageFoundByASearchRecreatesItEmpty) {
+    QTemporaryDir dir;
+    fillLibrary(dir.path());
+    // The first page, with the layout version, stays; the tables behind it are garbage.
+    QFile file(dir.filePath(MemoLibrary::fileName()));
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    const QByteArray header = file.read(100);
+    const int pageSize = (uchar(header[16]) << 8) | uchar(header[17]); // big-endian, at byte 16 of the header
+    const qint64 size = file.size();
+    ASSERT_GT(size, 4 * pageSize);
+    file.seek(pageSize);
+    file.write(QByteArray(size - pageSize, '\x5a'));
+    file.close();
+
+    MemoLibrary library(dir.path());
+    const auto found = library.search(parseSearchQuery("budget"));
+    EXPECT_TRUE(found.hits.isEmpty());
+    EXPECT_TRUE(found.error);
+    EXPECT_TRUE(library.takeRebuildRequest());
+    expectEmptyAndWorking(library);
+}
