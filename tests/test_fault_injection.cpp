@@ -184,6 +184,11 @@ TEST_P(KilledRuns, EveryMemoEndsWithOneCompleteTranscriptAndTheStateAlwaysDecode
     const Ledger ledger = ledgerFromText(*readWholeFile(home.supportDir() + "/ledger.json"));
     EXPECT_EQ(ledger.size(), size_t(memoCount));
     for (const auto &[path, entry] : ledger) EXPECT_EQ(entry.status, "done") << path.toStdString();
+    for (int i = 1; i <= memoCount; ++i) {
+        const QString memo = src + QStringLiteral("/memo%1.m4a").arg(i, 2, 10, QChar('0'));
+        EXPECT_TRUE(ledger.count(memo)) << "no history for " << memo.toStdString() << "; status:\n"
+                                        << cli({"status"}).out.toStdString();
+    }
 }
 
 // The last save of a run writes three files; a kill while the third is

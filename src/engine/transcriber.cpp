@@ -94,13 +94,13 @@ std::optional<QString> Transcriber::outputRootPath() const {
 
 void Transcriber::setSourceFolder(const QUrl &folder) {
     m_queue.setSourceFolder(folder);
-    saveAtOnce();
+    saveNow();
 }
 
 void Transcriber::rescan() {
     if (!sourceFolder()) return;
     m_queue.rescan();
-    saveAtOnce();
+    saveNow();
 }
 
 std::optional<QUrl> Transcriber::macVoiceMemosFolder() const { return ::macVoiceMemosFolder(); }

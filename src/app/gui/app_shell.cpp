@@ -34,7 +34,6 @@ void AppShell::start() {
 
 void AppShell::shutDown() {
     m_window->savePreferences();
-    // A batch still running is written as running, so the next launch resumes
-    // it. The writer thread writes it; the engine waits for it when it goes.
-    m_engine->saveAtOnce();
+    // A batch still running is written as running, so the next launch resumes it.
+    m_engine->saveNow();
 }
