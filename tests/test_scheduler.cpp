@@ -40,7 +40,7 @@ struct SchedulerBench {
             co_await QCoro::sleepFor(std::chrono::milliseconds(stepMs));
             if (queue.entry(id)->status == FileStatus::running) queue.setStatus(id, FileStatus::done);
         };
-        hooks.saveAtOnce = [] {};
+        hooks.saveNow = [] {};
         hooks.scheduleSave = [] {};
         hooks.afterRun = [this](bool cancelled) { afterRuns << cancelled; };
         run.setHooks(std::move(hooks));

@@ -13,7 +13,7 @@ SchedulerHooks Transcriber::schedulerHooks() {
     hooks.prepare = [this] { m_pipeline.cleanupOrphanTempAudio(); };
     hooks.beforeFiles = [this] { return m_runCorrection.preflight(); };
     hooks.process = [this](QUuid id) { return m_pipeline.process(id); };
-    hooks.saveAtOnce = [this] { saveNow(); };
+    hooks.saveNow = [this] { saveNow(); };
     hooks.scheduleSave = [this] { scheduleSave(); };
     hooks.afterRun = [this](bool cancelled) {
         // The hand-over walks the transcripts and publishes their count itself.

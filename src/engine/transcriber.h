@@ -59,8 +59,6 @@ public:
     void load();
     // Writes the state files now, on the calling thread.
     void saveNow() { m_store.saveNow(); }
-    // Writes them now on the writer thread: the window does not wait.
-    void saveAtOnce() { m_store.saveAtOnce(); }
     QCoro::Task<> waitForSaves() { return m_store.waitForWrites(); }
     void scheduleSave() { m_store.scheduleSave(); }
     bool isLoading() const { return m_isLoading; }

@@ -9,6 +9,8 @@ QByteArray packSegments(const QList<Segment> &segments) {
     out.setVersion(QDataStream::Qt_6_0);
     out << quint32(segments.size());
     for (const Segment &segment : segments) out << segment.start << segment.end << segment.text.toUtf8();
+    // A buffer that could not take every segment is no record of them: nothing is stored.
+    if (out.status() != QDataStream::Ok) return {};
     return qCompress(data);
 }
 

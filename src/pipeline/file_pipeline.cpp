@@ -166,6 +166,7 @@ QCoro::Task<> FilePipeline::process(QUuid id) {
     if (!found) co_return;
     const QString source = found->path();
     const QString name = found->fileName();
+    QPointer<FilePipeline> self(this); // the engine may go while a step is awaited
     auto onExit = qScopeGuard([this, name, id] {
         m_run.removeCurrentName(name);
         m_transcriptNames.release(id);
@@ -258,9 +259,11 @@ QCoro::Task<> FilePipeline::process(QUuid id) {
     const QString text = plainText(*segments);
     if (m_correction.wants(text)) {
         m_queue.setProgress(id, progressBeforeCorrection);
-        QPointer<FilePipeline> alive(this);
         corrected = co_await m_correction.correct(name, text, m_run.cancellation());
-        if (!alive) co_return;
+        if (!self) { // nothing left to report to
+            onExit.dismiss();
+            co_return;
+        }
     }
     if (cancelled()) {
         m_queue.returnToPending(id);
@@ -277,7 +280,6 @@ QCoro::Task<> FilePipeline::process(QUuid id) {
     // The write ends with a flush to disk: off the main thread, so the window
     // never waits for it. The worker gets copies only.
     // (Named before the co_await: GCC 12 may destroy a temporary lambda twice there.)
-    QPointer<FilePipeline> self(this);
     auto write = [segments = *segments, corrected, source, duration, outputs = *outputs, settings = m_settings] {
         return writeOutputs(segments, corrected, source, duration, outputs.txt, outputs.md, settings);
     };

@@ -51,7 +51,7 @@ void Scheduler::start(std::optional<IdSet> only) {
     m_processes.clearTimedOut();
     m_hooks.prepare();
     setRunning(true);
-    m_hooks.saveAtOnce();
+    m_hooks.saveNow();
     m_runTask = runQueue();
 }
 
@@ -88,7 +88,7 @@ void Scheduler::finishRun() {
     const QString summary = runSummary();
     m_log.log(summary);
     m_log.notify(QStringLiteral("Parlivo"), summary);
-    m_hooks.saveAtOnce();
+    m_hooks.saveNow();
     m_hooks.afterRun(cancelled);
     emit runFinished();
 }
@@ -122,7 +122,7 @@ void Scheduler::pause() {
     if (!m_isRunning) return;
     m_isPaused = true;
     emit runStateChanged();
-    m_hooks.saveAtOnce();
+    m_hooks.saveNow();
 }
 
 void Scheduler::resume() {

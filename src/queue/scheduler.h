@@ -39,7 +39,7 @@ struct SchedulerHooks {
     // Awaited before the first file (whether this run corrects).
     std::function<QCoro::Task<>()> beforeFiles;
     std::function<QCoro::Task<>(QUuid)> process;
-    std::function<void()> saveAtOnce; // the state written now
+    std::function<void()> saveNow;
     std::function<void()> scheduleSave;
     // After the summary: what follows a finished or cancelled run.
     std::function<void(bool cancelled)> afterRun;
