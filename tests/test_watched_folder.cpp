@@ -86,7 +86,7 @@ TEST_F(WatchedFolder, ABurstOfFiftyFilesGivesFiftyTranscriptsAndNothingMore) {
     watch();
     const QByteArray memo = sample(1.2);
     for (int i = 1; i <= 50; ++i) writeFile(src + QStringLiteral("/rafale %1.m4a").arg(i), memo);
-    ASSERT_TRUE(quietWith(50, 120000));
+    ASSERT_TRUE(quietWith(50, 240000)); // 150 programs started: slow on a busy machine
     EXPECT_EQ(engine->files().size(), 50);
     EXPECT_EQ(engine->doneCount(), 50);
     for (int i = 1; i <= 50; ++i) EXPECT_TRUE(QFileInfo::exists(src + QStringLiteral("/rafale %1.txt").arg(i))) << i;
