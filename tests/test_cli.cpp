@@ -48,6 +48,9 @@ TEST(CliSettings, PrintsSetsAndResets) {
     CliResult all = runCli({"settings"});
     ASSERT_EQ(all.code, 0);
     EXPECT_EQ(parseJson(all.out.toUtf8())["ollamaModel"], "qwen2.5:7b");
+    EXPECT_EQ(parseJson(all.out.toUtf8())["watchFolder"], false);
+    EXPECT_EQ(runCli({"settings", "watchFolder", "true"}).out, "true\n");
+    EXPECT_EQ(runCli({"settings", "watchFolder", "oui"}).code, 2);
 
     EXPECT_EQ(runCli({"settings", "language"}).out, "auto\n"); // text prints plain
     const QString cores = QString::number(maxParallelism());

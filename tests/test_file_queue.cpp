@@ -90,4 +90,38 @@ TEST(FileQueue, TheScanLeavesParlivosOwnFoldersOutAndAVanishedFileLeavesWithALin
     EXPECT_TRUE(bench.log.lines().last().endsWith("Fichier introuvable, retiré de la file : " + gone));
 }
 
+TEST(FileQueue, ArrivalsAreQueuedOnceAndAFinishedFileOnlyWhenItIsNoLongerTheVersionHeld) {
+    QueueBench bench;
+    const QString done = bench.audio("fait.m4a"), replaced = bench.audio("remplacé.m4a");
+    const QString running = bench.audio("en cours.m4a"), waiting = bench.audio("en attente.m4a");
+    bench.scan();
+    for (const QString &path : {done, replaced}) bench.queue.recordLedger(path, "done", path + ".txt", std::nullopt);
+    bench.queue.setStatus(bench.idOf("fait.m4a"), FileStatus::done);
+    bench.queue.setStatus(bench.idOf("remplacé.m4a"), FileStatus::done);
+    bench.queue.setStatus(bench.idOf("en cours.m4a"), FileStatus::running);
+    writeFile(replaced, "a newer recording");
+    const QString fresh = bench.audio("sous-dossier/nouveau.m4a");
+    // A new file the history already holds as it is (moved back in) comes back done.
+    const QString known = bench.audio("connu.m4a");
+    bench.queue.recordLedger(known, "done", known + ".txt", std::nullopt);
+
+    QSignalSpy saves(&bench.queue, &FileQueue::saveWanted);
+    const FileQueue::Arrivals arrivals = bench.queue.admit({done, replaced, running, waiting, fresh, known});
+    EXPECT_EQ(arrivals.pending, (QSet<QUuid>{bench.idOf("remplacé.m4a"), bench.idOf("en attente.m4a"),
+                                            bench.idOf("nouveau.m4a")}));
+    EXPECT_EQ(arrivals.busy, QStringList{running});
+    ASSERT_EQ(bench.queue.files().size(), 6);
+    EXPECT_EQ(bench.queue.entry(bench.idOf("fait.m4a"))->status, FileStatus::done);
+    EXPECT_EQ(bench.queue.entry(bench.idOf("remplacé.m4a"))->status, FileStatus::pending);
+    EXPECT_EQ(bench.queue.entry(bench.idOf("connu.m4a"))->status, FileStatus::done);
+    EXPECT_EQ(bench.queue.files().last().path(), known);
+    EXPECT_EQ(bench.queue.count(FileStatus::pending), 3);
+    EXPECT_EQ(saves.size(), 1);
+
+    // Offered again, nothing is queued twice.
+    const FileQueue::Arrivals again = bench.queue.admit({fresh, waiting});
+    EXPECT_EQ(again.pending.size(), 2);
+    EXPECT_EQ(bench.queue.files().size(), 6);
+}
+
 } // namespace

@@ -99,6 +99,36 @@ TEST_F(Settings, TranscriptionAndDestinationControlsWriteTheRecordAtOnce) {
     EXPECT_TRUE(stored->contains("\"timestamps\":true"));
 }
 
+TEST_F(Settings, TheWatchSettingWatchesTheSourceWhileTheWindowIsOpenAndTheSourceBarSaysSo) {
+    QDir().mkpath(src);
+    chooseSource();
+    engine->setWatchSettleDelay(std::chrono::milliseconds(300));
+    engine->startBackgroundWork(); // what the application does once the window is up
+    QLabel *state = window->sourceBar()->watchState();
+    EXPECT_FALSE(state->isVisible());
+    EXPECT_FALSE(engine->isWatching());
+
+    QCheckBox *box = settingsWindow()->transcriptionPage()->watchFolder();
+    EXPECT_FALSE(box->isChecked());
+    EXPECT_EQ(box->text(), "Surveiller le dossier source et transcrire les vocaux qui y arrivent");
+    box->setChecked(true);
+    EXPECT_TRUE(engine->settings().watchFolder);
+    EXPECT_TRUE(engine->isWatching());
+    EXPECT_TRUE(state->isVisible());
+    EXPECT_EQ(state->text(), "Surveillance du dossier active");
+
+    makeAudio(src + "/arrivé.m4a", 1.2);
+    ASSERT_TRUE(spinUntil([&] { return engine->doneCount() == 1 && !engine->isRunning(); }, 30000));
+    EXPECT_EQ(model().rowCount(), 1);
+    EXPECT_EQ(cell(0, QueueModel::NameColumn), "arrivé.m4a");
+    EXPECT_EQ(cell(0, QueueModel::StatusColumn), "Terminé");
+
+    box->setChecked(false);
+    EXPECT_FALSE(engine->isWatching());
+    EXPECT_FALSE(state->isVisible());
+    EXPECT_TRUE(logHas("Surveillance du dossier arrêtée : " + src));
+}
+
 TEST_F(Settings, CorrectionAndOrganizationFieldsAndThePromptReset) {
     CorrectionPage *c = settingsWindow()->correctionPage();
     c->enabled()->setChecked(true);

@@ -150,14 +150,14 @@ TEST(SettingsJson, EveryKeyIsWrittenAndReadUnderItsStoredName) {
     EXPECT_EQ(keysOf(toJson(s)),
               (std::vector<std::string>{"modelPath", "language", "outputFormat", "subtitleFormat",
                                         "destinationMode", "parallelism", "timestamps", "autoResume",
-                                        "correctionEnabled", "correctionBackend", "ollamaEndpoint", "ollamaModel",
+                                        "watchFolder", "correctionEnabled", "correctionBackend", "ollamaEndpoint", "ollamaModel",
                                         "anthropicModel", "anthropicKey", "keepRawTranscript", "correctionPrompt",
                                         "organizeEnabled", "organizeCopyAudio", "organizeModel"}));
 
     // A file with every value away from its default.
     const ParlivoSettings read = settingsFromJson(parse(R"({"modelPath":"/m/ggml-base.bin","language":"fr",
         "outputFormat":"both","subtitleFormat":"srt","destinationMode":"custom","customDestination":"/out",
-        "parallelism":2,"timestamps":true,"autoResume":false,"correctionEnabled":false,"correctionBackend":"anthropic",
+        "parallelism":2,"timestamps":true,"autoResume":false,"watchFolder":true,"correctionEnabled":false,"correctionBackend":"anthropic",
         "ollamaEndpoint":"http://10.0.0.2:11434","ollamaModel":"mistral","anthropicModel":"claude-x",
         "anthropicKey":"sk-1","keepRawTranscript":false,"correctionPrompt":"Corrige.","organizeEnabled":false,
         "organizeRoot":"/arch","organizeCopyAudio":false,"organizeModel":"llama3"})"));
@@ -170,6 +170,7 @@ TEST(SettingsJson, EveryKeyIsWrittenAndReadUnderItsStoredName) {
     EXPECT_EQ(read.parallelism, 2);
     EXPECT_TRUE(read.timestamps);
     EXPECT_FALSE(read.autoResume);
+    EXPECT_TRUE(read.watchFolder);
     EXPECT_FALSE(read.correctionEnabled);
     EXPECT_EQ(read.correctionBackend, CorrectionBackend::anthropic);
     EXPECT_EQ(read.ollamaEndpoint, "http://10.0.0.2:11434");
@@ -184,7 +185,7 @@ TEST(SettingsJson, EveryKeyIsWrittenAndReadUnderItsStoredName) {
     EXPECT_EQ(read.organizeModel, "llama3");
     // The optional paths take their places when present, and the record survives the trip.
     EXPECT_EQ(keysOf(toJson(read))[5], "customDestination");
-    EXPECT_EQ(keysOf(toJson(read))[18], "organizeRoot");
+    EXPECT_EQ(keysOf(toJson(read))[19], "organizeRoot");
     EXPECT_EQ(settingsFromJson(parseJson(dumpCompact(toJson(read)))), read);
 }
 

@@ -168,4 +168,45 @@ TEST(Scheduler, AFileChangedDuringItsRunWaitsForTheNextRun) {
     EXPECT_EQ(bench.processed, (QStringList{"a.m4a", "b.m4a", "a.m4a"}));
 }
 
+TEST(Scheduler, FilesJoiningARunAreTakenByAsManyWorkersAsTheRunHas) {
+    SchedulerBench bench;
+    bench.settings.parallelism = 2;
+    bench.stepMs = 300;
+    bench.scan({"a.m4a"});
+    int inHand = 0, mostInHand = 0;
+    bench.onFile = [&](const QUuid &) { mostInHand = std::max(mostInHand, ++inHand); };
+    QObject::connect(&bench.queue, &FileQueue::entryChanged, [&](const QUuid &id) {
+        if (bench.queue.entry(id)->status == FileStatus::done) --inHand;
+    });
+    bench.run.start();
+    // The second worker found nothing and ended; a.m4a is in hand.
+    ASSERT_TRUE(spinUntil([&] { return bench.processed.size() == 1; }));
+    for (const char *name : {"b.m4a", "c.m4a", "d.m4a", "e.m4a"}) writeFile(bench.home.file(QString("src/") + name), "audio");
+    const FileQueue::Arrivals arrivals = bench.queue.admit(
+        {bench.home.file("src/b.m4a"), bench.home.file("src/c.m4a"), bench.home.file("src/d.m4a"),
+         bench.home.file("src/e.m4a")});
+    bench.run.join(arrivals.pending);
+    EXPECT_TRUE(bench.log.lines().last().endsWith("4 vocal(aux) ajouté(s) au lot en cours."));
+    ASSERT_TRUE(bench.finish());
+    EXPECT_EQ(bench.processed, (QStringList{"a.m4a", "b.m4a", "c.m4a", "d.m4a", "e.m4a"}));
+    EXPECT_EQ(mostInHand, 2);
+    EXPECT_EQ(bench.afterRuns, QList<bool>{false}); // one run, one hand-over
+
+    // A file put off for having changed is taken after all once it joins.
+    bench.settings.parallelism = 1;
+    bench.onFile = [&](const QUuid &id) {
+        if (bench.queue.entry(id)->fileName() == "a.m4a" && bench.processed.count("a.m4a") == 2)
+            bench.run.deferChanged(id);
+    };
+    bench.queue.requeue(bench.idOf("a.m4a"));
+    bench.queue.requeue(bench.idOf("b.m4a"));
+    bench.stepMs = 200;
+    bench.run.start();
+    ASSERT_TRUE(spinUntil([&] { return bench.processed.size() == 7; }));
+    bench.run.join({bench.idOf("a.m4a")});
+    ASSERT_TRUE(bench.finish());
+    EXPECT_EQ(bench.processed.count("a.m4a"), 3);
+    EXPECT_EQ(bench.queue.entry(bench.idOf("a.m4a"))->status, FileStatus::done);
+}
+
 } // namespace

@@ -135,7 +135,7 @@ TEST(UserSettings, OneUnusableValueCostsThatKeyAlone) {
     const QString dir = home.supportDir();
     writeFile(dir + "/settings.json", R"({"modelPath":"/modeles/ggml-base.bin","anthropicKey":"sk-ant-123",
         "parallelism":99999,"language":"xx","timestamps":"oui","customDestination":"sorties","ollamaModel":"mistral",
-        "subtitleFormat":"ass"})");
+        "subtitleFormat":"ass","watchFolder":"oui"})");
     Transcriber engine{Tools{}};
     const ParlivoSettings &s = engine.settings();
     EXPECT_EQ(s.modelPath, "/modeles/ggml-base.bin");
@@ -146,7 +146,8 @@ TEST(UserSettings, OneUnusableValueCostsThatKeyAlone) {
     EXPECT_FALSE(s.timestamps);
     EXPECT_FALSE(s.customDestination);
     EXPECT_EQ(s.subtitleFormat, SubtitleFormat::none);
-    for (const char *key : {"language", "customDestination", "parallelism", "timestamps", "subtitleFormat"})
+    EXPECT_FALSE(s.watchFolder);
+    for (const char *key : {"language", "customDestination", "parallelism", "timestamps", "subtitleFormat", "watchFolder"})
         EXPECT_EQ(engine.logLines()
                       .filter(QStringLiteral("Réglage invalide dans settings.json : %1. Sa valeur par défaut est "
                                              "utilisée.")

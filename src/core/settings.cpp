@@ -30,6 +30,7 @@ Json toJson(const ParlivoSettings &s) {
     j["parallelism"] = s.parallelism;
     j["timestamps"] = s.timestamps;
     j["autoResume"] = s.autoResume;
+    j["watchFolder"] = s.watchFolder;
     j["correctionEnabled"] = s.correctionEnabled;
     j["correctionBackend"] = utf8(rawValue(s.correctionBackend));
     j["ollamaEndpoint"] = utf8(s.ollamaEndpoint);
@@ -109,6 +110,7 @@ SettingsReading readSettings(const Json &j) {
     r.read("parallelism", s.parallelism, smallInteger, acceptableParallelism);
     r.read("timestamps", s.timestamps, boolean);
     r.read("autoResume", s.autoResume, boolean);
+    r.read("watchFolder", s.watchFolder, boolean);
     r.read("correctionEnabled", s.correctionEnabled, boolean);
     r.read("correctionBackend", s.correctionBackend, enumeration<CorrectionBackend>);
     r.read("ollamaEndpoint", s.ollamaEndpoint, text);

@@ -23,6 +23,7 @@ struct ParlivoSettings {
     int parallelism = 1;
     bool timestamps = false;
     bool autoResume = true;
+    bool watchFolder = false;
     bool correctionEnabled = true;
     CorrectionBackend correctionBackend = CorrectionBackend::ollama;
     QString ollamaEndpoint = QStringLiteral("http://127.0.0.1:11434");

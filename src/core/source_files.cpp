@@ -13,11 +13,18 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
-std::optional<FileIdentity> fileIdentity(const QString &path) {
+namespace {
+std::optional<FileIdentity> identityOf(const QString &path, bool regularOnly) {
     struct stat st {};
     if (::stat(encodeFileName(path).constData(), &st) != 0) return std::nullopt;
+    if (regularOnly && !S_ISREG(st.st_mode)) return std::nullopt;
     return FileIdentity{qint64(st.st_size), double(st.st_mtim.tv_sec) + double(st.st_mtim.tv_nsec) / 1e9};
 }
+} // namespace
+
+std::optional<FileIdentity> fileIdentity(const QString &path) { return identityOf(path, false); }
+
+std::optional<FileIdentity> regularFileIdentity(const QString &path) { return identityOf(path, true); }
 
 bool sameIdentity(const FileIdentity &now, qint64 size, double mtime) {
     return now.size == size && std::fabs(now.mtime - mtime) < 1.0;
@@ -52,10 +59,24 @@ EntryKind kindOf(const dirent &item, const QString &path) {
     return S_ISREG(st.st_mode) ? EntryKind::file : EntryKind::other;
 }
 
+bool scannedFolder(const QString &name, const QString &path, const QStringList &skipped) {
+    return !name.startsWith(QLatin1Char('.')) && !isPackage(name) && !skipped.contains(path);
+}
+
+bool scannedAudio(const QString &name, const QString &path, const QStringList &extensions) {
+    if (name.startsWith(QLatin1Char('.')) || path.contains(QLatin1String("/ApplicationAssets/"))) return false;
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    return dot > 0 && extensions.contains(name.mid(dot + 1).toLower());
+}
+
+QString lastComponent(const QString &path) { return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1); }
+
 // readdir rather than QDirIterator: the entry type comes with the name, so a
 // folder of thousands of memos needs no stat per file. Names go through
 // decodeFileName so that a name that is not UTF-8 can still be opened.
-void walk(const QString &dir, const QStringList &extensions, const QStringList &skipped, QStringList &out) {
+void walk(const QString &dir, const QStringList &extensions, const QStringList &skipped,
+          const std::function<void(const QString &)> &entering, QStringList &out) {
+    if (entering) entering(dir);
     DIR *handle = ::opendir(encodeFileName(dir).constData());
     if (!handle) return;
     while (const dirent *item = ::readdir(handle)) {
@@ -64,16 +85,32 @@ void walk(const QString &dir, const QStringList &extensions, const QStringList &
         const QString path = dir + QLatin1Char('/') + name;
         const EntryKind kind = kindOf(*item, path);
         if (kind == EntryKind::folder) {
-            if (!isPackage(name) && !skipped.contains(path)) walk(path, extensions, skipped, out);
-            continue;
+            if (scannedFolder(name, path, skipped)) walk(path, extensions, skipped, entering, out);
+        } else if (kind == EntryKind::file && scannedAudio(name, path, extensions)) {
+            out.append(path);
         }
-        if (kind != EntryKind::file || path.contains(QLatin1String("/ApplicationAssets/"))) continue;
-        const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-        if (dot > 0 && extensions.contains(name.mid(dot + 1).toLower())) out.append(path);
     }
     ::closedir(handle);
 }
 } // namespace
+
+bool isScannedFolder(const QString &path, const QStringList &skippedFolders) {
+    return scannedFolder(lastComponent(path), path, skippedFolders);
+}
+
+bool isScannedAudio(const QString &path, const QStringList &extensions) {
+    return scannedAudio(lastComponent(path), path, extensions);
+}
+
+QStringList audioFilesUnder(const QString &root, const QStringList &extensions, const QStringList &skippedFolders,
+                            const std::function<void(const QString &folder)> &entering) {
+    QStringList paths;
+    if (!QFileInfo(root).isDir()) return paths;
+    QStringList skipped;
+    for (const QString &f : skippedFolders) skipped.append(QDir::cleanPath(f));
+    walk(root, extensions, skipped, entering, paths);
+    return paths;
+}
 
 void naturalSort(QStringList &paths, qsizetype sharedPrefix) {
     QCollator collator(QLocale(QLocale::English, QLocale::UnitedStates));
@@ -93,12 +130,8 @@ void naturalSort(QStringList &paths, qsizetype sharedPrefix) {
 }
 
 QList<QUrl> scanAudioFiles(const QUrl &folder, const QStringList &extensions, const QStringList &skippedFolders) {
-    QStringList paths;
     const QString root = QDir::cleanPath(folder.toLocalFile());
-    if (!QFileInfo(root).isDir()) return {};
-    QStringList skipped;
-    for (const QString &f : skippedFolders) skipped.append(QDir::cleanPath(f));
-    walk(root, extensions, skipped, paths);
+    QStringList paths = audioFilesUnder(root, extensions, skippedFolders);
     // Every path starts with the root: leaving it out of the collation keys
     // halves their cost and keeps the order.
     naturalSort(paths, root.endsWith(QLatin1Char('/')) ? root.size() : root.size() + 1);

@@ -7,15 +7,20 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <functional>
 #include <optional>
 
 struct FileIdentity {
     qint64 size = 0;
     double mtime = 0; // content modification time, seconds since 1970
+
+    bool operator==(const FileIdentity &) const = default;
 };
 
 // Size and modification time; nothing when either cannot be read.
 std::optional<FileIdentity> fileIdentity(const QString &path);
+// The same for a regular file (or a link to one) only: a pipe is never a recording.
+std::optional<FileIdentity> regularFileIdentity(const QString &path);
 
 // Ledger identity: same size and modification times less than a second apart.
 bool sameIdentity(const FileIdentity &now, qint64 size, double mtime);
@@ -25,6 +30,16 @@ bool sameIdentity(const FileIdentity &now, qint64 size, double mtime);
 // `skippedFolders` (given as full paths) are left out.
 QList<QUrl> scanAudioFiles(const QUrl &folder, const QStringList &extensions,
                            const QStringList &skippedFolders = {});
+
+// The same walk from the cleaned path `root`, in the walk's order, calling
+// `entering` with each folder (the root first) before listing it.
+QStringList audioFilesUnder(const QString &root, const QStringList &extensions, const QStringList &skippedFolders,
+                            const std::function<void(const QString &folder)> &entering = {});
+
+// The walk's rules for one item, given its full path: a folder it enters, a
+// file it takes.
+bool isScannedFolder(const QString &path, const QStringList &skippedFolders);
+bool isScannedAudio(const QString &path, const QStringList &extensions);
 
 // Sorts paths as a file manager does: case-insensitive, digit runs by value,
 // whatever the process locale. The first `sharedPrefix` characters, the same

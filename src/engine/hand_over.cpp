@@ -25,6 +25,31 @@ SchedulerHooks Transcriber::schedulerHooks() {
     return hooks;
 }
 
+WatchHooks Transcriber::watchHooks() {
+    WatchHooks hooks;
+    // Found by a walk: wanted unless the history holds this very version.
+    hooks.wanted = [this](const QString &path, const FileIdentity &identity) {
+        const auto it = ledger().find(path);
+        return it == ledger().end() || !sameIdentity(identity, it->second.size, it->second.mtime);
+    };
+    hooks.settled = [this](const QStringList &paths) { return takeSettledFiles(paths); };
+    return hooks;
+}
+
+QStringList Transcriber::takeSettledFiles(const QStringList &paths) {
+    const FileQueue::Arrivals arrivals = m_queue.admit(paths);
+    if (!arrivals.pending.isEmpty()) {
+        log(QStringLiteral("Dossier surveillé : %1 vocal(aux) à transcrire.").arg(arrivals.pending.size()));
+        // A batch at work takes them in; otherwise one starts (after the
+        // model's download when there is none yet).
+        if (isRunning())
+            m_scheduler.join(arrivals.pending);
+        else
+            start();
+    }
+    return arrivals.busy;
+}
+
 bool Transcriber::readyToRun(const std::optional<IdSet> &only) {
     if (!toolsReady()) {
         log(QString::fromUtf8(missingRecogniserText));
@@ -91,6 +116,8 @@ void Transcriber::startBackgroundWork() {
     resumeInterruptedRunIfNeeded();
     startOllamaMonitor();
     m_correction.countRaw([this](int count) { considerAutoStart(count); });
+    setWatching(m_settings.watchFolder);
+    connect(this, &Transcriber::settingsChanged, this, [this] { setWatching(m_settings.watchFolder); });
 }
 
 void Transcriber::resumeInterruptedRunIfNeeded() {

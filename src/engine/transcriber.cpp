@@ -8,8 +8,7 @@
 
 Transcriber::Transcriber(Tools tools, QObject *parent)
     : QObject(parent), m_tools(std::move(tools)),
-      m_queue(m_log, [this] { return QStringList{organizeRootFolder().value_or(QString()),
-                                                 outputRootPath().value_or(QString())}; }),
+      m_queue(m_log, [this] { return writtenFolders(); }),
       m_store(m_log,
               [this] {
                   return StateSnapshot{m_settings,
@@ -29,8 +28,10 @@ Transcriber::Transcriber(Tools tools, QObject *parent)
                     }}),
       m_organization(m_settings, m_log, m_ollama,
                      {[this] { return outputRootPath(); }, [this](const QUrl &url) { openUrl(url); },
-                      [this](const UnsavedState::Outcome &outcome) { m_store.noteOutcome(outcome); }}) {
+                      [this](const UnsavedState::Outcome &outcome) { m_store.noteOutcome(outcome); }}),
+      m_watch(m_log, FileQueue::audioExtensions) {
     m_scheduler.setHooks(schedulerHooks());
+    m_watch.setHooks(watchHooks());
     connectSignals();
     migrateSupportDirIfNeeded();
     load();
@@ -60,6 +61,11 @@ void Transcriber::connectSignals() {
     connect(&m_correction, &CorrectionPass::finished, this, &Transcriber::correctionPassFinished);
     connect(&m_organization, &OrganizationRun::changed, this, &Transcriber::organizationChanged);
     connect(&m_organization, &OrganizationRun::finished, this, &Transcriber::organizationFinished);
+    connect(&m_watch, &FolderWatch::activeChanged, this, &Transcriber::watchChanged);
+    // The watch follows the source folder and where Parlivo writes inside it.
+    const auto retarget = [this] { m_watch.setTarget(watchTarget()); };
+    connect(this, &Transcriber::sourceFolderChanged, this, retarget);
+    connect(this, &Transcriber::settingsChanged, this, retarget);
 }
 
 void Transcriber::setSettings(const ParlivoSettings &settings) {
@@ -90,6 +96,16 @@ void Transcriber::load() {
 std::optional<QString> Transcriber::outputRootPath() const {
     const auto root = outputRootFolder();
     return root ? std::optional(root->toLocalFile()) : std::nullopt;
+}
+
+QStringList Transcriber::writtenFolders() const {
+    return {organizeRootFolder().value_or(QString()), outputRootPath().value_or(QString())};
+}
+
+std::optional<WatchTarget> Transcriber::watchTarget() const {
+    if (!sourceFolder()) return std::nullopt;
+    const QString folder = QDir::cleanPath(sourceFolder()->toLocalFile());
+    return WatchTarget{folder, foldersStrictlyInside(folder, writtenFolders())};
 }
 
 void Transcriber::setSourceFolder(const QUrl &folder) {

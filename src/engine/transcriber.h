@@ -8,6 +8,7 @@
 //   correction/    the batch's correction stage and the correction pass
 //   provisioning/  the recogniser's models, the Ollama server and its install
 //   organize/      the organization run and its archive
+//   watch/         the watch on the source folder
 // What the engine keeps itself is the hand-over between them: what follows a
 // batch or a pass, and the work started once the window is up.
 
@@ -33,6 +34,7 @@
 #include "queue/file_queue.h"
 #include "queue/scheduler.h"
 #include "queue/state_store.h"
+#include "watch/folder_watch.h"
 
 class Transcriber : public QObject {
     Q_OBJECT
@@ -169,8 +171,16 @@ public:
     // ---- Start-up work once the window is up ----
     // Resumes an interrupted batch, starts watching the Ollama server and
     // counts the raw transcripts; that count may start the correction pass (or
-    // resume the organization), once per launch.
+    // resume the organization), once per launch. From then on the source
+    // folder is watched whenever the watchFolder setting is on.
     void startBackgroundWork();
+
+    // ---- Watching the source folder ----
+    // While on, recordings that appear or change under the source folder are
+    // queued once they hold still and transcribed, joining the batch at work.
+    void setWatching(bool on) { m_watch.setEnabled(on); }
+    bool isWatching() const { return m_watch.active(); }
+    void setWatchSettleDelay(std::chrono::milliseconds delay) { m_watch.setSettleDelay(delay); }
 
     // ---- Ollama server ----
     bool ollamaInstalled() const { return m_ollama.installed(); }
@@ -262,11 +272,18 @@ signals:
     void runFinished();
     void afterRunChained(); // the finished run has started what follows it, if anything
     void stateSaved();      // the three state files were just written
+    void watchChanged();    // watching the source folder started or stopped
 
 private:
     void connectSignals();
     SchedulerHooks schedulerHooks();
+    WatchHooks watchHooks();
     std::optional<QString> outputRootPath() const;
+    // Where Parlivo writes under the source: never scanned nor watched.
+    QStringList writtenFolders() const;
+    std::optional<WatchTarget> watchTarget() const;
+    // Recordings the watch saw settle; returns those being transcribed.
+    QStringList takeSettledFiles(const QStringList &paths);
     bool readyToRun(const std::optional<IdSet> &only);
     QCoro::Task<> chainAfterRun();
     void considerAutoStart(int rawCount);
@@ -292,6 +309,7 @@ private:
     OllamaInstaller m_installer;
     CorrectionPass m_correction;
     OrganizationRun m_organization;
+    FolderWatch m_watch;
 
     // The hand-over between the areas.
     bool m_isLoading = false;

@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QStringList>
 #include <QUrl>
 #include <QUuid>
@@ -68,6 +69,16 @@ public:
     void rescan();
     // Files gone from the disk leave the queue, each with a log line.
     void dropVanishedFiles();
+
+    // Recordings that appeared or changed under the source folder: a new one
+    // joins the queue, a finished one that is no longer the version the
+    // history holds is pending again. `pending`: those now waiting for the
+    // batch; `busy`: those being transcribed, to be offered again later.
+    struct Arrivals {
+        QSet<QUuid> pending;
+        QStringList busy;
+    };
+    Arrivals admit(const QStringList &paths);
 
 signals:
     void queueChanged();                // entries added, removed or replaced

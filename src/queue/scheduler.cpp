@@ -56,14 +56,28 @@ void Scheduler::start(std::optional<IdSet> only) {
 }
 
 QCoro::Task<> Scheduler::runQueue() {
-    const int workerCount = std::max(1, std::min(m_settings.parallelism, m_maxParallelism));
     co_await m_hooks.beforeFiles();
-    // The workers start at once (tasks run to their first wait), then are
-    // awaited one by one: together they drain the queue.
-    std::vector<QCoro::Task<>> workers;
-    for (int i = 0; i < workerCount; ++i) workers.push_back(worker());
-    for (auto &w : workers) co_await std::move(w);
+    // The workers start at once (tasks run to their first wait) and drain the
+    // queue together. Files that join the run while the last ones finish get
+    // workers of their own (addWorkers), awaited here as well.
+    m_draining = true;
+    addWorkers();
+    while (!m_workers.empty()) {
+        QCoro::Task<> next = std::move(m_workers.front());
+        m_workers.pop_front();
+        co_await std::move(next);
+    }
+    m_draining = false;
     finishRun();
+}
+
+void Scheduler::addWorkers() {
+    const int workerCount = std::max(1, std::min(m_settings.parallelism, m_maxParallelism));
+    // Counted before it starts: a worker that finds nothing ends at once.
+    for (int missing = workerCount - m_liveWorkers; missing > 0; --missing) {
+        ++m_liveWorkers;
+        m_workers.push_back(worker());
+    }
 }
 
 QCoro::Task<> Scheduler::worker() {
@@ -73,9 +87,10 @@ QCoro::Task<> Scheduler::worker() {
             continue;
         }
         auto id = claimNextPending();
-        if (!id) co_return;
+        if (!id) break;
         co_await m_hooks.process(*id);
     }
+    --m_liveWorkers;
 }
 
 void Scheduler::finishRun() {
@@ -189,12 +204,20 @@ void Scheduler::transcribeSelection(const IdSet &ids) {
     m_forceIDs.unite(requeued);
     m_hooks.scheduleSave();
     if (m_isRunning) {
-        if (m_restrictedIDs) m_restrictedIDs->unite(requeued);
-        m_log.log(QStringLiteral("%1 vocal(aux) ajouté(s) au lot en cours.").arg(requeued.size()));
+        join(requeued);
     } else {
         m_log.log(QStringLiteral("Transcription de %1 vocal(aux) sélectionné(s).").arg(requeued.size()));
         start(requeued);
     }
+}
+
+void Scheduler::join(const IdSet &ids) {
+    if (!m_isRunning || ids.isEmpty()) return;
+    if (m_restrictedIDs) m_restrictedIDs->unite(ids);
+    // Put off for having changed during the run: they are ready now.
+    m_changedDuringRun.subtract(ids);
+    if (m_draining) addWorkers();
+    m_log.log(QStringLiteral("%1 vocal(aux) ajouté(s) au lot en cours.").arg(ids.size()));
 }
 
 void Scheduler::retry(const IdSet &ids) {

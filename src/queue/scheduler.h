@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QUuid>
 
+#include <deque>
 #include <functional>
 #include <optional>
 
@@ -62,6 +63,8 @@ public:
     std::optional<QUuid> claimNextPending();
     void requeueErrors();
     void transcribeSelection(const IdSet &ids);
+    // Pending files that join the batch at work (nothing when none runs).
+    void join(const IdSet &ids);
     void retry(const IdSet &ids);
     void retryAllErrors();
 
@@ -92,6 +95,7 @@ signals:
 private:
     QCoro::Task<> runQueue();
     QCoro::Task<> worker();
+    void addWorkers();
     void finishRun();
     QString runSummary() const;
     // Stops claiming, ends the children and puts running files back to pending.
@@ -116,5 +120,8 @@ private:
     std::optional<QDateTime> m_startedAt;
     int m_sessionBaselineProcessed = 0;
     std::optional<QCoro::Task<>> m_runTask;
+    std::deque<QCoro::Task<>> m_workers; // started, not yet awaited by the run
+    int m_liveWorkers = 0;
+    bool m_draining = false; // the workers are at work (the run's checks are over)
     int m_maxParallelism = 1;
 };

@@ -68,3 +68,32 @@ void FileQueue::rescan() {
     replace(std::move(queue));
     m_log.log(QStringLiteral("Nouveau scan : %1 fichier(s).").arg(m_files.size()));
 }
+
+FileQueue::Arrivals FileQueue::admit(const QStringList &paths) {
+    QHash<QString, qsizetype> index;
+    for (qsizetype i = 0; i < m_files.size(); ++i) index.insert(m_files[i].path(), i);
+    Arrivals arrivals;
+    QList<AudioFile> added;
+    bool requeued = false;
+    for (const QString &path : paths) {
+        const auto it = index.constFind(path);
+        if (it == index.constEnd()) {
+            added.append(restoredFromLedger(QUrl::fromLocalFile(path)));
+            if (added.last().status == FileStatus::pending) arrivals.pending.insert(added.last().id);
+            continue;
+        }
+        const AudioFile &file = m_files[*it];
+        if (file.status == FileStatus::running) {
+            arrivals.busy.append(path);
+        } else if (file.status == FileStatus::pending) {
+            arrivals.pending.insert(file.id);
+        } else if (!matchingLedgerEntry(path)) {
+            requeue(file.id);
+            arrivals.pending.insert(file.id);
+            requeued = true;
+        }
+    }
+    if (!added.isEmpty()) replace(m_files + added);
+    if (requeued || !added.isEmpty()) emit saveWanted();
+    return arrivals;
+}

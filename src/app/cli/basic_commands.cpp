@@ -14,6 +14,7 @@ int usage(QTextStream &err) {
            "  voice-memos                  utiliser le dossier des mémos vocaux\n"
            "  status                       compteurs, puis une ligne par fichier\n"
            "  run [DOSSIER]                transcrire la file (en reprenant un lot interrompu), puis corriger\n"
+           "  watch [DOSSIER]              surveiller le dossier et transcrire les vocaux qui y arrivent (Ctrl-C)\n"
            "  retry [FICHIER…]             remettre en attente (tous les fichiers en erreur sans argument)\n"
            "  force FICHIER…               transcrire à nouveau ces fichiers, même à jour\n"
            "  models [--download FICHIER]  modèles locaux et catalogue, ou un téléchargement\n"

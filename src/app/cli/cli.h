@@ -37,12 +37,16 @@ QCoro::Task<int> voiceMemos(Context &ctx);
 QCoro::Task<int> status(Context &ctx);
 QCoro::Task<int> settings(Context &ctx);
 QCoro::Task<int> run(Context &ctx);
+QCoro::Task<int> watch(Context &ctx);
 QCoro::Task<int> retry(Context &ctx);
 QCoro::Task<int> force(Context &ctx);
 QCoro::Task<int> models(Context &ctx);
 QCoro::Task<int> correct(Context &ctx);
 QCoro::Task<int> installOllama(Context &ctx);
 QCoro::Task<int> organize(Context &ctx);
+
+// Ctrl-C's action: cancels the batch and the stages it chains.
+std::function<void()> cancelWork(Transcriber &engine);
 
 // Chooses FOLDER as the source, rescanning when it already is. False (and a
 // message) when it is not a folder.

@@ -17,6 +17,7 @@ const std::map<QString, cli::Command> &commands() {
         {"status", cli::status},
         {"settings", cli::settings},
         {"run", cli::run},
+        {"watch", cli::watch},
         {"retry", cli::retry},
         {"force", cli::force},
         {"models", cli::models},

@@ -39,21 +39,12 @@ std::optional<Transcriber::IdSet> idsOf(Context &ctx, const QStringList &paths) 
     return ids;
 }
 
-// Ctrl-C: the batch and the stages it chains.
-std::function<void()> cancelAll(Transcriber &engine) {
-    return [&engine] {
-        engine.cancel();
-        engine.cancelCorrectionPass();
-        engine.cancelOrganization();
-    };
-}
-
 // Runs whatever start() began (a download, then a batch, then the correction
 // pass and organization it chains) to its end, with Ctrl-C as the cancel action. The exit
 // status reflects the files' outcome.
 QCoro::Task<int> followRun(Context &ctx) {
     Transcriber &engine = ctx.engine;
-    CancelOnInterrupt interrupt(cancelAll(engine));
+    CancelOnInterrupt interrupt(cancelWork(engine));
     ProgressLine progress(engine, ctx.err, ::isatty(STDERR_FILENO));
     ctx.printLog = [&progress](const QString &line) { progress.logLine(line); };
     co_await engine.waitForModelDownload();
@@ -69,6 +60,14 @@ QCoro::Task<int> followRun(Context &ctx) {
 }
 
 } // namespace
+
+std::function<void()> cancelWork(Transcriber &engine) {
+    return [&engine] {
+        engine.cancel();
+        engine.cancelCorrectionPass();
+        engine.cancelOrganization();
+    };
+}
 
 QCoro::Task<int> run(Context &ctx) {
     Transcriber &engine = ctx.engine;

@@ -33,6 +33,7 @@ public:
     QSpinBox *parallelism() const { return m_parallelism; }
     QCheckBox *timestamps() const { return m_timestamps; }
     QCheckBox *autoResume() const { return m_autoResume; }
+    QCheckBox *watchFolder() const { return m_watchFolder; }
 
 signals:
     void manageModelsRequested();
@@ -46,6 +47,7 @@ private:
     QSpinBox *m_parallelism;
     QCheckBox *m_timestamps;
     QCheckBox *m_autoResume;
+    QCheckBox *m_watchFolder;
 };
 
 class DestinationPage : public QWidget {

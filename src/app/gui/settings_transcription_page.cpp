@@ -40,6 +40,12 @@ TranscriptionPage::TranscriptionPage(Transcriber &engine, QWidget *parent) : QWi
     m_autoResume = new QCheckBox(QStringLiteral("Reprendre au lancement un lot interrompu"), group);
     m_autoResume->setObjectName(QStringLiteral("autoResume"));
     form->addRow(m_autoResume);
+    m_watchFolder = new QCheckBox(QStringLiteral("Surveiller le dossier source et transcrire les vocaux qui y arrivent"),
+                                  group);
+    m_watchFolder->setObjectName(QStringLiteral("watchFolder"));
+    m_watchFolder->setToolTip(QStringLiteral("Tant que la fenêtre est ouverte, chaque nouveau vocal (ou vocal remplacé) "
+                                             "est transcrit dès qu'il ne change plus depuis 3 secondes."));
+    form->addRow(m_watchFolder);
     column->addWidget(group);
     column->addStretch(1);
 
@@ -60,6 +66,9 @@ TranscriptionPage::TranscriptionPage(Transcriber &engine, QWidget *parent) : QWi
     });
     connect(m_autoResume, &QCheckBox::toggled, this, [this](bool on) {
         editSettings(m_engine, [&](ParlivoSettings &s) { s.autoResume = on; });
+    });
+    connect(m_watchFolder, &QCheckBox::toggled, this, [this](bool on) {
+        editSettings(m_engine, [&](ParlivoSettings &s) { s.watchFolder = on; });
     });
     connect(&engine, &Transcriber::modelsChanged, this, &TranscriptionPage::refreshModels);
     refresh();
@@ -99,7 +108,8 @@ void TranscriptionPage::refresh() {
         const QSignalBlocker block(m_parallelism);
         m_parallelism->setValue(s.effectiveParallelism());
     }
-    const QSignalBlocker blockTimestamps(m_timestamps), blockResume(m_autoResume);
+    const QSignalBlocker blockTimestamps(m_timestamps), blockResume(m_autoResume), blockWatch(m_watchFolder);
     m_timestamps->setChecked(s.timestamps);
     m_autoResume->setChecked(s.autoResume);
+    m_watchFolder->setChecked(s.watchFolder);
 }

@@ -23,6 +23,11 @@ SourceBar::SourceBar(Transcriber &engine, AppActions &actions, QWidget *parent) 
     folder->setFont(bold);
     m_folder = folder;
 
+    m_watch = new QLabel(QStringLiteral("Surveillance du dossier active"), this);
+    m_watch->setObjectName(QStringLiteral("watchState"));
+    m_watch->setToolTip(QStringLiteral("Les vocaux qui arrivent dans ce dossier sont transcrits dès qu'ils ne "
+                                       "changent plus."));
+
     auto *buttons = new QHBoxLayout;
     buttons->setSpacing(6);
     buttons->addWidget(actionButton(actions.chooseFolder, this));
@@ -35,8 +40,13 @@ SourceBar::SourceBar(Transcriber &engine, AppActions &actions, QWidget *parent) 
     auto *outputCaption = new QLabel(QStringLiteral("Transcriptions :"), this);
     auto *reveal = actionButton(actions.revealOutput, this);
 
+    auto *folderRow = new QHBoxLayout;
+    folderRow->setSpacing(8);
+    folderRow->addWidget(folder, 1);
+    folderRow->addWidget(m_watch);
+
     grid->addWidget(folderCaption, 0, 0);
-    grid->addWidget(folder, 0, 1);
+    grid->addLayout(folderRow, 0, 1);
     grid->addLayout(buttons, 0, 2);
     grid->addWidget(outputCaption, 1, 0);
     grid->addWidget(output, 1, 1);
@@ -45,6 +55,7 @@ SourceBar::SourceBar(Transcriber &engine, AppActions &actions, QWidget *parent) 
 
     connect(&engine, &Transcriber::sourceFolderChanged, this, &SourceBar::refresh);
     connect(&engine, &Transcriber::settingsChanged, this, &SourceBar::refresh);
+    connect(&engine, &Transcriber::watchChanged, this, &SourceBar::refresh);
     refresh();
 }
 
@@ -55,4 +66,5 @@ void SourceBar::refresh() {
     m_folder->setFullText(
         folder ? folder->toLocalFile() : QStringLiteral("Aucun dossier choisi"));
     m_output->setFullText(m_engine.outputLocationDescription());
+    m_watch->setVisible(m_engine.isWatching());
 }

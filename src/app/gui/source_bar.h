@@ -6,6 +6,7 @@
 
 class AppActions;
 class ElidedLabel;
+class QLabel;
 class Transcriber;
 
 class SourceBar : public QWidget {
@@ -15,6 +16,8 @@ public:
     SourceBar(Transcriber &engine, AppActions &actions, QWidget *parent = nullptr);
 
     QString folderText() const;
+    // "Surveillance du dossier active" while the folder is watched.
+    QLabel *watchState() const { return m_watch; }
 
 private:
     void refresh();
@@ -22,4 +25,5 @@ private:
     Transcriber &m_engine;
     ElidedLabel *m_folder;
     ElidedLabel *m_output;
+    QLabel *m_watch;
 };

@@ -1,0 +1,37 @@
+#include "watch/settling_files.h"
+
+void SettlingFiles::touch(const QString &path, const FileIdentity &identity, qint64 now) {
+    m_files.insert(path, Waiting{identity, now + m_delay});
+}
+
+void SettlingFiles::forgetUnder(const QString &folder) {
+    m_files.removeIf([&](decltype(m_files)::iterator item) { return isInsideFolder(item.key(), folder); });
+}
+
+QStringList SettlingFiles::takeSettled(qint64 now, const Look &look) {
+    QStringList settled;
+    for (auto it = m_files.begin(); it != m_files.end();) {
+        if (it->due > now) {
+            ++it;
+            continue;
+        }
+        const std::optional<FileIdentity> current = look(it.key());
+        if (current && *current != it->identity) {
+            // Written to without an event (a network folder): wait again.
+            *it = Waiting{*current, now + m_delay};
+            ++it;
+            continue;
+        }
+        if (current) settled.append(it.key());
+        it = m_files.erase(it);
+    }
+    naturalSort(settled);
+    return settled;
+}
+
+std::optional<qint64> SettlingFiles::nextDue() const {
+    std::optional<qint64> next;
+    for (const Waiting &waiting : m_files)
+        if (!next || waiting.due < *next) next = waiting.due;
+    return next;
+}

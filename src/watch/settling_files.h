@@ -1,0 +1,44 @@
+#pragma once
+// Recordings seen changing, each waiting until its size and date have held
+// still for the settle delay: a file still being copied or synced is never
+// taken half-written. Times are milliseconds of a steady clock, handed in.
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+#include "core/source_files.h"
+
+class SettlingFiles {
+public:
+    using Look = std::function<std::optional<FileIdentity>(const QString &path)>;
+
+    void setDelay(qint64 ms) { m_delay = ms; }
+    qint64 delay() const { return m_delay; }
+
+    // The file changed (or was found) at `now`, as `identity`: its wait starts again.
+    void touch(const QString &path, const FileIdentity &identity, qint64 now);
+    void forget(const QString &path) { m_files.remove(path); }
+    // Every file inside `folder` (gone or moved away).
+    void forgetUnder(const QString &folder);
+    void clear() { m_files.clear(); }
+
+    // The files whose wait is over at `now`, in natural order. `look` reads a
+    // file as it is now: one unchanged since its last change has settled and
+    // leaves; one that changed without a word waits again; one gone leaves.
+    QStringList takeSettled(qint64 now, const Look &look);
+    // When the next wait ends; nothing when no file waits.
+    std::optional<qint64> nextDue() const;
+    int size() const { return int(m_files.size()); }
+
+private:
+    struct Waiting {
+        FileIdentity identity;
+        qint64 due = 0;
+    };
+    QHash<QString, Waiting> m_files;
+    qint64 m_delay = 3000;
+};
