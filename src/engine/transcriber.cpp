@@ -29,7 +29,8 @@ Transcriber::Transcriber(Tools tools, QObject *parent)
                     }}),
       m_organization(m_settings, m_log, m_ollama,
                      {[this] { return outputRootPath(); }, [this](const QUrl &url) { openUrl(url); },
-                      [this](const UnsavedState::Outcome &outcome) { m_store.noteOutcome(outcome); }}) {
+                      [this](const UnsavedState::Outcome &outcome) { m_store.noteOutcome(outcome); }}),
+      m_library(m_log, [this] { return libraryFolders(); }) {
     m_scheduler.setHooks(schedulerHooks());
     connectSignals();
     migrateSupportDirIfNeeded();
@@ -60,6 +61,8 @@ void Transcriber::connectSignals() {
     connect(&m_correction, &CorrectionPass::finished, this, &Transcriber::correctionPassFinished);
     connect(&m_organization, &OrganizationRun::changed, this, &Transcriber::organizationChanged);
     connect(&m_organization, &OrganizationRun::finished, this, &Transcriber::organizationFinished);
+    connect(&m_pipeline, &FilePipeline::transcriptWritten, &m_library, &Library::noteWritten);
+    connect(&m_correction, &CorrectionPass::transcriptCorrected, &m_library, &Library::noteCorrected);
 }
 
 void Transcriber::setSettings(const ParlivoSettings &settings) {
@@ -90,6 +93,13 @@ void Transcriber::load() {
 std::optional<QString> Transcriber::outputRootPath() const {
     const auto root = outputRootFolder();
     return root ? std::optional(root->toLocalFile()) : std::nullopt;
+}
+
+LibraryFolders Transcriber::libraryFolders() const {
+    QStringList where;
+    if (const auto &source = sourceFolder()) where << source->toLocalFile();
+    if (const auto root = outputRootPath(); root && !where.contains(*root)) where << *root;
+    return {where, organizeRootFolder()};
 }
 
 void Transcriber::setSourceFolder(const QUrl &folder) {

@@ -8,6 +8,7 @@
 //   correction/    the batch's correction stage and the correction pass
 //   provisioning/  the recogniser's models, the Ollama server and its install
 //   organize/      the organization run and its archive
+//   library/       the index of every memo, for searching them all
 // What the engine keeps itself is the hand-over between them: what follows a
 // batch or a pass, and the work started once the window is up.
 
@@ -23,6 +24,7 @@
 #include "core/settings.h"
 #include "correction/correction_pass.h"
 #include "correction/run_correction.h"
+#include "library/library.h"
 #include "organize/organization_run.h"
 #include "pipeline/file_pipeline.h"
 #include "pipeline/process_runner.h"
@@ -240,6 +242,13 @@ public:
     void loadOrgLedger() { m_organization.loadLedger(); }
     void saveOrgLedger() { m_organization.saveLedger(); }
 
+    // ---- Memo library ----
+    // Opens the index at the first search, rebuilding it first when needed.
+    QCoro::Task<MemoLibrary::Found> searchLibrary(SearchQuery query, int limit = 100) {
+        return m_library.search(std::move(query), limit);
+    }
+    QCoro::Task<> waitForLibrary() { return m_library.waitForRebuild(); }
+
 signals:
     void settingsChanged();
     void logLineAdded(const QString &line);
@@ -269,6 +278,7 @@ private:
     void connectSignals();
     SchedulerHooks schedulerHooks();
     std::optional<QString> outputRootPath() const;
+    LibraryFolders libraryFolders() const;
     bool readyToRun(const std::optional<IdSet> &only);
     QCoro::Task<> chainAfterRun();
     void considerAutoStart(int rawCount);
@@ -294,6 +304,7 @@ private:
     OllamaInstaller m_installer;
     CorrectionPass m_correction;
     OrganizationRun m_organization;
+    Library m_library;
 
     // The hand-over between the areas.
     bool m_isLoading = false;

@@ -43,6 +43,8 @@ QCoro::Task<int> models(Context &ctx);
 QCoro::Task<int> correct(Context &ctx);
 QCoro::Task<int> installOllama(Context &ctx);
 QCoro::Task<int> organize(Context &ctx);
+// One line per hit, best first; 1 when nothing matches.
+QCoro::Task<int> search(Context &ctx);
 
 // Chooses FOLDER as the source, rescanning when it already is. False (and a
 // message) when it is not a folder.
