@@ -71,7 +71,7 @@ QCoro::Task<bool> CorrectionPass::correctTranscript(QString md) {
 void CorrectionPass::rewriteCorrected(const QString &md, const QString &content, const QString &raw,
                                    const QString &corrected) {
     const QString markdown = correctedMarkdown(content, passCorrectionLabel(m_settings), raw, corrected);
-    writeFileAtomically(md, markdown.toUtf8());
+    if (!writeFileAtomically(md, markdown.toUtf8())) emit transcriptCorrected(md, markdown);
     const QString txt = siblingPlainText(md);
     // Only the recording's own .txt follows, never the user's notes of that name.
     const auto recording = recordingOfMarkdown(content);

@@ -82,6 +82,8 @@ signals:
     void changed(); // the raw count, the pass and its figures
     // Once at the very end; the waits await this rather than changed(), which may fire twice in a row.
     void finished();
+    // A transcript was rewritten with its corrected text.
+    void transcriptCorrected(const QString &md, const QString &markdown);
 
 private:
     QCoro::Task<> run();

@@ -29,7 +29,8 @@ Transcriber::Transcriber(Tools tools, QObject *parent)
       m_organization(m_settings, m_log, m_ollama,
                      {[this] { return outputRootPath(); }, [this](const QUrl &url) { openUrl(url); },
                       [this](const UnsavedState::Outcome &outcome) { m_store.noteOutcome(outcome); }}),
-      m_watch(m_log, FileQueue::audioExtensions) {
+      m_watch(m_log, FileQueue::audioExtensions),
+      m_library(m_log, [this] { return libraryFolders(); }) {
     m_scheduler.setHooks(schedulerHooks());
     m_watch.setHooks(watchHooks());
     connectSignals();
@@ -66,6 +67,8 @@ void Transcriber::connectSignals() {
     const auto retarget = [this] { m_watch.setTarget(watchTarget()); };
     connect(this, &Transcriber::sourceFolderChanged, this, retarget);
     connect(this, &Transcriber::settingsChanged, this, retarget);
+    connect(&m_pipeline, &FilePipeline::transcriptWritten, &m_library, &Library::noteWritten);
+    connect(&m_correction, &CorrectionPass::transcriptCorrected, &m_library, &Library::noteCorrected);
 }
 
 void Transcriber::setSettings(const ParlivoSettings &settings) {
@@ -106,6 +109,11 @@ std::optional<WatchTarget> Transcriber::watchTarget() const {
     if (!sourceFolder()) return std::nullopt;
     const QString folder = QDir::cleanPath(sourceFolder()->toLocalFile());
     return WatchTarget{folder, foldersStrictlyInside(folder, writtenFolders())};
+LibraryFolders Transcriber::libraryFolders() const {
+    QStringList where;
+    if (const auto &source = sourceFolder()) where << source->toLocalFile();
+    if (const auto root = outputRootPath(); root && !where.contains(*root)) where << *root;
+    return {where, organizeRootFolder()};
 }
 
 void Transcriber::setSourceFolder(const QUrl &folder) {

@@ -9,6 +9,7 @@
 //   provisioning/  the recogniser's models, the Ollama server and its install
 //   organize/      the organization run and its archive
 //   watch/         the watch on the source folder
+//   library/       the index of every memo, for searching them all
 // What the engine keeps itself is the hand-over between them: what follows a
 // batch or a pass, and the work started once the window is up.
 
@@ -24,6 +25,7 @@
 #include "core/settings.h"
 #include "correction/correction_pass.h"
 #include "correction/run_correction.h"
+#include "library/library.h"
 #include "organize/organization_run.h"
 #include "pipeline/file_pipeline.h"
 #include "pipeline/process_runner.h"
@@ -248,6 +250,13 @@ public:
     void loadOrgLedger() { m_organization.loadLedger(); }
     void saveOrgLedger() { m_organization.saveLedger(); }
 
+    // ---- Memo library ----
+    // Opens the index at the first search, rebuilding it first when needed.
+    QCoro::Task<MemoLibrary::Found> searchLibrary(SearchQuery query, int limit = 100) {
+        return m_library.search(std::move(query), limit);
+    }
+    QCoro::Task<> waitForLibrary() { return m_library.waitForRebuild(); }
+
 signals:
     void settingsChanged();
     void logLineAdded(const QString &line);
@@ -284,6 +293,7 @@ private:
     std::optional<WatchTarget> watchTarget() const;
     // Recordings the watch saw settle; returns those being transcribed.
     QStringList takeSettledFiles(const QStringList &paths);
+    LibraryFolders libraryFolders() const;
     bool readyToRun(const std::optional<IdSet> &only);
     QCoro::Task<> chainAfterRun();
     void considerAutoStart(int rawCount);
@@ -310,6 +320,7 @@ private:
     CorrectionPass m_correction;
     OrganizationRun m_organization;
     FolderWatch m_watch;
+    Library m_library;
 
     // The hand-over between the areas.
     bool m_isLoading = false;

@@ -308,4 +308,5 @@ QCoro::Task<> FilePipeline::process(QUuid id) {
     // Recorded as the file was when the work began: a change during the
     // write still shows at the next scan.
     m_queue.recordLedger(source, QStringLiteral("done"), outputPath, std::nullopt, before);
+    emit transcriptWritten(m_settings.outputFormat == OutputFormat::txt ? outputs->txt : outputs->md, *segments);
 }

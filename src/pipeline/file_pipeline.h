@@ -40,6 +40,10 @@ public:
     void cleanupOrphanTempAudio();
     void setTimeLimits(const TimeLimits &limits) { m_timeLimits = limits; }
 
+signals:
+    // A transcript was written (the .md when both were), with the segments it was made of.
+    void transcriptWritten(const QString &path, const QList<Segment> &segments);
+
 private:
     std::optional<TranscriptPaths> chooseTranscriptNames(const QUuid &id, const QString &source, const QUrl &url);
     bool transcriptHeldByAnother(const QString &stem, const QUuid &id, const QString &source) const;

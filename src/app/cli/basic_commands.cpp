@@ -21,6 +21,7 @@ int usage(QTextStream &err) {
            "  correct                      corriger par l'IA les transcriptions restées brutes\n"
            "  install-ollama               installer Ollama et son modèle de correction\n"
            "  organize                     ranger les mémos par thème dans l'archive organisée\n"
+           "  search MOTS…                 chercher dans tous les mémos (\"une expression\" entre guillemets)\n"
            "  settings [CLÉ [VALEUR]]      afficher ou modifier les réglages\n"
            "  settings --reset-prompt      rétablir l'instruction de correction par défaut\n";
     err.flush();

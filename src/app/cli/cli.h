@@ -44,6 +44,8 @@ QCoro::Task<int> models(Context &ctx);
 QCoro::Task<int> correct(Context &ctx);
 QCoro::Task<int> installOllama(Context &ctx);
 QCoro::Task<int> organize(Context &ctx);
+// One line per hit, best first; 1 when nothing matches.
+QCoro::Task<int> search(Context &ctx);
 
 // Ctrl-C's action: cancels the batch and the stages it chains.
 std::function<void()> cancelWork(Transcriber &engine);

@@ -24,14 +24,16 @@ const std::map<QString, cli::Command> &commands() {
         {"correct", cli::correct},
         {"install-ollama", cli::installOllama},
         {"organize", cli::organize},
+        {"search", cli::search},
     };
     return table;
 }
 
 // Commands that only look at the state: they run beside an engine at work,
-// without its lock, and write nothing.
+// without its lock, and write nothing (but the memo library, a cache that
+// SQLite keeps whole between processes).
 bool onlyLooks(const QString &command, const QStringList &args) {
-    if (command == QLatin1String("status")) return true;
+    if (command == QLatin1String("status") || command == QLatin1String("search")) return true;
     if (command == QLatin1String("settings"))
         return args.size() <= 1 && args.value(0) != QLatin1String("--reset-prompt");
     if (command == QLatin1String("models")) return args.isEmpty();
