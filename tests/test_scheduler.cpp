@@ -34,7 +34,7 @@ struct SchedulerBench {
             ++beforeFiles;
             co_return;
         };
-        hooks.process = [this](QUuid id) -> QCoro::Task<> {
+        hooks.process = [this](QUuid id, std::optional<int>) -> QCoro::Task<> {
             processed << queue.entry(id)->fileName();
             if (onFile) onFile(id);
             co_await QCoro::sleepFor(std::chrono::milliseconds(stepMs));

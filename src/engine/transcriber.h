@@ -8,6 +8,7 @@
 //   correction/    the batch's correction stage and the correction pass
 //   provisioning/  the recogniser's models, the Ollama server and its install
 //   organize/      the organization run and its archive
+//   remote/        the recognition servers that take files beside this machine
 // What the engine keeps itself is the hand-over between them: what follows a
 // batch or a pass, and the work started once the window is up.
 
@@ -33,6 +34,7 @@
 #include "queue/file_queue.h"
 #include "queue/scheduler.h"
 #include "queue/state_store.h"
+#include "remote/recognition_servers.h"
 
 class Transcriber : public QObject {
     Q_OBJECT
@@ -133,6 +135,7 @@ public:
 
     // ---- One file ----
     QCoro::Task<> process(QUuid id) { return m_pipeline.process(id); }
+    bool stoppedWithoutRecogniser() const { return m_scheduler.stoppedWithoutRecogniser(); }
     QCoro::Task<std::optional<double>> probeDuration(QUuid id, QString source) {
         return m_pipeline.probeDuration(id, std::move(source));
     }
@@ -288,6 +291,7 @@ private:
     StateStore m_store;
     OllamaRuntime m_ollama;
     RunCorrection m_runCorrection;
+    RecognitionServers m_servers;
     Scheduler m_scheduler;
     FilePipeline m_pipeline;
     WhisperModels m_models;

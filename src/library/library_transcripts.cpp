@@ -7,7 +7,7 @@
 #include <QSet>
 
 #include "core/atomic_file.h"
-#include "engine/source_files.h"
+#include "core/source_files.h"
 #include "organize/transcript_reading.h"
 #include "pipeline/transcript_files.h"
 

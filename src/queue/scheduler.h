@@ -5,6 +5,7 @@
 // are handed in (SchedulerHooks), so the scheduler knows no other area.
 
 #include <QDateTime>
+#include <QHash>
 #include <QObject>
 #include <QSet>
 #include <QStringList>
@@ -20,6 +21,7 @@
 #include "core/settings.h"
 #include "pipeline/process_runner.h"
 #include "queue/file_queue.h"
+#include "queue/server_slots.h"
 
 // Figures shown while a batch runs.
 struct LiveStats {
@@ -38,7 +40,8 @@ struct SchedulerHooks {
     std::function<void()> prepare;
     // Awaited before the first file (whether this run corrects).
     std::function<QCoro::Task<>()> beforeFiles;
-    std::function<QCoro::Task<>(QUuid)> process;
+    // The file and the server slot that took it (none: a local worker).
+    std::function<QCoro::Task<>(QUuid, std::optional<int> server)> process;
     std::function<void()> saveAtOnce; // the state written now, off the main thread
     std::function<void()> scheduleSave;
     // After the summary: what follows a finished or cancelled run.
@@ -54,12 +57,15 @@ public:
     Scheduler(FileQueue &queue, EventLog &log, ProcessRunner &processes, const ParlivoSettings &settings,
               QObject *parent = nullptr);
     void setHooks(SchedulerHooks hooks) { m_hooks = std::move(hooks); }
+    // The recognition servers, each a slot beside the local workers.
+    void setServerSlots(const ServerSlots *servers) { m_servers = servers; }
 
     void start(std::optional<IdSet> only = std::nullopt);
     void pause();
     void resume();
     void cancel();
-    std::optional<QUuid> claimNextPending();
+    // `machine`: the server that takes it, shown beside its name.
+    std::optional<QUuid> claimNextPending(const QString &machine = {});
     void requeueErrors();
     void transcribeSelection(const IdSet &ids);
     void retry(const IdSet &ids);
@@ -75,6 +81,10 @@ public:
     void stopOnFullDisk(const QString &folder);
     const QStringList &currentFileNames() const { return m_currentFileNames; }
     void removeCurrentName(const QString &name);
+    // The file is no longer in hand: its name leaves the current ones.
+    void releaseCurrent(const QUuid &id);
+    // Every server set aside and no local worker: the run stopped, files pending.
+    bool stoppedWithoutRecogniser() const { return m_noRecogniser; }
     int maxParallelism() const { return m_maxParallelism; }
     int threadsPerJob() const;
     // Transcribed again even when the history says done.
@@ -91,7 +101,12 @@ signals:
 
 private:
     QCoro::Task<> runQueue();
-    QCoro::Task<> worker();
+    QCoro::Task<> worker(std::optional<int> server);
+    // A slot with nothing to claim waits while files are in hand: a server
+    // fault may put one back to pending.
+    bool mayGetWork() const;
+    bool noRecogniserLeft() const;
+    int serverCount() const { return m_servers ? m_servers->slotCount() : 0; }
     void finishRun();
     QString runSummary() const;
     // Stops claiming, ends the children and puts running files back to pending.
@@ -109,6 +124,9 @@ private:
     bool m_isPaused = false;
     Cancellation m_runCancel; // set by cancel(), read by the workers
     std::optional<QString> m_fullDiskFolder;
+    bool m_noRecogniser = false;
+    const ServerSlots *m_servers = nullptr;
+    QHash<QUuid, QString> m_currentLabels; // what each file in hand shows in m_currentFileNames
     QStringList m_currentFileNames;
     std::optional<IdSet> m_restrictedIDs;
     IdSet m_forceIDs;
