@@ -152,7 +152,7 @@ TEST(SettingsJson, EveryKeyIsWrittenAndReadUnderItsStoredName) {
                                         "destinationMode", "parallelism", "timestamps", "autoResume",
                                         "watchFolder", "correctionEnabled", "correctionBackend", "ollamaEndpoint", "ollamaModel",
                                         "anthropicModel", "anthropicKey", "keepRawTranscript", "correctionPrompt",
-                                        "organizeEnabled", "organizeCopyAudio", "organizeModel"}));
+                                        "organizeEnabled", "organizeCopyAudio", "organizeModel", "recognitionServers"}));
 
     // A file with every value away from its default.
     const ParlivoSettings read = settingsFromJson(parse(R"({"modelPath":"/m/ggml-base.bin","language":"fr",

@@ -1,6 +1,9 @@
 // The batch scheduler on its own: a queue of real files and a handed step in
 // place of the pipeline, so its rules show without any outside program.
+#include <QElapsedTimer>
 #include <QSignalSpy>
+
+#include <iostream>
 
 #include <qcoro/qcorotimer.h>
 
@@ -21,6 +24,7 @@ struct SchedulerBench {
     Scheduler run{queue, log, processes, settings};
 
     QStringList processed;       // file names, in the order the step took them
+    QList<std::optional<int>> takenBy; // the server slot of each step, none for a local worker
     QList<bool> afterRuns;       // the `cancelled` flag of each hand-over
     int beforeFiles = 0;
     std::function<void(const QUuid &)> onFile; // what the step does besides marking the file done
@@ -34,8 +38,9 @@ struct SchedulerBench {
             ++beforeFiles;
             co_return;
         };
-        hooks.process = [this](QUuid id) -> QCoro::Task<> {
+        hooks.process = [this](QUuid id, std::optional<int> server) -> QCoro::Task<> {
             processed << queue.entry(id)->fileName();
+            takenBy << server;
             if (onFile) onFile(id);
             co_await QCoro::sleepFor(std::chrono::milliseconds(stepMs));
             if (queue.entry(id)->status == FileStatus::running) queue.setStatus(id, FileStatus::done);
@@ -209,4 +214,43 @@ TEST(Scheduler, FilesJoiningARunAreTakenByAsManyWorkersAsTheRunHas) {
     EXPECT_EQ(bench.queue.entry(bench.idOf("a.m4a"))->status, FileStatus::done);
 }
 
+// Servers always there, answering as fast as the local worker.
+struct ThreeServers : ServerSlots {
+    int slotCount() const override { return 3; }
+    bool slotAvailable(int) const override { return true; }
+    QString machine(int slot) const override { return QStringLiteral("gpu%1:8080").arg(slot + 1); }
+};
+
+TEST(SchedulerServers, ThreeServersBesideOneLocalWorkerTakeAQuarterOfTheTime) {
+    QStringList names;
+    for (int i = 0; i < 24; ++i) names << QStringLiteral("f%1.m4a").arg(i, 2, 10, QLatin1Char('0'));
+    const ThreeServers servers;
+    QStringList shown;
+    const auto batchTime = [&](const ServerSlots *given) {
+        SchedulerBench bench;
+        bench.stepMs = 300; // one second of recognition, scaled down (the 200 ms idle check stays)
+        bench.run.setServerSlots(given);
+        bench.scan(names);
+        QObject::connect(&bench.run, &Scheduler::runStateChanged, [&] { shown << bench.run.currentFileNames(); });
+        QElapsedTimer clock;
+        clock.start();
+        bench.run.start();
+        EXPECT_TRUE(spinUntil([&] { return !bench.run.isRunning(); }, 20000));
+        EXPECT_EQ(bench.queue.count(FileStatus::done), 24);
+        EXPECT_EQ(QSet<QString>(bench.processed.cbegin(), bench.processed.cend()).size(), 24); // each once
+        if (given) {
+            for (int slot = 0; slot < 3; ++slot) EXPECT_GE(bench.takenBy.count(slot), 4) << slot;
+            EXPECT_GE(bench.takenBy.count(std::nullopt), 4);
+        }
+        return double(clock.elapsed());
+    };
+    const double alone = batchTime(nullptr);
+    const double together = batchTime(&servers);
+    EXPECT_LE(together / alone, 0.30) << together << " ms against " << alone << " ms";
+    EXPECT_TRUE(shown.contains("f00.m4a (sur gpu1:8080)")) << shown.join("|").toStdString();
+    std::cout << "[ bench    ] 24 fichiers : " << alone << " ms seul, " << together << " ms avec 3 serveurs ("
+              << together / alone << " x)\n";
+}
+
 } // namespace
+

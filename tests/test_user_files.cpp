@@ -165,7 +165,7 @@ TEST(UserSettings, TheCommandLineRefusesValuesOutOfRange) {
         const CliResult refused = runCli({"settings", "parallelism", value});
         EXPECT_EQ(refused.code, 2) << value.toStdString();
         EXPECT_EQ(refused.err, QStringLiteral("Valeur refusée pour parallelism : %1 (attendu : un nombre entier de 1 à "
-                                              "%2)\n")
+                                              "%2 (0 si des serveurs de reconnaissance sont réglés))\n")
                                    .arg(value)
                                    .arg(cores));
     }

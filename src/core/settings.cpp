@@ -4,6 +4,9 @@
 #include <QStringList>
 #include <QThread>
 
+#include <QUrl>
+
+#include <algorithm>
 #include <climits>
 
 using namespace jsonfield;
@@ -43,13 +46,21 @@ Json toJson(const ParlivoSettings &s) {
     if (s.organizeRoot) j["organizeRoot"] = utf8(*s.organizeRoot);
     j["organizeCopyAudio"] = s.organizeCopyAudio;
     j["organizeModel"] = utf8(s.organizeModel);
+    Json servers = Json::array();
+    for (const RecognitionServer &server : s.recognitionServers) {
+        Json entry = {{"address", utf8(server.address)}};
+        if (!server.accessKey.isEmpty()) entry["accessKey"] = utf8(server.accessKey);
+        servers.push_back(std::move(entry));
+    }
+    j["recognitionServers"] = std::move(servers);
     return j;
 }
 
 int maxParallelism() { return std::max(1, QThread::idealThreadCount()); }
 
 namespace {
-bool acceptableParallelism(const int &n) { return n >= 1 && n <= maxParallelism(); }
+// 0 is checked against the servers once every key is read.
+bool acceptableParallelism(const int &n) { return n >= 0 && n <= maxParallelism(); }
 bool acceptableLanguage(const QString &language) {
     return language == QLatin1String("auto") || language == QLatin1String("fr") || language == QLatin1String("en");
 }
@@ -65,6 +76,36 @@ int smallInteger(const Json &v, const char *key) {
     if (n < INT_MIN || n > INT_MAX) throw DecodeError(std::string(key) + " out of range");
     return int(n);
 }
+RecognitionServer recognitionServer(const Json &v) {
+    if (v.is_string()) return {string(v, "recognitionServers"), {}};
+    requireObject(v, "recognitionServers");
+    const Json *address = find(v, "address");
+    if (!address) throw DecodeError("recognition server without address");
+    const Json *key = find(v, "accessKey");
+    return {string(*address, "address"), key ? string(*key, "accessKey") : QString()};
+}
+
+// A JSON list of addresses or of {address, accessKey}, or one text of
+// addresses separated by commas (as typed on the command line).
+QList<RecognitionServer> recognitionServers(const Json &v, const char *key) {
+    QList<RecognitionServer> out;
+    if (v.is_string()) {
+        for (const QString &address : string(v, key).split(QLatin1Char(','), Qt::SkipEmptyParts))
+            if (!address.trimmed().isEmpty()) out.append({address.trimmed(), {}});
+        return out;
+    }
+    if (!v.is_array()) throw DecodeError(std::string(key) + " is not a list");
+    for (const Json &item : v) out.append(recognitionServer(item));
+    return out;
+}
+bool acceptableServers(const QList<RecognitionServer> &servers) {
+    return std::all_of(servers.cbegin(), servers.cend(), [](const RecognitionServer &server) {
+        const QUrl url(server.address, QUrl::StrictMode);
+        return url.isValid() && !url.host().isEmpty() &&
+               (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
+    });
+}
+
 template <typename E> E enumeration(const Json &v, const char *key) { return enumValue<E>(v, key); }
 
 // Reads key by key: a value of the wrong type or out of range leaves its
@@ -123,6 +164,11 @@ SettingsReading readSettings(const Json &j) {
     r.read("organizeRoot", s.organizeRoot, optionalText, acceptableFolder);
     r.read("organizeCopyAudio", s.organizeCopyAudio, boolean);
     r.read("organizeModel", s.organizeModel, text);
+    r.read("recognitionServers", s.recognitionServers, recognitionServers, acceptableServers);
+    if (s.parallelism == 0 && s.recognitionServers.isEmpty()) {
+        s.parallelism = ParlivoSettings{}.parallelism; // nothing would recognise the files
+        r.setAside.append(QStringLiteral("parallelism"));
+    }
     reading.setAside = std::move(r.setAside);
     return reading;
 }
@@ -135,7 +181,12 @@ ParlivoSettings settingsFromJson(const Json &j) {
 }
 
 QString settingRule(const QString &key) {
-    if (key == QLatin1String("parallelism")) return QStringLiteral("un nombre entier de 1 à %1").arg(maxParallelism());
+    if (key == QLatin1String("parallelism"))
+        return QStringLiteral("un nombre entier de 1 à %1 (0 si des serveurs de reconnaissance sont réglés)")
+            .arg(maxParallelism());
+    if (key == QLatin1String("recognitionServers"))
+        return QStringLiteral("des adresses http:// ou https:// séparées par des virgules, ou une liste JSON "
+                              "de {\"address\", \"accessKey\"}");
     if (key == QLatin1String("language")) return QStringLiteral("auto, fr ou en");
     if (key == QLatin1String("subtitleFormat")) return QStringLiteral("none, srt, vtt ou both");
     if (key == QLatin1String("customDestination") || key == QLatin1String("organizeRoot"))

@@ -3,6 +3,7 @@
 // key by key: a missing key keeps its default, and so does a key whose value
 // is of the wrong type or out of range (the others still count).
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -10,6 +11,15 @@
 
 #include "core/enums.h"
 #include "core/json_coding.h"
+
+// A machine running whisper-server that takes files of a batch. The access
+// key, when set, goes as a bearer header (for a server behind a proxy).
+struct RecognitionServer {
+    QString address; // http:// or https://, e.g. http://192.168.1.20:8080
+    QString accessKey;
+
+    bool operator==(const RecognitionServer &) const = default;
+};
 
 struct ParlivoSettings {
     static const QString defaultCorrectionPrompt;
@@ -36,11 +46,14 @@ struct ParlivoSettings {
     std::optional<QString> organizeRoot;
     bool organizeCopyAudio = true;
     QString organizeModel;
+    QList<RecognitionServer> recognitionServers;
 
     bool operator==(const ParlivoSettings &) const = default;
 
     // A parallelism below 1 behaves as 1 everywhere.
     int effectiveParallelism() const { return parallelism < 1 ? 1 : parallelism; }
+    // The local recognitions run at once: none is allowed only when servers take the files.
+    int localWorkers() const { return parallelism < 1 && !recognitionServers.isEmpty() ? 0 : effectiveParallelism(); }
 };
 
 Json toJson(const ParlivoSettings &settings);
@@ -54,7 +67,9 @@ struct SettingsReading {
 };
 
 // Reads a stored record key by key. A value is unusable when it has the wrong
-// type or is out of range: parallelism outside 1 to maxParallelism(), a
+// type or is out of range: parallelism outside 1 to maxParallelism() (0 is
+// allowed when recognition servers are set), a server address that is not
+// http or https, a
 // language other than auto, fr or en, a relative folder. DecodeError only
 // when the document is not an object.
 SettingsReading readSettings(const Json &json);

@@ -10,9 +10,12 @@
 SchedulerHooks Transcriber::schedulerHooks() {
     SchedulerHooks hooks;
     hooks.readyToRun = [this](const std::optional<IdSet> &only) { return readyToRun(only); };
-    hooks.prepare = [this] { m_pipeline.cleanupOrphanTempAudio(); };
+    hooks.prepare = [this] {
+        m_pipeline.cleanupOrphanTempAudio();
+        m_servers.beginRun();
+    };
     hooks.beforeFiles = [this] { return m_runCorrection.preflight(); };
-    hooks.process = [this](QUuid id) { return m_pipeline.process(id); };
+    hooks.process = [this](QUuid id, std::optional<int> server) { return m_pipeline.process(id, server); };
     hooks.saveNow = [this] { saveNow(); };
     hooks.scheduleSave = [this] { scheduleSave(); };
     hooks.afterRun = [this](bool cancelled) {
@@ -55,7 +58,8 @@ bool Transcriber::readyToRun(const std::optional<IdSet> &only) {
         log(QString::fromUtf8(missingRecogniserText));
         return false;
     }
-    if (!modelAvailable()) {
+    // With no local worker the servers' own models do the work.
+    if (m_settings.localWorkers() > 0 && !modelAvailable()) {
         autoDownloadDefaultModel(only);
         return false;
     }

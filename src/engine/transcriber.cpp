@@ -16,7 +16,7 @@ Transcriber::Transcriber(Tools tools, QObject *parent)
                                        m_queue.ledger()};
               }),
       m_ollama(m_settings, m_log, m_tools.ollama, [this](const QUrl &url) { openUrl(url); }),
-      m_runCorrection(m_settings, m_log, m_ollama), m_scheduler(m_queue, m_log, m_processes, m_settings),
+      m_runCorrection(m_settings, m_log, m_ollama), m_servers(m_settings, m_log), m_scheduler(m_queue, m_log, m_processes, m_settings),
       m_pipeline(m_queue, m_scheduler, m_runCorrection, m_processes, m_tools, m_settings, m_log),
       m_models(m_settings, m_log), m_installer(m_settings, m_log, m_ollama, m_processes),
       m_correction(m_settings, m_log, m_ollama,
@@ -33,6 +33,8 @@ Transcriber::Transcriber(Tools tools, QObject *parent)
       m_library(m_log, [this] { return libraryFolders(); }) {
     m_scheduler.setHooks(schedulerHooks());
     m_watch.setHooks(watchHooks());
+    m_scheduler.setServerSlots(&m_servers);
+    m_pipeline.setRemoteRecogniser(&m_servers);
     connectSignals();
     migrateSupportDirIfNeeded();
     load();

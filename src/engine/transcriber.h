@@ -10,6 +10,7 @@
 //   organize/      the organization run and its archive
 //   watch/         the watch on the source folder
 //   library/       the index of every memo, for searching them all
+//   remote/        the recognition servers that take files beside this machine
 // What the engine keeps itself is the hand-over between them: what follows a
 // batch or a pass, and the work started once the window is up.
 
@@ -37,6 +38,7 @@
 #include "queue/scheduler.h"
 #include "queue/state_store.h"
 #include "watch/folder_watch.h"
+#include "remote/recognition_servers.h"
 
 class Transcriber : public QObject {
     Q_OBJECT
@@ -135,6 +137,7 @@ public:
 
     // ---- One file ----
     QCoro::Task<> process(QUuid id) { return m_pipeline.process(id); }
+    bool stoppedWithoutRecogniser() const { return m_scheduler.stoppedWithoutRecogniser(); }
     QCoro::Task<std::optional<double>> probeDuration(QUuid id, QString source) {
         return m_pipeline.probeDuration(id, std::move(source));
     }
@@ -313,6 +316,7 @@ private:
     StateStore m_store;
     OllamaRuntime m_ollama;
     RunCorrection m_runCorrection;
+    RecognitionServers m_servers;
     Scheduler m_scheduler;
     FilePipeline m_pipeline;
     WhisperModels m_models;

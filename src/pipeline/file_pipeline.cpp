@@ -161,14 +161,14 @@ void FilePipeline::deferChangedFile(const QUuid &id) {
     m_run.deferChanged(id);
 }
 
-QCoro::Task<> FilePipeline::process(QUuid id) {
+QCoro::Task<> FilePipeline::process(QUuid id, std::optional<int> server) {
     const AudioFile *found = m_queue.entry(id);
     if (!found) co_return;
     const QString source = found->path();
     const QString name = found->fileName();
     QPointer<FilePipeline> self(this); // the engine may go while a step is awaited
-    auto onExit = qScopeGuard([this, name, id] {
-        m_run.removeCurrentName(name);
+    auto onExit = qScopeGuard([this, id] {
+        m_run.releaseCurrent(id);
         m_transcriptNames.release(id);
         emit m_queue.saveWanted();
     });
@@ -230,30 +230,12 @@ QCoro::Task<> FilePipeline::process(QUuid id) {
         co_return;
     }
 
-    // The recogniser writes its result at the prefix with ".json" appended.
-    const QString prefix = scratchName();
-    const ScratchFile json(prefix + QStringLiteral(".json"));
-    const QStringList whisperArgs = whisperArguments(m_settings.modelPath, m_settings.language, prefix,
-                                                     m_run.threadsPerJob(), wav.path);
-    ProcessRunner::LineCallback onProgress = [this, id](const QString &line) {
-        if (auto percent = parseWhisperProgress(line)) m_queue.setProgress(id, *percent / 100.0);
-    };
-    const ProcessResult recognition = co_await m_processes.launchWithTimeout(
-        m_tools.whisper.value_or(QString()), whisperArgs, id, m_timeLimits.recognition(duration), onProgress);
-    if (cancelled()) {
-        m_queue.returnToPending(id);
+    const std::optional<QList<Segment>> segments = co_await recognise(id, wav.path, duration, server);
+    if (!self) {
+        onExit.dismiss();
         co_return;
     }
-    std::optional<QList<Segment>> segments;
-    if (recognition.code == 0) segments = parseWhisperJSON(json.path);
-    if (!segments) {
-        if (timedOut(id))
-            fail(id, QStringLiteral("Transcription interrompue (délai dépassé)."));
-        else
-            fail(id, QStringLiteral("Échec de whisper-cli (code %1).\n").arg(recognition.code) +
-                         lastLines(recognition.standardError, failureTailLines));
-        co_return;
-    }
+    if (!segments) co_return;
 
     std::optional<QString> corrected;
     const QString text = plainText(*segments);
@@ -309,4 +291,60 @@ QCoro::Task<> FilePipeline::process(QUuid id) {
     // write still shows at the next scan.
     m_queue.recordLedger(source, QStringLiteral("done"), outputPath, std::nullopt, before);
     emit transcriptWritten(m_settings.outputFormat == OutputFormat::txt ? outputs->txt : outputs->md, *segments);
+}
+
+QCoro::Task<std::optional<QList<Segment>>> FilePipeline::recognise(QUuid id, QString wav,
+                                                                   std::optional<double> duration,
+                                                                   std::optional<int> server) {
+    if (server && m_remote) return recogniseOnServer(id, std::move(wav), duration, *server);
+    return recogniseHere(id, std::move(wav), duration);
+}
+
+QCoro::Task<std::optional<QList<Segment>>> FilePipeline::recogniseHere(QUuid id, QString wav,
+                                                                       std::optional<double> duration) {
+    // The recogniser writes its result at the prefix with ".json" appended.
+    const QString prefix = scratchName();
+    const ScratchFile json(prefix + QStringLiteral(".json"));
+    const QStringList whisperArgs = whisperArguments(m_settings.modelPath, m_settings.language, prefix,
+                                                     m_run.threadsPerJob(), wav);
+    ProcessRunner::LineCallback onProgress = [this, id](const QString &line) {
+        if (auto percent = parseWhisperProgress(line)) m_queue.setProgress(id, *percent / 100.0);
+    };
+    const ProcessResult recognition = co_await m_processes.launchWithTimeout(
+        m_tools.whisper.value_or(QString()), whisperArgs, id, m_timeLimits.recognition(duration), onProgress);
+    if (cancelled()) {
+        m_queue.returnToPending(id);
+        co_return std::nullopt;
+    }
+    std::optional<QList<Segment>> segments;
+    if (recognition.code == 0) segments = parseWhisperJSON(json.path);
+    if (!segments) {
+        if (timedOut(id))
+            fail(id, QStringLiteral("Transcription interrompue (délai dépassé)."));
+        else
+            fail(id, QStringLiteral("Échec de whisper-cli (code %1).\n").arg(recognition.code) +
+                         lastLines(recognition.standardError, failureTailLines));
+    }
+    co_return segments;
+}
+
+QCoro::Task<std::optional<QList<Segment>>> FilePipeline::recogniseOnServer(QUuid id, QString wav,
+                                                                           std::optional<double> duration,
+                                                                           int server) {
+    QCoro::Task<RemoteOutcome> asking =
+        m_remote->recognise(server, wav, m_timeLimits.recognition(duration), &m_run.cancellation());
+    const RemoteOutcome outcome = co_await std::move(asking);
+    switch (outcome.fault) {
+    case RemoteOutcome::Fault::none:
+        if (!cancelled()) co_return outcome.segments;
+        [[fallthrough]];
+    case RemoteOutcome::Fault::cancelled:
+    case RemoteOutcome::Fault::server: // another slot takes it; no attempt counted
+        m_queue.returnToPending(id);
+        co_return std::nullopt;
+    case RemoteOutcome::Fault::audio:
+        fail(id, outcome.message);
+        co_return std::nullopt;
+    }
+    co_return std::nullopt;
 }

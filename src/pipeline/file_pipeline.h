@@ -18,6 +18,7 @@
 #include "correction/run_correction.h"
 #include "pipeline/pipeline_rules.h"
 #include "pipeline/process_runner.h"
+#include "pipeline/remote_recogniser.h"
 #include "pipeline/tools.h"
 #include "pipeline/transcript_files.h"
 #include "pipeline/transcript_names.h"
@@ -31,7 +32,9 @@ public:
     FilePipeline(FileQueue &queue, Scheduler &run, RunCorrection &correction, ProcessRunner &processes,
                  const Tools &tools, const ParlivoSettings &settings, EventLog &log, QObject *parent = nullptr);
 
-    QCoro::Task<> process(QUuid id);
+    // `server`: the recognition server's slot that took the file (none: here).
+    QCoro::Task<> process(QUuid id, std::optional<int> server = std::nullopt);
+    void setRemoteRecogniser(RemoteRecogniser *remote) { m_remote = remote; }
     // Registered under the file's id: a cancel or the time limit ends it.
     QCoro::Task<std::optional<double>> probeDuration(QUuid id, QString source);
     void markEmpty(const QUuid &id, std::optional<double> duration);
@@ -45,6 +48,13 @@ signals:
     void transcriptWritten(const QString &path, const QList<Segment> &segments);
 
 private:
+    // The segments of the converted audio; nothing when the file failed or
+    // went back to pending (its status is already set).
+    QCoro::Task<std::optional<QList<Segment>>> recognise(QUuid id, QString wav, std::optional<double> duration,
+                                                         std::optional<int> server);
+    QCoro::Task<std::optional<QList<Segment>>> recogniseHere(QUuid id, QString wav, std::optional<double> duration);
+    QCoro::Task<std::optional<QList<Segment>>> recogniseOnServer(QUuid id, QString wav,
+                                                                 std::optional<double> duration, int server);
     std::optional<TranscriptPaths> chooseTranscriptNames(const QUuid &id, const QString &source, const QUrl &url);
     bool transcriptHeldByAnother(const QString &stem, const QUuid &id, const QString &source) const;
     bool settleFromLedger(const QUuid &id, const QString &source, const QString &txt, const QString &md);
@@ -62,4 +72,5 @@ private:
     EventLog &m_log;
     TranscriptNameClaims m_transcriptNames;
     TimeLimits m_timeLimits;
+    RemoteRecogniser *m_remote = nullptr;
 };

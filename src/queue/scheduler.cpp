@@ -45,6 +45,7 @@ void Scheduler::start(std::optional<IdSet> only) {
     }
     m_runCancel.reset();
     m_fullDiskFolder.reset();
+    m_noRecogniser = false;
     m_isPaused = false;
     m_startedAt = QDateTime::currentDateTime();
     m_sessionBaselineProcessed = m_queue.processedCount();
@@ -58,8 +59,9 @@ void Scheduler::start(std::optional<IdSet> only) {
 QCoro::Task<> Scheduler::runQueue() {
     co_await m_hooks.beforeFiles();
     // The workers start at once (tasks run to their first wait) and drain the
-    // queue together. Files that join the run while the last ones finish get
-    // workers of their own (addWorkers), awaited here as well.
+    // queue together; the servers claim first: they are there because they are
+    // faster. Files that join the run while the last ones finish get workers of
+    // their own (addWorkers), awaited here as well.
     m_draining = true;
     addWorkers();
     while (!m_workers.empty()) {
@@ -72,31 +74,69 @@ QCoro::Task<> Scheduler::runQueue() {
 }
 
 void Scheduler::addWorkers() {
-    const int workerCount = std::max(1, std::min(m_settings.parallelism, m_maxParallelism));
+    m_liveServerSlots.resize(serverCount(), false);
+    for (int slot = 0; slot < serverCount(); ++slot) {
+        if (m_liveServerSlots[slot]) continue;
+        m_liveServerSlots[slot] = true;
+        m_workers.push_back(worker(slot));
+    }
+    const int localCount = std::min(m_settings.localWorkers(), m_maxParallelism);
     // Counted before it starts: a worker that finds nothing ends at once.
-    for (int missing = workerCount - m_liveWorkers; missing > 0; --missing) {
-        ++m_liveWorkers;
-        m_workers.push_back(worker());
+    for (int missing = localCount - m_liveLocalWorkers; missing > 0; --missing) {
+        ++m_liveLocalWorkers;
+        m_workers.push_back(worker(std::nullopt));
     }
 }
 
-QCoro::Task<> Scheduler::worker() {
+QCoro::Task<> Scheduler::worker(std::optional<int> server) {
+    co_await workerLoop(server);
+    if (server)
+        m_liveServerSlots[*server] = false;
+    else
+        --m_liveLocalWorkers;
+}
+
+QCoro::Task<> Scheduler::workerLoop(std::optional<int> server) {
     while (!m_runCancel.isCancelled()) {
-        if (m_isPaused) {
+        const bool setAside = server && !m_servers->slotAvailable(*server);
+        if (setAside && noRecogniserLeft()) {
+            m_noRecogniser = true;
+            haltRun();
+            co_return;
+        }
+        if (m_isPaused || setAside) {
+            if (!m_isPaused && !mayGetWork()) co_return;
             co_await QCoro::sleepFor(200ms);
             continue;
         }
-        auto id = claimNextPending();
-        if (!id) break;
-        co_await m_hooks.process(*id);
+        auto id = claimNextPending(server ? m_servers->machine(*server) : QString());
+        if (!id) {
+            if (serverCount() == 0 || m_queue.count(FileStatus::running) == 0) co_return;
+            co_await QCoro::sleepFor(200ms);
+            continue;
+        }
+        co_await m_hooks.process(*id, server);
     }
-    --m_liveWorkers;
+}
+
+bool Scheduler::mayGetWork() const {
+    if (m_queue.count(FileStatus::running) > 0) return true;
+    const QList<AudioFile> &files = m_queue.files();
+    return std::any_of(files.cbegin(), files.cend(), [&](const AudioFile &f) { return isPendingInRun(f); });
+}
+
+bool Scheduler::noRecogniserLeft() const {
+    if (m_settings.localWorkers() > 0) return false;
+    for (int slot = 0; slot < serverCount(); ++slot)
+        if (m_servers->slotAvailable(slot)) return false;
+    return true;
 }
 
 void Scheduler::finishRun() {
     const bool cancelled = m_runCancel.isCancelled();
     m_isPaused = false;
     m_currentFileNames.clear();
+    m_currentLabels.clear();
     m_restrictedIDs.reset();
     m_forceIDs.clear();
     setRunning(false);
@@ -113,6 +153,10 @@ QString Scheduler::runSummary() const {
         return QStringLiteral("Lot arrêté : disque plein dans « %1 ». Libère de la place, puis relance la "
                               "transcription.")
             .arg(*m_fullDiskFolder);
+    if (m_noRecogniser)
+        return QStringLiteral("Lot arrêté : aucun serveur de reconnaissance ne répond et aucune transcription "
+                              "n'est prévue sur cet ordinateur. Les fichiers restent en attente ; relance la "
+                              "transcription quand un serveur répond.");
     if (m_runCancel.isCancelled()) return QStringLiteral("Lot interrompu.");
     return QStringLiteral("Lot terminé : %1 transcrits, %2 sautés, %3 en erreur.")
         .arg(m_queue.count(FileStatus::done))
@@ -120,11 +164,14 @@ QString Scheduler::runSummary() const {
         .arg(m_queue.count(FileStatus::error));
 }
 
-std::optional<QUuid> Scheduler::claimNextPending() {
+std::optional<QUuid> Scheduler::claimNextPending(const QString &machine) {
     for (const auto &file : m_queue.files()) {
         if (!isPendingInRun(file)) continue;
         const QUuid id = file.id;
-        m_currentFileNames.append(file.fileName());
+        const QString label =
+            machine.isEmpty() ? file.fileName() : QStringLiteral("%1 (sur %2)").arg(file.fileName(), machine);
+        m_currentLabels.insert(id, label);
+        m_currentFileNames.append(label);
         m_queue.setStatus(id, FileStatus::running);
         m_queue.setProgress(id, 0);
         emit runStateChanged();
@@ -165,6 +212,7 @@ void Scheduler::haltRun() {
     for (const auto &file : m_queue.files())
         if (file.status == FileStatus::running) m_queue.returnToPending(file.id);
     m_currentFileNames.clear();
+    m_currentLabels.clear();
     emit runStateChanged();
 }
 
@@ -239,6 +287,10 @@ void Scheduler::retryAllErrors() {
 
 void Scheduler::removeCurrentName(const QString &name) {
     if (m_currentFileNames.removeOne(name)) emit runStateChanged();
+}
+
+void Scheduler::releaseCurrent(const QUuid &id) {
+    if (auto label = m_currentLabels.take(id); !label.isEmpty()) removeCurrentName(label);
 }
 
 void Scheduler::deferChanged(const QUuid &id) {

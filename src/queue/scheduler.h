@@ -5,12 +5,14 @@
 // are handed in (SchedulerHooks), so the scheduler knows no other area.
 
 #include <QDateTime>
+#include <QHash>
 #include <QObject>
 #include <QSet>
 #include <QStringList>
 #include <QUuid>
 
 #include <deque>
+#include <vector>
 #include <functional>
 #include <optional>
 
@@ -21,6 +23,7 @@
 #include "core/settings.h"
 #include "pipeline/process_runner.h"
 #include "queue/file_queue.h"
+#include "queue/server_slots.h"
 
 // Figures shown while a batch runs.
 struct LiveStats {
@@ -39,7 +42,8 @@ struct SchedulerHooks {
     std::function<void()> prepare;
     // Awaited before the first file (whether this run corrects).
     std::function<QCoro::Task<>()> beforeFiles;
-    std::function<QCoro::Task<>(QUuid)> process;
+    // The file and the server slot that took it (none: a local worker).
+    std::function<QCoro::Task<>(QUuid, std::optional<int> server)> process;
     std::function<void()> saveNow;
     std::function<void()> scheduleSave;
     // After the summary: what follows a finished or cancelled run.
@@ -55,12 +59,15 @@ public:
     Scheduler(FileQueue &queue, EventLog &log, ProcessRunner &processes, const ParlivoSettings &settings,
               QObject *parent = nullptr);
     void setHooks(SchedulerHooks hooks) { m_hooks = std::move(hooks); }
+    // The recognition servers, each a slot beside the local workers.
+    void setServerSlots(const ServerSlots *servers) { m_servers = servers; }
 
     void start(std::optional<IdSet> only = std::nullopt);
     void pause();
     void resume();
     void cancel();
-    std::optional<QUuid> claimNextPending();
+    // `machine`: the server that takes it, shown beside its name.
+    std::optional<QUuid> claimNextPending(const QString &machine = {});
     void requeueErrors();
     void transcribeSelection(const IdSet &ids);
     // Pending files that join the batch at work (nothing when none runs).
@@ -78,6 +85,10 @@ public:
     void stopOnFullDisk(const QString &folder);
     const QStringList &currentFileNames() const { return m_currentFileNames; }
     void removeCurrentName(const QString &name);
+    // The file is no longer in hand: its name leaves the current ones.
+    void releaseCurrent(const QUuid &id);
+    // Every server set aside and no local worker: the run stopped, files pending.
+    bool stoppedWithoutRecogniser() const { return m_noRecogniser; }
     int maxParallelism() const { return m_maxParallelism; }
     int threadsPerJob() const;
     // Transcribed again even when the history says done.
@@ -94,8 +105,14 @@ signals:
 
 private:
     QCoro::Task<> runQueue();
-    QCoro::Task<> worker();
+    QCoro::Task<> worker(std::optional<int> server);
+    QCoro::Task<> workerLoop(std::optional<int> server);
     void addWorkers();
+    // A slot with nothing to claim waits while files are in hand: a server
+    // fault may put one back to pending.
+    bool mayGetWork() const;
+    bool noRecogniserLeft() const;
+    int serverCount() const { return m_servers ? m_servers->slotCount() : 0; }
     void finishRun();
     QString runSummary() const;
     // Stops claiming, ends the children and puts running files back to pending.
@@ -113,6 +130,9 @@ private:
     bool m_isPaused = false;
     Cancellation m_runCancel; // set by cancel(), read by the workers
     std::optional<QString> m_fullDiskFolder;
+    bool m_noRecogniser = false;
+    const ServerSlots *m_servers = nullptr;
+    QHash<QUuid, QString> m_currentLabels; // what each file in hand shows in m_currentFileNames
     QStringList m_currentFileNames;
     std::optional<IdSet> m_restrictedIDs;
     IdSet m_forceIDs;
@@ -121,7 +141,8 @@ private:
     int m_sessionBaselineProcessed = 0;
     std::optional<QCoro::Task<>> m_runTask;
     std::deque<QCoro::Task<>> m_workers; // started, not yet awaited by the run
-    int m_liveWorkers = 0;
+    int m_liveLocalWorkers = 0;
+    std::vector<bool> m_liveServerSlots; // per server slot: its worker runs
     bool m_draining = false; // the workers are at work (the run's checks are over)
     int m_maxParallelism = 1;
 };

@@ -139,7 +139,7 @@ FakeReply FakeLlmServer::replyFor(const FakeRequest &request) {
         return FakeReply::raw(200, dumpCompact({{"models", models}}));
     }
     if (request.method != "POST") return FakeReply::raw(404, "404 page not found");
-    if (request.path == chatPath || request.path == messagesPath) {
+    if (request.path == chatPath || request.path == messagesPath || request.path == inferencePath) {
         if (!m_queue.isEmpty()) return m_queue.takeFirst();
         return m_script(request);
     }

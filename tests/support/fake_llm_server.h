@@ -96,6 +96,8 @@ public:
     static inline const QString chatPath = QStringLiteral("/api/chat");
     static inline const QString pullPath = QStringLiteral("/api/pull");
     static inline const QString messagesPath = QStringLiteral("/v1/messages");
+    // Stands in for whisper-server too: answered like the chat paths.
+    static inline const QString inferencePath = QStringLiteral("/inference");
 
     // Listens on 127.0.0.1:`port` (0: a free port). port() is 0 when that failed.
     explicit FakeLlmServer(quint16 port = 0, QObject *parent = nullptr);

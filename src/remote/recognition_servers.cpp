@@ -1,0 +1,82 @@
+#include "remote/recognition_servers.h"
+
+#include <QFile>
+#include <QTimer>
+
+#include "core/background.h"
+#include "remote/inference_exchange.h"
+
+RecognitionServers::RecognitionServers(const ParlivoSettings &settings, EventLog &log, QObject *parent)
+    : QObject(parent), m_settings(settings), m_log(log) {}
+
+void RecognitionServers::beginRun() {
+    m_servers.clear();
+    for (const RecognitionServer &config : m_settings.recognitionServers) m_servers.append({config, {}});
+}
+
+bool RecognitionServers::slotAvailable(int slot) const {
+    return slot >= 0 && slot < m_servers.size() && !m_servers[slot].backoff.isAside(QDateTime::currentDateTime());
+}
+
+QString RecognitionServers::machine(int slot) const {
+    return slot >= 0 && slot < m_servers.size() ? machineName(m_servers[slot].config.address) : QString();
+}
+
+QCoro::Task<RemoteOutcome> RecognitionServers::recognise(int slot, QString wav, double timeLimit,
+                                                         QPointer<Cancellation> cancel) {
+    if (slot < 0 || slot >= m_servers.size())
+        co_return RemoteOutcome{RemoteOutcome::Fault::server, {}, QStringLiteral("serveur inconnu")};
+    // A recording of an hour is about 115 MB of WAV: read off the main thread.
+    // (Named before the co_await: GCC 12 may destroy a temporary lambda twice there.)
+    auto read = [wav]() -> std::optional<QByteArray> {
+        QFile file(wav);
+        if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+        return file.readAll();
+    };
+    QCoro::Task<std::optional<QByteArray>> reading = onWorkerThread(std::move(read));
+    std::optional<QByteArray> audio = co_await std::move(reading);
+    if (!audio)
+        co_return RemoteOutcome{RemoteOutcome::Fault::audio, {}, QStringLiteral("Audio converti illisible.")};
+    QPointer<RecognitionServers> self(this);
+    const RecognitionServer config = m_servers[slot].config;
+    QCoro::Task<RemoteOutcome> exchanging = exchange(config, std::move(*audio), timeLimit, cancel);
+    RemoteOutcome outcome = co_await std::move(exchanging);
+    if (self && slot < m_servers.size() && m_servers[slot].config == config) noteOutcome(slot, outcome);
+    co_return outcome;
+}
+
+QCoro::Task<RemoteOutcome> RecognitionServers::exchange(RecognitionServer server, QByteArray wav, double timeLimit,
+                                                        QPointer<Cancellation> cancel) {
+    const InferenceForm form = inferenceForm(wav, m_settings.language);
+    wav.clear();
+    // The run's cancel and the time limit both cut the request off.
+    Cancellation stop;
+    bool timedOut = false;
+    if (cancel) QObject::connect(cancel, &Cancellation::cancelled, &stop, &Cancellation::cancel);
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, &stop, [&] {
+        timedOut = true;
+        stop.cancel();
+    });
+    limit.start(std::chrono::milliseconds(qint64(timeLimit * 1000)));
+    if (cancel && cancel->isCancelled()) stop.cancel();
+    const QNetworkRequest request = inferenceRequest(server, form.contentType);
+    QCoro::Task<Corrector::HttpOutcome> sending = Corrector::httpExchange(request, form.body, &stop);
+    const Corrector::HttpOutcome outcome = co_await std::move(sending);
+    co_return inferenceOutcome(outcome, timedOut);
+}
+
+void RecognitionServers::noteOutcome(int slot, const RemoteOutcome &outcome) {
+    Server &server = m_servers[slot];
+    const QString name = machineName(server.config.address);
+    if (outcome.fault == RemoteOutcome::Fault::server) {
+        const int seconds = server.backoff.fail(QDateTime::currentDateTime());
+        m_log.log(QStringLiteral("Serveur de reconnaissance %1 mis de côté pour %2 s : %3.")
+                      .arg(name)
+                      .arg(seconds)
+                      .arg(outcome.message));
+    } else if (outcome.fault != RemoteOutcome::Fault::cancelled && server.backoff.succeed()) {
+        m_log.log(QStringLiteral("Serveur de reconnaissance %1 de nouveau disponible.").arg(name));
+    }
+}

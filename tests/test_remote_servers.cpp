@@ -1,0 +1,143 @@
+// Recognition servers played by an in-process stand-in of whisper-server,
+// beside the stand-in local recogniser: what a server's reply becomes, and
+// what a slow, broken or refusing server does to the file and the batch.
+#include <QElapsedTimer>
+
+#include "support/engine_fixture.h"
+#include "support/fake_llm_server.h"
+
+using namespace testing_support;
+
+namespace {
+
+const QByteArray serverReply = R"({"task":"transcribe","language":"french","duration":3.0,
+    "text":" Depuis le serveur.","segments":[
+    {"id":0,"text":" Depuis le serveur.","start":0.0,"end":1.5},
+    {"id":1,"text":" Sous-titres réalisés par la communauté d'Amara.org","start":1.5,"end":3.0}]})";
+
+class RemoteStandIn : public EngineFixture {
+protected:
+    FakeLlmServer server;
+
+    void SetUp() override {
+        EngineFixture::SetUp();
+        ASSERT_NE(server.port(), 0);
+        makeAudio(src + "/un.wav", 1.5);
+    }
+    // `local`: the files transcribed at once on this machine (0: none).
+    void useServer(int local) {
+        updateSettings([&](ParlivoSettings &s) {
+            s.recognitionServers = {{server.endpoint(), "clé-1"}};
+            s.parallelism = local;
+            s.language = "fr";
+        });
+        engine->setSourceFolder(QUrl::fromLocalFile(src));
+    }
+    QString transcript(const QString &stem) const { return readText(src + "/" + stem + ".txt"); }
+};
+
+TEST_F(RemoteStandIn, TheServersSegmentsAreCleanedAndWrittenLikeALocalRecognition) {
+    server.respondWith([](const FakeRequest &) { return FakeReply::raw(200, serverReply); });
+    QStringList shown;
+    QObject::connect(engine.get(), &Transcriber::runStateChanged, [&] { shown << engine->currentFileNames(); });
+    useServer(0);
+    ASSERT_TRUE(runQueue());
+
+    EXPECT_EQ(entryNamed("un.wav").status, FileStatus::done);
+    EXPECT_EQ(recogniserCalls(), 0);
+    const QString text = transcript("un");
+    EXPECT_TRUE(text.contains("Depuis le serveur.")) << text.toStdString();
+    EXPECT_FALSE(text.contains("Amara")) << text.toStdString(); // cleaned as a local result would be
+    EXPECT_TRUE(shown.contains(QStringLiteral("un.wav (sur 127.0.0.1:%1)").arg(server.port()))) << shown.join("|").toStdString();
+
+    // The request: the converted WAV, the format and language asked, the key as a bearer.
+    ASSERT_EQ(server.count(FakeLlmServer::inferencePath), 1);
+    const FakeRequest &request = server.requests(FakeLlmServer::inferencePath).first();
+    EXPECT_EQ(request.header("Authorization"), QByteArray("Bearer clé-1"));
+    EXPECT_TRUE(request.body.contains("name=\"response_format\"\r\n\r\nverbose_json\r\n"));
+    EXPECT_TRUE(request.body.contains("name=\"language\"\r\n\r\nfr\r\n"));
+    EXPECT_TRUE(request.body.contains("Content-Type: audio/wav\r\n\r\nRIFF"));
+    EXPECT_EQ(engine->ledger().at(entryNamed("un.wav").path()).status, "done");
+}
+
+TEST_F(RemoteStandIn, ASlowOrBrokenServerIsSetAsideAndTheLocalWorkerTakesTheFile) {
+    struct Case {
+        const char *what;
+        FakeReply reply;
+        const char *logged;
+    };
+    const QList<Case> cases{
+        {"lent", FakeReply::raw(200, serverReply).delayed(4000), "pas de réponse dans le délai"},
+        {"illisible", FakeReply::raw(200, R"({"segments": [{"start": 0, "te)"), "réponse illisible"},
+        {"en panne", FakeReply::raw(502, "Bad Gateway"), "réponse HTTP 502"},
+    };
+    TimeLimits limits;
+    limits.recognitionFactor = 0;
+    limits.recognitionFloor = 1;
+    engine->setTimeLimits(limits);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        server.respondWith([&](const FakeRequest &) { return c.reply; });
+        server.clearRequests();
+        engine->clearLog();
+        useServer(1);
+        engine->transcribeSelection({entryNamed("un.wav").id});
+        ASSERT_TRUE(runTask(engine->waitForRun(), 30000));
+
+        EXPECT_EQ(entryNamed("un.wav").status, FileStatus::done);
+        EXPECT_EQ(server.count(FakeLlmServer::inferencePath), 1) << "set aside: asked once only";
+        EXPECT_EQ(logCount(QStringLiteral("Serveur de reconnaissance 127.0.0.1:%1 mis de côté pour 30 s : %2.")
+                               .arg(server.port())
+                               .arg(c.logged)),
+                  1)
+            << engine->logLines().join("\n").toStdString();
+        // Not the file's fault: no attempt counted.
+        EXPECT_EQ(engine->ledger().at(entryNamed("un.wav").path()).attempts.value_or(0), 0);
+        EXPECT_TRUE(transcript("un").contains("Ceci est un test.")); // the local stand-in's text
+    }
+}
+
+TEST_F(RemoteStandIn, AnAudioTheServerRefusesIsTheFilesErrorAndCancelCutsARequestOff) {
+    server.respondWith([](const FakeRequest &) { return FakeReply::raw(400, "invalid WAV header"); });
+    useServer(0);
+    ASSERT_TRUE(runQueue());
+    const AudioFile &refused = entryNamed("un.wav");
+    EXPECT_EQ(refused.status, FileStatus::error);
+    EXPECT_EQ(refused.errorMessage, "Le serveur de reconnaissance refuse l'audio (HTTP 400) : invalid WAV header");
+    EXPECT_EQ(engine->ledger().at(refused.path()).attempts, 1);
+
+    server.respondWith([](const FakeRequest &) { return FakeReply::raw(200, serverReply).delayed(20000); });
+    engine->start();
+    ASSERT_TRUE(spinUntil([&] { return server.count(FakeLlmServer::inferencePath) == 2; }, 20000));
+    QElapsedTimer clock;
+    clock.start();
+    engine->cancel();
+    ASSERT_TRUE(runTask(engine->waitForRun(), 10000));
+    EXPECT_LT(clock.elapsed(), 3000);
+    EXPECT_EQ(entryNamed("un.wav").status, FileStatus::pending);
+    EXPECT_TRUE(logHas("Lot interrompu."));
+}
+
+TEST_F(RemoteStandIn, WithNoLocalWorkerADownServerStopsTheRunAndTheFilesWait) {
+    makeAudio(src + "/deux.wav", 1.5);
+    server.stop();
+    useServer(0);
+    ASSERT_TRUE(runQueue());
+    EXPECT_EQ(entryNamed("un.wav").status, FileStatus::pending);
+    EXPECT_EQ(entryNamed("deux.wav").status, FileStatus::pending);
+    EXPECT_TRUE(engine->stoppedWithoutRecogniser());
+    EXPECT_TRUE(logHas("Lot arrêté : aucun serveur de reconnaissance ne répond et aucune transcription n'est "
+                       "prévue sur cet ordinateur. Les fichiers restent en attente ; relance la transcription "
+                       "quand un serveur répond."));
+    EXPECT_EQ(recogniserCalls(), 0);
+
+    // Back up: the next run takes the files again.
+    ASSERT_TRUE(server.resume());
+    server.respondWith([](const FakeRequest &) { return FakeReply::raw(200, serverReply); });
+    ASSERT_TRUE(runQueue());
+    EXPECT_EQ(entryNamed("un.wav").status, FileStatus::done);
+    EXPECT_EQ(entryNamed("deux.wav").status, FileStatus::done);
+    EXPECT_FALSE(engine->stoppedWithoutRecogniser());
+}
+
+} // namespace
