@@ -111,6 +111,8 @@ std::optional<WatchTarget> Transcriber::watchTarget() const {
     if (!sourceFolder()) return std::nullopt;
     const QString folder = QDir::cleanPath(sourceFolder()->toLocalFile());
     return WatchTarget{folder, foldersStrictlyInside(folder, writtenFolders())};
+}
+
 LibraryFolders Transcriber::libraryFolders() const {
     QStringList where;
     if (const auto &source = sourceFolder()) where << source->toLocalFile();
