@@ -3,6 +3,7 @@
 #include <QHttpServer>
 #include <QHttpServerResponse>
 
+#include "correction/correction_pass_end.h"
 #include "correction/raw_transcripts.h"
 #include "support/correction_test_support.h"
 #include "support/fake_llm_server.h"

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QSignalSpy>
 
+#include "correction/correction_pass_end.h"
 #include "correction/raw_transcripts.h"
 #include "support/correction_test_support.h"
 #include "support/engine_fixture.h"

@@ -3,6 +3,7 @@
 #include <QSignalSpy>
 
 #include "core/folders.h"
+#include "correction/correction_pass_end.h"
 #include "correction/raw_transcripts.h"
 #include "support/correction_test_support.h"
 #include "support/engine_fixture.h"

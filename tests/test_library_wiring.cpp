@@ -5,6 +5,10 @@
 #include <QFile>
 
 #include "core/folders.h"
+#include "library/library.h"
+#include "library/library_memo.h"
+#include "library/memo_library.h"
+#include "library/search_query.h"
 #include "support/correction_test_support.h"
 #include "support/engine_fixture.h"
 #include "support/fake_llm_server.h"

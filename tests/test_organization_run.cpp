@@ -8,6 +8,7 @@
 #include "engine/transcriber.h"
 #include "organize/structure_prompts.h"
 #include "pipeline/transcript_files.h"
+#include "provisioning/ollama_local.h"
 #include "support/fake_llm_server.h"
 #include "support/test_support.h"
 

@@ -8,6 +8,8 @@
 #include <thread>
 
 #include "core/atomic_file.h"
+#include "pipeline/pipeline_rules.h"
+#include "pipeline/process_runner.h"
 #include "support/engine_fixture.h"
 
 using namespace testing_support;

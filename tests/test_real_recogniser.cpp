@@ -8,6 +8,7 @@
 #include <QStringDecoder>
 
 #include "core/atomic_file.h"
+#include "pipeline/pipeline_rules.h"
 #include "support/engine_fixture.h"
 #include "support/tiny_whisper_model.h"
 

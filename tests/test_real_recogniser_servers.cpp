@@ -1,6 +1,7 @@
 // Two real whisper-server instances on 127.0.0.1 with the random-weight
 // model, beside the real whisper-cli: a batch spread over the three, one
 // server killed in the middle, and every server down.
+#include <QRegularExpression>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTcpServer>

@@ -3,6 +3,7 @@
 // what a slow, broken or refusing server does to the file and the batch.
 #include <QElapsedTimer>
 
+#include "pipeline/pipeline_rules.h"
 #include "support/engine_fixture.h"
 #include "support/fake_llm_server.h"
 

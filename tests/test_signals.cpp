@@ -10,6 +10,7 @@
 #include <csignal>
 
 #include "core/atomic_file.h"
+#include "pipeline/pipeline_rules.h"
 #include "pipeline/process_runner.h"
 #include "support/engine_fixture.h"
 

@@ -10,6 +10,13 @@ struct RateEstimate {
     std::optional<double> eta; // seconds; nothing while no rate is known
 };
 
+// The batch's figures as the window shows them.
+struct LiveStats {
+    double elapsed = 0;
+    double ratePerMin = 0;
+    std::optional<double> eta;
+};
+
 // `finished` items in `elapsed` seconds, `remaining` still to do.
 RateEstimate estimateRate(double finished, double elapsed, double remaining);
 

@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QUrl>
 #include <QUuid>
@@ -51,6 +52,9 @@ struct LedgerEntry {
 
 // Keyed by the source file's absolute path text.
 using Ledger = std::map<QString, LedgerEntry>;
+
+// Queue entries chosen together (a selection, a run restricted to some files).
+using IdSet = QSet<QUuid>;
 
 struct PersistedState {
     std::optional<QUrl> sourceFolder;

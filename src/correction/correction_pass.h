@@ -18,18 +18,8 @@
 #include "core/event_log.h"
 #include "core/live_stats.h"
 #include "core/settings.h"
+#include "correction/correction_pass_end.h"
 #include "provisioning/ollama_runtime.h"
-
-// How the last pass ended, for the command line's exit status.
-enum class CorrectionPassEnd {
-    none,
-    finished,
-    cancelled,
-    backendUnavailable,
-    noOutputRoot,
-    nothingToCorrect,
-    noService, // the service is "none": no pass was started
-};
 
 struct CorrectionPassHooks {
     std::function<std::optional<QString>()> outputRoot;

@@ -7,15 +7,18 @@
 
 #include <qcoro/qcorosignal.h>
 
+#include "core/source_files.h"
+#include "engine/areas.h"
+
 SchedulerHooks Transcriber::schedulerHooks() {
     SchedulerHooks hooks;
     hooks.readyToRun = [this](const std::optional<IdSet> &only) { return readyToRun(only); };
     hooks.prepare = [this] {
-        m_pipeline.cleanupOrphanTempAudio();
-        m_servers.beginRun();
+        m_pipeline->cleanupOrphanTempAudio();
+        m_servers->beginRun();
     };
-    hooks.beforeFiles = [this] { return m_runCorrection.preflight(); };
-    hooks.process = [this](QUuid id, std::optional<int> server) { return m_pipeline.process(id, server); };
+    hooks.beforeFiles = [this] { return m_runCorrection->preflight(); };
+    hooks.process = [this](QUuid id, std::optional<int> server) { return m_pipeline->process(id, server); };
     hooks.saveNow = [this] { saveNow(); };
     hooks.scheduleSave = [this] { scheduleSave(); };
     hooks.afterRun = [this](bool cancelled) {
@@ -40,13 +43,13 @@ WatchHooks Transcriber::watchHooks() {
 }
 
 QStringList Transcriber::takeSettledFiles(const QStringList &paths) {
-    const FileQueue::Arrivals arrivals = m_queue.admit(paths);
+    const FileQueue::Arrivals arrivals = m_queue->admit(paths);
     if (!arrivals.pending.isEmpty()) {
         log(QStringLiteral("Dossier surveillé : %1 vocal(aux) à transcrire.").arg(arrivals.pending.size()));
         // A batch at work takes them in; otherwise one starts (after the
         // model's download when there is none yet).
         if (isRunning())
-            m_scheduler.join(arrivals.pending);
+            m_scheduler->join(arrivals.pending);
         else
             start();
     }
@@ -67,7 +70,7 @@ bool Transcriber::readyToRun(const std::optional<IdSet> &only) {
 }
 
 void Transcriber::autoDownloadDefaultModel(std::optional<IdSet> thenStartOnly) {
-    m_models.downloadDefault(
+    m_models->downloadDefault(
         [this](const QString &path) {
             ParlivoSettings s = m_settings;
             s.modelPath = path;
@@ -93,7 +96,7 @@ QCoro::Task<> Transcriber::chainAfterRun() {
         rawLeft = int((co_await rawTranscriptsOffThread(*root, organizeRootFolder())).size());
         if (!self) co_return;
     }
-    m_correction.publishRawCount(rawLeft);
+    m_correction->publishRawCount(rawLeft);
     m_chainingAfterRun = false;
     if (correctionWanted() && rawLeft > 0)
         startCorrectionPass(); // goes on to organization itself
@@ -104,7 +107,7 @@ QCoro::Task<> Transcriber::chainAfterRun() {
 
 void Transcriber::startOrganization() {
     if (isRunning() || correctionPassActive()) return;
-    m_organization.start();
+    m_organization->start();
 }
 
 void Transcriber::organizeAfterCorrection(bool resumingAtLaunch) {
@@ -119,7 +122,7 @@ void Transcriber::organizeAfterCorrection(bool resumingAtLaunch) {
 void Transcriber::startBackgroundWork() {
     resumeInterruptedRunIfNeeded();
     startOllamaMonitor();
-    m_correction.countRaw([this](int count) { considerAutoStart(count); });
+    m_correction->countRaw([this](int count) { considerAutoStart(count); });
     setWatching(m_settings.watchFolder);
     connect(this, &Transcriber::settingsChanged, this, [this] { setWatching(m_settings.watchFolder); });
 }

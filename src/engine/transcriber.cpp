@@ -4,37 +4,47 @@
 #include <QProcess>
 
 #include "core/folders.h"
+#include "engine/areas.h"
 #include "queue/places.h"
 
 Transcriber::Transcriber(Tools tools, QObject *parent)
     : QObject(parent), m_tools(std::move(tools)),
-      m_queue(m_log, [this] { return writtenFolders(); }),
-      m_store(m_log,
-              [this] {
-                  return StateSnapshot{m_settings,
-                                       PersistedState{m_queue.sourceFolder(), m_queue.files(), isRunning()},
-                                       m_queue.ledger()};
-              }),
-      m_ollama(m_settings, m_log, m_tools.ollama, [this](const QUrl &url) { openUrl(url); }),
-      m_runCorrection(m_settings, m_log, m_ollama), m_servers(m_settings, m_log), m_scheduler(m_queue, m_log, m_processes, m_settings),
-      m_pipeline(m_queue, m_scheduler, m_runCorrection, m_processes, m_tools, m_settings, m_log),
-      m_models(m_settings, m_log), m_installer(m_settings, m_log, m_ollama, m_processes),
-      m_correction(m_settings, m_log, m_ollama,
-                   {[this] { return outputRootPath(); }, [this] { return organizeRootFolder(); },
-                    [this] { return isRunning(); },
-                    [this](CorrectionPassEnd end) {
-                        if (end == CorrectionPassEnd::finished && m_settings.organizeEnabled)
-                            organizeAfterCorrection(false);
-                    }}),
-      m_organization(m_settings, m_log, m_ollama,
-                     {[this] { return outputRootPath(); }, [this](const QUrl &url) { openUrl(url); },
-                      [this](const UnsavedState::Outcome &outcome) { m_store.noteOutcome(outcome); }}),
-      m_watch(m_log, FileQueue::audioExtensions),
-      m_library(m_log, [this] { return libraryFolders(); }) {
-    m_scheduler.setHooks(schedulerHooks());
-    m_watch.setHooks(watchHooks());
-    m_scheduler.setServerSlots(&m_servers);
-    m_pipeline.setRemoteRecogniser(&m_servers);
+      m_processes(std::make_unique<ProcessRunner>()),
+      m_queue(std::make_unique<FileQueue>(m_log, [this] { return writtenFolders(); })),
+      m_store(std::make_unique<StateStore>(m_log,
+                                           [this] {
+                                               return StateSnapshot{m_settings,
+                                                                    PersistedState{m_queue->sourceFolder(),
+                                                                                   m_queue->files(), isRunning()},
+                                                                    m_queue->ledger()};
+                                           })),
+      m_ollama(std::make_unique<OllamaRuntime>(m_settings, m_log, m_tools.ollama,
+                                               [this](const QUrl &url) { openUrl(url); })),
+      m_runCorrection(std::make_unique<RunCorrection>(m_settings, m_log, *m_ollama)),
+      m_servers(std::make_unique<RecognitionServers>(m_settings, m_log)),
+      m_scheduler(std::make_unique<Scheduler>(*m_queue, m_log, *m_processes, m_settings)),
+      m_pipeline(std::make_unique<FilePipeline>(*m_queue, *m_scheduler, *m_runCorrection, *m_processes, m_tools,
+                                                m_settings, m_log)),
+      m_models(std::make_unique<WhisperModels>(m_settings, m_log)),
+      m_installer(std::make_unique<OllamaInstaller>(m_settings, m_log, *m_ollama, *m_processes)),
+      m_correction(std::make_unique<CorrectionPass>(
+          m_settings, m_log, *m_ollama,
+          CorrectionPassHooks{[this] { return outputRootPath(); }, [this] { return organizeRootFolder(); },
+                              [this] { return isRunning(); },
+                              [this](CorrectionPassEnd end) {
+                                  if (end == CorrectionPassEnd::finished && m_settings.organizeEnabled)
+                                      organizeAfterCorrection(false);
+                              }})),
+      m_organization(std::make_unique<OrganizationRun>(
+          m_settings, m_log, *m_ollama,
+          OrganizationHooks{[this] { return outputRootPath(); }, [this](const QUrl &url) { openUrl(url); },
+                            [this](const UnsavedState::Outcome &outcome) { m_store->noteOutcome(outcome); }})),
+      m_watch(std::make_unique<FolderWatch>(m_log, FileQueue::audioExtensions)),
+      m_library(std::make_unique<Library>(m_log, [this] { return libraryFolders(); })) {
+    m_scheduler->setHooks(schedulerHooks());
+    m_watch->setHooks(watchHooks());
+    m_scheduler->setServerSlots(m_servers.get());
+    m_pipeline->setRemoteRecogniser(m_servers.get());
     connectSignals();
     migrateSupportDirIfNeeded();
     load();
@@ -46,31 +56,31 @@ void Transcriber::connectSignals() {
     connect(&m_log, &EventLog::lineAdded, this, &Transcriber::logLineAdded);
     connect(&m_log, &EventLog::cleared, this, &Transcriber::logCleared);
     connect(&m_log, &EventLog::notificationPosted, this, &Transcriber::notificationPosted);
-    connect(&m_queue, &FileQueue::queueChanged, this, &Transcriber::queueChanged);
-    connect(&m_queue, &FileQueue::entryChanged, this, &Transcriber::entryChanged);
-    connect(&m_queue, &FileQueue::countersChanged, this, &Transcriber::countersChanged);
-    connect(&m_queue, &FileQueue::sourceFolderChanged, this, &Transcriber::sourceFolderChanged);
-    connect(&m_queue, &FileQueue::saveWanted, &m_store, &StateStore::scheduleSave);
-    connect(&m_store, &StateStore::saved, this, &Transcriber::stateSaved);
-    connect(&m_scheduler, &Scheduler::runStateChanged, this, &Transcriber::runStateChanged);
-    connect(&m_scheduler, &Scheduler::runFinished, this, &Transcriber::runFinished);
-    connect(&m_runCorrection, &RunCorrection::changed, this, &Transcriber::runStateChanged);
-    connect(&m_models, &WhisperModels::changed, this, &Transcriber::modelsChanged);
-    connect(&m_models, &WhisperModels::downloadFinished, this, &Transcriber::modelDownloadFinished);
-    connect(&m_ollama, &OllamaRuntime::changed, this, &Transcriber::ollamaChanged);
-    connect(&m_installer, &OllamaInstaller::changed, this, &Transcriber::installChanged);
-    connect(&m_installer, &OllamaInstaller::finished, this, &Transcriber::installFinished);
-    connect(&m_correction, &CorrectionPass::changed, this, &Transcriber::correctionChanged);
-    connect(&m_correction, &CorrectionPass::finished, this, &Transcriber::correctionPassFinished);
-    connect(&m_organization, &OrganizationRun::changed, this, &Transcriber::organizationChanged);
-    connect(&m_organization, &OrganizationRun::finished, this, &Transcriber::organizationFinished);
-    connect(&m_watch, &FolderWatch::activeChanged, this, &Transcriber::watchChanged);
+    connect(m_queue.get(), &FileQueue::queueChanged, this, &Transcriber::queueChanged);
+    connect(m_queue.get(), &FileQueue::entryChanged, this, &Transcriber::entryChanged);
+    connect(m_queue.get(), &FileQueue::countersChanged, this, &Transcriber::countersChanged);
+    connect(m_queue.get(), &FileQueue::sourceFolderChanged, this, &Transcriber::sourceFolderChanged);
+    connect(m_queue.get(), &FileQueue::saveWanted, m_store.get(), &StateStore::scheduleSave);
+    connect(m_store.get(), &StateStore::saved, this, &Transcriber::stateSaved);
+    connect(m_scheduler.get(), &Scheduler::runStateChanged, this, &Transcriber::runStateChanged);
+    connect(m_scheduler.get(), &Scheduler::runFinished, this, &Transcriber::runFinished);
+    connect(m_runCorrection.get(), &RunCorrection::changed, this, &Transcriber::runStateChanged);
+    connect(m_models.get(), &WhisperModels::changed, this, &Transcriber::modelsChanged);
+    connect(m_models.get(), &WhisperModels::downloadFinished, this, &Transcriber::modelDownloadFinished);
+    connect(m_ollama.get(), &OllamaRuntime::changed, this, &Transcriber::ollamaChanged);
+    connect(m_installer.get(), &OllamaInstaller::changed, this, &Transcriber::installChanged);
+    connect(m_installer.get(), &OllamaInstaller::finished, this, &Transcriber::installFinished);
+    connect(m_correction.get(), &CorrectionPass::changed, this, &Transcriber::correctionChanged);
+    connect(m_correction.get(), &CorrectionPass::finished, this, &Transcriber::correctionPassFinished);
+    connect(m_organization.get(), &OrganizationRun::changed, this, &Transcriber::organizationChanged);
+    connect(m_organization.get(), &OrganizationRun::finished, this, &Transcriber::organizationFinished);
+    connect(m_watch.get(), &FolderWatch::activeChanged, this, &Transcriber::watchChanged);
     // The watch follows the source folder and where Parlivo writes inside it.
-    const auto retarget = [this] { m_watch.setTarget(watchTarget()); };
+    const auto retarget = [this] { m_watch->setTarget(watchTarget()); };
     connect(this, &Transcriber::sourceFolderChanged, this, retarget);
     connect(this, &Transcriber::settingsChanged, this, retarget);
-    connect(&m_pipeline, &FilePipeline::transcriptWritten, &m_library, &Library::noteWritten);
-    connect(&m_correction, &CorrectionPass::transcriptCorrected, &m_library, &Library::noteCorrected);
+    connect(m_pipeline.get(), &FilePipeline::transcriptWritten, m_library.get(), &Library::noteWritten);
+    connect(m_correction.get(), &CorrectionPass::transcriptCorrected, m_library.get(), &Library::noteCorrected);
 }
 
 void Transcriber::setSettings(const ParlivoSettings &settings) {
@@ -84,15 +94,15 @@ void Transcriber::migrateSupportDirIfNeeded() { folders::migrateFormerSupportDir
 
 void Transcriber::load() {
     m_isLoading = true;
-    StoredState stored = m_store.read();
+    StoredState stored = m_store->read();
     if (stored.settings) setSettings(stored.settings->settings);
-    if (stored.ledger) m_queue.setLedger(std::move(*stored.ledger));
+    if (stored.ledger) m_queue->setLedger(std::move(*stored.ledger));
     if (stored.queue) {
         m_pendingWasRunning = stored.queue->wasRunning;
-        m_queue.restore(std::move(stored.queue->files));
-        m_queue.restoreSourceFolder(stored.queue->sourceFolder);
+        m_queue->restore(std::move(stored.queue->files));
+        m_queue->restoreSourceFolder(stored.queue->sourceFolder);
     }
-    if (m_queue.ledger().empty()) m_queue.rebuildLedgerFromQueue();
+    if (m_queue->ledger().empty()) m_queue->rebuildLedgerFromQueue();
     m_isLoading = false;
 }
 
@@ -121,13 +131,13 @@ LibraryFolders Transcriber::libraryFolders() const {
 }
 
 void Transcriber::setSourceFolder(const QUrl &folder) {
-    m_queue.setSourceFolder(folder);
+    m_queue->setSourceFolder(folder);
     saveNow();
 }
 
 void Transcriber::rescan() {
     if (!sourceFolder()) return;
-    m_queue.rescan();
+    m_queue->rescan();
     saveNow();
 }
 

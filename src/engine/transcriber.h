@@ -17,28 +17,51 @@
 #include <QObject>
 #include <QUrl>
 
+#include <chrono>
 #include <functional>
+#include <map>
+#include <memory>
 #include <optional>
 
 #include <qcoro/qcorotask.h>
 
 #include "core/event_log.h"
+#include "core/live_stats.h"
+#include "core/records.h"
 #include "core/settings.h"
-#include "correction/correction_pass.h"
-#include "correction/run_correction.h"
-#include "library/library.h"
-#include "organize/organization_run.h"
-#include "pipeline/file_pipeline.h"
-#include "pipeline/process_runner.h"
-#include "pipeline/tools.h"
-#include "provisioning/ollama_installer.h"
-#include "provisioning/ollama_runtime.h"
-#include "provisioning/whisper_models.h"
-#include "queue/file_queue.h"
-#include "queue/scheduler.h"
-#include "queue/state_store.h"
-#include "watch/folder_watch.h"
-#include "remote/recognition_servers.h"
+#include "pipeline/tools.h" // the constructor's argument
+
+// The areas and the types of their interfaces, declared only: an area's
+// header reaches the engine's own files, not every file that speaks to the engine.
+class CorrectionPass;
+class Downloader;
+class FilePipeline;
+class FileQueue;
+class FolderWatch;
+class Library;
+class OllamaInstaller;
+class OllamaRuntime;
+class OrganizationRun;
+class ProcessRunner;
+class RecognitionServers;
+class RunCorrection;
+class Scheduler;
+class StateStore;
+class WhisperModels;
+struct LibraryFolders;
+struct LibraryFound;
+struct ModelInfo;
+struct SchedulerHooks;
+struct SearchQuery;
+struct TimeLimits;
+struct WatchHooks;
+struct WatchTarget;
+enum class CorrectionPassEnd;
+namespace ollama {
+struct Timings;
+}
+struct OrgEntry;
+using OrgLedger = std::map<QString, OrgEntry>;
 
 class Transcriber : public QObject {
     Q_OBJECT
@@ -48,8 +71,8 @@ public:
     using CorrectionPassEnd = ::CorrectionPassEnd;
     using UrlOpener = std::function<void(const QUrl &)>;
     static constexpr int maxLogLines = EventLog::maxLines;
-    static constexpr int maxAutoRetries = Scheduler::maxAutoRetries;
-    static inline const QStringList &audioExtensions = FileQueue::audioExtensions;
+    static const int maxAutoRetries;
+    static const QStringList &audioExtensions;
 
     // Locates nothing itself: the caller hands the outside programs in, so the
     // tests can point the engine at stand-ins. Migrates and loads the stored state.
@@ -57,47 +80,47 @@ public:
     ~Transcriber() override;
 
     // ---- Settings (saved 1.2 s after the last change) ----
-    const ParlivoSettings &settings() const { return m_settings; }
+    const ParlivoSettings &settings() const;
     void setSettings(const ParlivoSettings &settings);
 
     // ---- State files ----
     void migrateSupportDirIfNeeded();
     void load();
     // Writes the state files now, on the calling thread.
-    void saveNow() { m_store.saveNow(); }
-    QCoro::Task<> waitForSaves() { return m_store.waitForWrites(); }
-    void scheduleSave() { m_store.scheduleSave(); }
-    bool isLoading() const { return m_isLoading; }
-    bool hasPendingSave() const { return m_store.hasPendingSave(); }
-    bool pendingWasRunning() const { return m_pendingWasRunning; }
-    bool stateUnsaved() const { return m_store.unsaved(); }
+    void saveNow();
+    QCoro::Task<> waitForSaves();
+    void scheduleSave();
+    bool isLoading() const;
+    bool hasPendingSave() const;
+    bool pendingWasRunning() const;
+    bool stateUnsaved() const;
 
     // ---- Log and notifications ----
-    void log(const QString &message) { m_log.log(message); }
-    void clearLog() { m_log.clear(); }
-    const QStringList &logLines() const { return m_log.lines(); }
-    void notify(const QString &title, const QString &body) { m_log.notify(title, body); }
+    void log(const QString &message);
+    void clearLog();
+    const QStringList &logLines() const;
+    void notify(const QString &title, const QString &body);
     // The desktop's own settings decide whether alerts show: nothing to ask.
-    void requestNotificationPermission() {}
+    void requestNotificationPermission();
 
     // ---- Queue and history ----
-    const QList<AudioFile> &files() const { return m_queue.files(); }
-    const AudioFile *entry(const QUuid &id) const { return m_queue.entry(id); }
-    int count(FileStatus status) const { return m_queue.count(status); }
-    int pendingCount() const { return count(FileStatus::pending); }
-    int runningCount() const { return count(FileStatus::running); }
-    int doneCount() const { return count(FileStatus::done); }
-    int skippedCount() const { return count(FileStatus::skipped); }
-    int errorCount() const { return count(FileStatus::error); }
-    int emptyCount() const { return count(FileStatus::empty); }
-    void setStatus(const QUuid &id, FileStatus status) { m_queue.setStatus(id, status); }
-    void adjust(FileStatus status, int by) { m_queue.adjust(status, by); }
-    void recomputeCounters() { m_queue.recomputeCounters(); }
-    void setProgress(const QUuid &id, double fraction) { m_queue.setProgress(id, fraction); }
-    const Ledger &ledger() const { return m_queue.ledger(); }
+    const QList<AudioFile> &files() const;
+    const AudioFile *entry(const QUuid &id) const;
+    int count(FileStatus status) const;
+    int pendingCount() const;
+    int runningCount() const;
+    int doneCount() const;
+    int skippedCount() const;
+    int errorCount() const;
+    int emptyCount() const;
+    void setStatus(const QUuid &id, FileStatus status);
+    void adjust(FileStatus status, int by);
+    void recomputeCounters();
+    void setProgress(const QUuid &id, double fraction);
+    const Ledger &ledger() const;
 
     // ---- Source folder and destinations ----
-    const std::optional<QUrl> &sourceFolder() const { return m_queue.sourceFolder(); }
+    const std::optional<QUrl> &sourceFolder() const;
     void setSourceFolder(const QUrl &folder);
     void rescan();
     std::optional<QUrl> macVoiceMemosFolder() const;
@@ -109,69 +132,67 @@ public:
 
     // ---- Opening folders and files in the desktop's applications ----
     // The window hands in the desktop's opener; the default asks xdg-open.
-    void setUrlOpener(UrlOpener opener) { m_urlOpener = std::move(opener); }
+    void setUrlOpener(UrlOpener opener);
     void openUrl(const QUrl &url) const;
 
     // ---- The batch ----
-    void start(std::optional<IdSet> only = std::nullopt) { m_scheduler.start(std::move(only)); }
-    void pause() { m_scheduler.pause(); }
-    void resume() { m_scheduler.resume(); }
-    void cancel() { m_scheduler.cancel(); }
-    std::optional<QUuid> claimNextPending() { return m_scheduler.claimNextPending(); }
-    void requeueErrors() { m_scheduler.requeueErrors(); }
-    void transcribeSelection(const IdSet &ids) { m_scheduler.transcribeSelection(ids); }
-    void retry(const IdSet &ids) { m_scheduler.retry(ids); }
-    void retryAllErrors() { m_scheduler.retryAllErrors(); }
+    void start(std::optional<IdSet> only = std::nullopt);
+    void pause();
+    void resume();
+    void cancel();
+    std::optional<QUuid> claimNextPending();
+    void requeueErrors();
+    void transcribeSelection(const IdSet &ids);
+    void retry(const IdSet &ids);
+    void retryAllErrors();
     // Resumes a batch interrupted by a quit, when the stored state says so.
     void resumeInterruptedRunIfNeeded();
-    bool isRunning() const { return m_scheduler.isRunning(); }
-    bool isPaused() const { return m_scheduler.isPaused(); }
-    bool cancelRequested() const { return m_scheduler.cancelRequested(); }
-    const std::optional<QString> &fullDiskFolder() const { return m_scheduler.fullDiskFolder(); }
-    const QStringList &currentFileNames() const { return m_scheduler.currentFileNames(); }
-    int maxParallelism() const { return m_scheduler.maxParallelism(); }
-    int threadsPerJob() const { return m_scheduler.threadsPerJob(); }
+    bool isRunning() const;
+    bool isPaused() const;
+    bool cancelRequested() const;
+    const std::optional<QString> &fullDiskFolder() const;
+    const QStringList &currentFileNames() const;
+    int maxParallelism() const;
+    int threadsPerJob() const;
     // Awaitable end of the current run and of its hand-over to the
     // correction pass or the organization (returns at once when idle).
     QCoro::Task<> waitForRun();
 
     // ---- One file ----
-    QCoro::Task<> process(QUuid id) { return m_pipeline.process(id); }
-    bool stoppedWithoutRecogniser() const { return m_scheduler.stoppedWithoutRecogniser(); }
-    QCoro::Task<std::optional<double>> probeDuration(QUuid id, QString source) {
-        return m_pipeline.probeDuration(id, std::move(source));
-    }
-    void markEmpty(const QUuid &id, std::optional<double> duration) { m_pipeline.markEmpty(id, duration); }
-    void fail(const QUuid &id, const QString &message) { m_pipeline.fail(id, message); }
-    void cleanupOrphanTempAudio() { m_pipeline.cleanupOrphanTempAudio(); }
-    void removeCurrentName(const QString &name) { m_scheduler.removeCurrentName(name); }
-    bool correctionActiveThisRun() const { return m_runCorrection.activeThisRun(); }
-    const std::optional<QString> &correctingName() const { return m_runCorrection.correctingName(); }
-    void setTimeLimits(const TimeLimits &limits) { m_pipeline.setTimeLimits(limits); }
+    QCoro::Task<> process(QUuid id);
+    bool stoppedWithoutRecogniser() const;
+    QCoro::Task<std::optional<double>> probeDuration(QUuid id, QString source);
+    void markEmpty(const QUuid &id, std::optional<double> duration);
+    void fail(const QUuid &id, const QString &message);
+    void cleanupOrphanTempAudio();
+    void removeCurrentName(const QString &name);
+    bool correctionActiveThisRun() const;
+    const std::optional<QString> &correctingName() const;
+    void setTimeLimits(const TimeLimits &limits);
 
     // ---- Live figures ----
-    int total() const { return int(files().size()); }
-    int processedCount() const { return m_queue.processedCount(); }
-    double overallProgress() const { return m_queue.overallProgress(); }
-    std::optional<AudioFile> primaryRunningFile() const { return m_queue.primaryRunningFile(); }
+    int total() const;
+    int processedCount() const;
+    double overallProgress() const;
+    std::optional<AudioFile> primaryRunningFile() const;
     bool isComplete() const;
-    LiveStats liveStats(const QDateTime &now = QDateTime::currentDateTime()) const { return m_scheduler.liveStats(now); }
-    const std::optional<QDateTime> &startedAt() const { return m_scheduler.startedAt(); }
+    LiveStats liveStats(const QDateTime &now = QDateTime::currentDateTime()) const;
+    const std::optional<QDateTime> &startedAt() const;
 
     // ---- Recogniser models ----
-    void refreshModels() { m_models.refresh(); }
-    const QList<ModelInfo> &availableModels() const { return m_models.available(); }
-    bool modelAvailable() const { return m_models.modelAvailable(); }
-    QString modelDisplayName() const { return m_models.displayName(); }
+    void refreshModels();
+    const QList<ModelInfo> &availableModels() const;
+    bool modelAvailable() const;
+    QString modelDisplayName() const;
     void autoDownloadDefaultModel(std::optional<IdSet> thenStartOnly);
-    const std::optional<double> &modelDownloadProgress() const { return m_models.downloadProgress(); }
-    Downloader &modelDownloader() { return m_models.downloader(); }
-    QCoro::Task<> waitForModelDownload() { return m_models.waitForDownload(); }
+    const std::optional<double> &modelDownloadProgress() const;
+    Downloader &modelDownloader();
+    QCoro::Task<> waitForModelDownload();
 
     // ---- Outside programs ----
-    const Tools &tools() const { return m_tools; }
-    bool toolsReady() const { return m_tools.ready(); }
-    ProcessRunner &processes() { return m_processes; }
+    const Tools &tools() const;
+    bool toolsReady() const;
+    ProcessRunner &processes();
 
     // ---- Start-up work once the window is up ----
     // Resumes an interrupted batch, starts watching the Ollama server and
@@ -183,82 +204,76 @@ public:
     // ---- Watching the source folder ----
     // While on, recordings that appear or change under the source folder are
     // queued once they hold still and transcribed, joining the batch at work.
-    void setWatching(bool on) { m_watch.setEnabled(on); }
-    bool isWatching() const { return m_watch.active(); }
-    void setWatchSettleDelay(std::chrono::milliseconds delay) { m_watch.setSettleDelay(delay); }
+    void setWatching(bool on);
+    bool isWatching() const;
+    void setWatchSettleDelay(std::chrono::milliseconds delay);
 
     // ---- Ollama server ----
-    bool ollamaInstalled() const { return m_ollama.installed(); }
-    bool ollamaRunning() const { return m_ollama.running(); }
-    const std::optional<bool> &ollamaModelInstalled() const { return m_ollama.modelInstalled(); }
-    bool isOllamaInstalled() const { return m_ollama.findInstalled(); }
-    void launchOllamaApp() { m_ollama.launchApp(); }
-    void launchOllama() { m_ollama.launch(); }
-    QCoro::Task<bool> ensureOllamaRunning() { return m_ollama.ensureRunning(); }
-    QCoro::Task<bool> ensureModelInstalled() { return m_ollama.ensureModelInstalled(); }
-    void startOllamaMonitor() { m_ollama.startMonitor(); }
-    void stopOllamaMonitor() { m_ollama.stopMonitor(); }
-    void setOllamaTimings(const ollama::Timings &timings) { m_ollama.setTimings(timings); }
+    bool ollamaInstalled() const;
+    bool ollamaRunning() const;
+    const std::optional<bool> &ollamaModelInstalled() const;
+    bool isOllamaInstalled() const;
+    void launchOllamaApp();
+    void launchOllama();
+    QCoro::Task<bool> ensureOllamaRunning();
+    QCoro::Task<bool> ensureModelInstalled();
+    void startOllamaMonitor();
+    void stopOllamaMonitor();
+    void setOllamaTimings(const ollama::Timings &timings);
 
     // ---- Correction pass ----
-    int rawCount() const { return m_correction.rawCount(); }
-    bool correctionPassActive() const { return m_correction.active(); }
-    int correctionPassDone() const { return m_correction.done(); }
-    int correctionPassTotal() const { return m_correction.total(); }
-    const std::optional<QString> &correctionPassCurrent() const { return m_correction.current(); }
-    int correctionJobTotal() const { return m_correction.jobTotal(); }
-    const std::optional<QDateTime> &correctionStartedAt() const { return m_correction.startedAt(); }
+    int rawCount() const;
+    bool correctionPassActive() const;
+    int correctionPassDone() const;
+    int correctionPassTotal() const;
+    const std::optional<QString> &correctionPassCurrent() const;
+    int correctionJobTotal() const;
+    const std::optional<QDateTime> &correctionStartedAt() const;
     // The count made at launch has arrived (it may start the pass, once).
-    bool didConsiderAutoCorrect() const { return m_didConsiderAutoCorrect; }
-    CorrectionPassEnd lastCorrectionPassEnd() const { return m_correction.lastEnd(); }
-    QCoro::Task<bool> correctTranscript(QString md) { return m_correction.correctTranscript(std::move(md)); }
-    void rewriteCorrected(const QString &md, const QString &content, const QString &raw, const QString &corrected) {
-        m_correction.rewriteCorrected(md, content, raw, corrected);
-    }
-    bool correctionWanted() const { return m_correction.wanted(); }
-    void startCorrectionPass() { m_correction.start(); }
-    void cancelCorrectionPass() { m_correction.cancel(); }
-    QCoro::Task<> waitForCorrectionPass() { return m_correction.waitForEnd(); }
-    void refreshRawCount() { m_correction.countRaw(); }
-    RateEstimate correctionLiveStats(const QDateTime &now = QDateTime::currentDateTime()) const {
-        return m_correction.liveStats(now);
-    }
+    bool didConsiderAutoCorrect() const;
+    CorrectionPassEnd lastCorrectionPassEnd() const;
+    QCoro::Task<bool> correctTranscript(QString md);
+    void rewriteCorrected(const QString &md, const QString &content, const QString &raw, const QString &corrected);
+    bool correctionWanted() const;
+    void startCorrectionPass();
+    void cancelCorrectionPass();
+    QCoro::Task<> waitForCorrectionPass();
+    void refreshRawCount();
+    RateEstimate correctionLiveStats(const QDateTime &now = QDateTime::currentDateTime()) const;
 
     // ---- Ollama installer ----
-    bool installingOllama() const { return m_installer.installing(); }
-    double installProgress() const { return m_installer.progress(); }
-    const QString &installStatus() const { return m_installer.status(); }
-    const std::optional<QString> &installError() const { return m_installer.error(); }
-    void installOllama() { m_installer.install(); }
-    QCoro::Task<> runOllamaInstall() { return m_installer.run(); }
-    QCoro::Task<> waitForInstall() { return m_installer.waitForEnd(); }
+    bool installingOllama() const;
+    double installProgress() const;
+    const QString &installStatus() const;
+    const std::optional<QString> &installError() const;
+    void installOllama();
+    QCoro::Task<> runOllamaInstall();
+    QCoro::Task<> waitForInstall();
 
     // ---- Organization ----
-    bool orgActive() const { return m_organization.active(); }
-    const QString &orgPhase() const { return m_organization.phase(); }
-    int orgDone() const { return m_organization.done(); }
-    int orgTotal() const { return m_organization.total(); }
-    const std::optional<QString> &orgCurrent() const { return m_organization.current(); }
-    int orgOrganizedCount() const { return m_organization.organizedCount(); }
-    const OrgLedger &orgLedger() const { return m_organization.ledger(); }
+    bool orgActive() const;
+    const QString &orgPhase() const;
+    int orgDone() const;
+    int orgTotal() const;
+    const std::optional<QString> &orgCurrent() const;
+    int orgOrganizedCount() const;
+    const OrgLedger &orgLedger() const;
     // Refused while a run, a batch or a correction pass is active.
     void startOrganization();
-    void cancelOrganization() { m_organization.cancel(); }
-    QCoro::Task<> waitForOrganization() { return m_organization.waitForEnd(); }
-    int pendingOrganizationCount() const { return m_organization.pendingCount(); }
-    QCoro::Task<int> pendingOrganizationCountOffThread() const { return m_organization.pendingCountOffThread(); }
-    std::optional<QString> organizeRootFolder() const { return m_organization.archiveRoot(); }
-    QStringList organizeTranscriptFiles() const { return m_organization.transcriptFiles(); }
-    void revealOrganizedArchive() const { m_organization.revealArchive(); }
-    void loadOrgLedger() { m_organization.loadLedger(); }
-    void saveOrgLedger() { m_organization.saveLedger(); }
+    void cancelOrganization();
+    QCoro::Task<> waitForOrganization();
+    int pendingOrganizationCount() const;
+    QCoro::Task<int> pendingOrganizationCountOffThread() const;
+    std::optional<QString> organizeRootFolder() const;
+    QStringList organizeTranscriptFiles() const;
+    void revealOrganizedArchive() const;
+    void loadOrgLedger();
+    void saveOrgLedger();
 
     // ---- Memo library ----
     // Opens the index at the first search, rebuilding it first when needed.
-    QCoro::Task<MemoLibrary::Found> searchLibrary(SearchQuery query, int limit = 100) {
-        return m_library.search(std::move(query), limit);
-    }
-    QCoro::Task<> waitForLibrary() { return m_library.waitForRebuild(); }
+    QCoro::Task<LibraryFound> searchLibrary(SearchQuery query, int limit = 100);
+    QCoro::Task<> waitForLibrary();
 
 signals:
     void settingsChanged();
@@ -311,20 +326,20 @@ private:
 
     // The areas, each handed what it needs of those declared before it.
     EventLog m_log;
-    ProcessRunner m_processes;
-    FileQueue m_queue;
-    StateStore m_store;
-    OllamaRuntime m_ollama;
-    RunCorrection m_runCorrection;
-    RecognitionServers m_servers;
-    Scheduler m_scheduler;
-    FilePipeline m_pipeline;
-    WhisperModels m_models;
-    OllamaInstaller m_installer;
-    CorrectionPass m_correction;
-    OrganizationRun m_organization;
-    FolderWatch m_watch;
-    Library m_library;
+    std::unique_ptr<ProcessRunner> m_processes;
+    std::unique_ptr<FileQueue> m_queue;
+    std::unique_ptr<StateStore> m_store;
+    std::unique_ptr<OllamaRuntime> m_ollama;
+    std::unique_ptr<RunCorrection> m_runCorrection;
+    std::unique_ptr<RecognitionServers> m_servers;
+    std::unique_ptr<Scheduler> m_scheduler;
+    std::unique_ptr<FilePipeline> m_pipeline;
+    std::unique_ptr<WhisperModels> m_models;
+    std::unique_ptr<OllamaInstaller> m_installer;
+    std::unique_ptr<CorrectionPass> m_correction;
+    std::unique_ptr<OrganizationRun> m_organization;
+    std::unique_ptr<FolderWatch> m_watch;
+    std::unique_ptr<Library> m_library;
 
     // The hand-over between the areas.
     bool m_isLoading = false;

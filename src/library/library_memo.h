@@ -27,3 +27,9 @@ struct SearchHit {
     std::optional<double> time; // seconds: start of the segment the hit is in, when known
     Passage passage;
 };
+
+// A search's answer: its hits, best first, or why there are none in French.
+struct LibraryFound {
+    QList<SearchHit> hits;
+    std::optional<QString> error;
+};

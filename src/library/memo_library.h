@@ -58,10 +58,7 @@ public:
     // Best first: memos holding all the words as one phrase, then the others,
     // each group by relevance. At most `limit` hits (negative: all of them).
     // An empty query gives no hit; a failure gives no hit and why in French.
-    struct Found {
-        QList<SearchHit> hits;
-        std::optional<QString> error;
-    };
+    using Found = LibraryFound;
     Found search(const SearchQuery &query, int limit = 100);
 
     // Makes the index hold exactly `memos` (in one transaction): the others

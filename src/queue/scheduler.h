@@ -20,20 +20,14 @@
 
 #include "core/cancellation.h"
 #include "core/event_log.h"
+#include "core/live_stats.h"
+#include "core/records.h"
 #include "core/settings.h"
 #include "pipeline/process_runner.h"
 #include "queue/file_queue.h"
 #include "queue/server_slots.h"
 
 // Figures shown while a batch runs.
-struct LiveStats {
-    double elapsed = 0;
-    double ratePerMin = 0;
-    std::optional<double> eta;
-};
-
-using IdSet = QSet<QUuid>;
-
 struct SchedulerHooks {
     // True when a run may start now; otherwise it has said why, or started
     // what must come first (the model download), with the files to take then.

@@ -10,7 +10,9 @@
 #include <unistd.h>
 
 #include "core/atomic_file.h"
+#include "correction/correction_pass_end.h"
 #include "pipeline/transcript_files.h"
+#include "provisioning/ollama_local.h"
 #include "support/engine_fixture.h"
 #include "support/fake_llm_server.h"
 #include "support/test_support.h"

@@ -5,6 +5,7 @@
 #include "app/cli/cli.h"
 #include "app/cli/interrupt.h"
 #include "app/cli/progress_line.h"
+#include "correction/correction_pass_end.h"
 #include "correction/raw_transcripts.h"
 #include "engine/transcriber.h"
 

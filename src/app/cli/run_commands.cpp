@@ -11,6 +11,8 @@
 #include "app/cli/progress_line.h"
 #include "core/folders.h"
 #include "engine/transcriber.h"
+#include "provisioning/downloader.h"
+#include "provisioning/model_catalog.h"
 
 namespace cli {
 

@@ -5,6 +5,8 @@
 #include "core/records.h"
 #include "core/text.h"
 #include "engine/transcriber.h"
+#include "library/library_memo.h"
+#include "library/search_query.h"
 
 namespace cli {
 
@@ -26,7 +28,7 @@ QCoro::Task<int> search(Context &ctx) {
                 << Qt::endl;
         co_return badUsage;
     }
-    const MemoLibrary::Found found = co_await ctx.engine.searchLibrary(query, -1);
+    const LibraryFound found = co_await ctx.engine.searchLibrary(query, -1);
     if (found.error) {
         ctx.err << *found.error << Qt::endl;
         co_return badUsage;

@@ -10,6 +10,7 @@
 #include "app/gui/display_texts.h"
 #include "app/gui/status_text.h"
 #include "engine/transcriber.h"
+#include "provisioning/downloader.h"
 
 namespace {
 QProgressBar *makeBar(QWidget *parent, const char *name) {

@@ -11,6 +11,7 @@
 #include "app/gui/settings_pages.h"
 #include "app/gui/settings_support.h"
 #include "engine/transcriber.h"
+#include "provisioning/model_catalog.h"
 
 TranscriptionPage::TranscriptionPage(Transcriber &engine, QWidget *parent) : QWidget(parent), m_engine(engine) {
     auto *column = new QVBoxLayout(this);
