@@ -154,6 +154,8 @@ public:
     int processedCount() const { return m_queue.processedCount(); }
     double overallProgress() const { return m_queue.overallProgress(); }
     std::optional<AudioFile> primaryRunningFile() const { return m_queue.primaryRunningFile(); }
+    // A running file's name, with the machine that has it when a server does.
+    QString runningLabel(const AudioFile &file) const;
     bool isComplete() const;
     LiveStats liveStats(const QDateTime &now = QDateTime::currentDateTime()) const { return m_scheduler.liveStats(now); }
     const std::optional<QDateTime> &startedAt() const { return m_scheduler.startedAt(); }
@@ -162,6 +164,8 @@ public:
     void refreshModels() { m_models.refresh(); }
     const QList<ModelInfo> &availableModels() const { return m_models.available(); }
     bool modelAvailable() const { return m_models.modelAvailable(); }
+    // A local worker would run without its model (the servers alone need none here).
+    bool localModelMissing() const;
     QString modelDisplayName() const { return m_models.displayName(); }
     void autoDownloadDefaultModel(std::optional<IdSet> thenStartOnly);
     const std::optional<double> &modelDownloadProgress() const { return m_models.downloadProgress(); }
