@@ -11,6 +11,7 @@
 
 #include "core/atomic_file.h"
 #include "support/cli_fixture.h"
+#include "support/fake_llm_server.h"
 
 using namespace testing_support;
 
@@ -49,6 +50,25 @@ TEST_F(CliRun, RunsABatchThenHasNothingLeftToDo) {
     EXPECT_EQ(forced.code, 0) << forced.err.toStdString();
     EXPECT_EQ(recogniserCalls(), 3);
     EXPECT_EQ(cli({"force", src + "/absent.m4a"}).code, 2);
+}
+
+TEST_F(CliRun, WithServersAloneARunNeedsNoModelHere) {
+    FakeLlmServer server;
+    ASSERT_NE(server.port(), 0);
+    server.respondWith([](const FakeRequest &) {
+        return FakeReply::raw(200, R"({"segments":[{"id":0,"text":" Du serveur.","start":0.0,"end":1.0}]})");
+    });
+    makeAudio(src + "/un.m4a", 1.2);
+    QFile::remove(home.file(".hestia/ggml-base.bin"));
+    ASSERT_EQ(cli({"settings", "recognitionServers", server.endpoint()}).code, 0);
+    ASSERT_EQ(cli({"settings", "parallelism", "0"}).code, 0);
+    const CliResult run = cli({"run", src}, {"PARLIVO_MODEL_BASE_URL=" + server.endpoint() + "/modeles/"});
+    EXPECT_EQ(run.code, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains("Lot terminé : 1 transcrits, 0 sautés, 0 en erreur.")) << run.err.toStdString();
+    EXPECT_EQ(transcripts(), QStringList{"un.txt"});
+    EXPECT_EQ(recogniserCalls(), 0);
+    EXPECT_EQ(server.count("/modeles/ggml-large-v3.bin"), 0);
+    EXPECT_EQ(server.count(FakeLlmServer::inferencePath), 1);
 }
 
 TEST_F(CliRun, MissingRecogniserOrFolderExitsWithTwo) {

@@ -7,6 +7,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include "remote/server_check.h"
 #include "support/engine_fixture.h"
 #include "support/tiny_whisper_model.h"
 
@@ -164,6 +165,15 @@ TEST_F(RealRecogniserServers, WithEveryServerDownTheLocalWorkerFinishesOrTheRunS
     EXPECT_EQ(logCount("mis de côté pour 30 s"), 2);
     EXPECT_EQ(claims.filter("(sur").size(), 2); // one try each, then set aside
     EXPECT_EQ(claims.size(), 2 + names.size());
+}
+
+TEST_F(RealRecogniserServers, TheSettingsTestGetsARealAnswerThenNoneOnceTheServerIsGone) {
+    ServerProcess one(serverProgram, tinyModel);
+    ASSERT_TRUE(one.ready());
+    EXPECT_EQ(runTaskFor(checkServer({one.address(), {}}, "fr"), 60000),
+              "Joignable : le serveur a transcrit un court essai.");
+    one.kill();
+    EXPECT_EQ(runTaskFor(checkServer({one.address(), {}}, "fr"), 60000), "Échec : injoignable (Connection refused).");
 }
 
 } // namespace

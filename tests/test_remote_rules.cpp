@@ -7,6 +7,7 @@
 #include "core/settings.h"
 #include "remote/inference_exchange.h"
 #include "remote/server_backoff.h"
+#include "remote/server_check.h"
 
 namespace {
 
@@ -150,6 +151,24 @@ TEST(InferenceReply, SegmentsFaultsOfTheServerAndFaultsOfTheAudio) {
     cut.cancelled = true;
     cut.error = QNetworkReply::OperationCanceledError;
     EXPECT_EQ(inferenceOutcome(cut, false).fault, RemoteOutcome::Fault::cancelled);
+}
+
+TEST(ServerCheck, HalfASecondOfSilenceAsA16kHzWavAndTheAddressesItRefuses) {
+    const QByteArray wav = silentWav(500);
+    ASSERT_EQ(wav.size(), 44 + 16000); // 8000 samples of 2 bytes
+    const QByteArray header = QByteArray::fromHex("52494646" "a43e0000" "57415645" "666d7420" // RIFF, 16036, WAVEfmt
+                                                  "10000000" "0100" "0100" "803e0000"        // 16, PCM, mono, 16000
+                                                  "007d0000" "0200" "1000" "64617461"        // 32000, 2, 16, data
+                                                  "803e0000");                                // 16000
+    EXPECT_EQ(wav.first(44), header);
+    EXPECT_EQ(wav.mid(44), QByteArray(16000, '\0'));
+
+    EXPECT_EQ(addressProblem("http://192.168.1.20:8080"), std::nullopt);
+    EXPECT_EQ(addressProblem("https://gpu.example.org/whisper/"), std::nullopt);
+    const QString refused =
+        "Adresse invalide : elle commence par http:// ou https://, par exemple http://192.168.1.20:8080.";
+    for (const char *address : {"192.168.1.20:8080", "ftp://gpu.example.org", "http://", ""})
+        EXPECT_EQ(addressProblem(address), refused) << address;
 }
 
 } // namespace

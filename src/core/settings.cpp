@@ -58,6 +58,12 @@ Json toJson(const ParlivoSettings &s) {
 
 int maxParallelism() { return std::max(1, QThread::idealThreadCount()); }
 
+bool acceptableServerAddress(const QString &address) {
+    const QUrl url(address, QUrl::StrictMode);
+    return url.isValid() && !url.host().isEmpty() &&
+           (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
+}
+
 namespace {
 // 0 is checked against the servers once every key is read.
 bool acceptableParallelism(const int &n) { return n >= 0 && n <= maxParallelism(); }
@@ -99,11 +105,8 @@ QList<RecognitionServer> recognitionServers(const Json &v, const char *key) {
     return out;
 }
 bool acceptableServers(const QList<RecognitionServer> &servers) {
-    return std::all_of(servers.cbegin(), servers.cend(), [](const RecognitionServer &server) {
-        const QUrl url(server.address, QUrl::StrictMode);
-        return url.isValid() && !url.host().isEmpty() &&
-               (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"));
-    });
+    return std::all_of(servers.cbegin(), servers.cend(),
+                       [](const RecognitionServer &server) { return acceptableServerAddress(server.address); });
 }
 
 template <typename E> E enumeration(const Json &v, const char *key) { return enumValue<E>(v, key); }

@@ -61,6 +61,9 @@ Json toJson(const ParlivoSettings &settings);
 // The most files transcribed at once: the number of processor cores.
 int maxParallelism();
 
+// An http:// or https:// address with a host: what a recognition server may be.
+bool acceptableServerAddress(const QString &address);
+
 struct SettingsReading {
     ParlivoSettings settings;
     QStringList setAside; // keys whose stored value could not be used

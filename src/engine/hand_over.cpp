@@ -61,8 +61,7 @@ bool Transcriber::readyToRun(const std::optional<IdSet> &only) {
         log(QString::fromUtf8(missingRecogniserText));
         return false;
     }
-    // With no local worker the servers' own models do the work.
-    if (m_settings.localWorkers() > 0 && !modelAvailable()) {
+    if (localModelMissing()) {
         autoDownloadDefaultModel(only);
         return false;
     }
@@ -128,7 +127,7 @@ void Transcriber::startBackgroundWork() {
 }
 
 void Transcriber::resumeInterruptedRunIfNeeded() {
-    if (!m_settings.autoResume || !m_pendingWasRunning || pendingCount() == 0 || !toolsReady() || !modelAvailable())
+    if (!m_settings.autoResume || !m_pendingWasRunning || pendingCount() == 0 || !toolsReady() || localModelMissing())
         return;
     log(QStringLiteral("Reprise automatique du lot après redémarrage."));
     start();

@@ -175,6 +175,8 @@ public:
     int processedCount() const;
     double overallProgress() const;
     std::optional<AudioFile> primaryRunningFile() const;
+    // A running file's name, with the machine that has it when a server does.
+    QString runningLabel(const AudioFile &file) const;
     bool isComplete() const;
     LiveStats liveStats(const QDateTime &now = QDateTime::currentDateTime()) const;
     const std::optional<QDateTime> &startedAt() const;
@@ -183,6 +185,8 @@ public:
     void refreshModels();
     const QList<ModelInfo> &availableModels() const;
     bool modelAvailable() const;
+    // A local worker would run without its model (the servers alone need none here).
+    bool localModelMissing() const;
     QString modelDisplayName() const;
     void autoDownloadDefaultModel(std::optional<IdSet> thenStartOnly);
     const std::optional<double> &modelDownloadProgress() const;

@@ -78,6 +78,8 @@ public:
     const std::optional<QString> &fullDiskFolder() const { return m_fullDiskFolder; }
     void stopOnFullDisk(const QString &folder);
     const QStringList &currentFileNames() const { return m_currentFileNames; }
+    // What a file in hand shows: its name, and the machine that has it; empty when not in hand.
+    QString currentLabel(const QUuid &id) const { return m_currentLabels.value(id); }
     void removeCurrentName(const QString &name);
     // The file is no longer in hand: its name leaves the current ones.
     void releaseCurrent(const QUuid &id);

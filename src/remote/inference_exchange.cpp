@@ -1,5 +1,6 @@
 #include "remote/inference_exchange.h"
 
+#include <QTimer>
 #include <QUrl>
 #include <QUuid>
 
@@ -82,6 +83,28 @@ RemoteOutcome inferenceOutcome(const Corrector::HttpOutcome &outcome, bool timed
     auto segments = parseVerboseJson(outcome.body);
     if (!segments) return serverFault(QStringLiteral("réponse illisible"));
     return {RemoteOutcome::Fault::none, std::move(*segments), {}};
+}
+
+QCoro::Task<RemoteOutcome> sendInference(RecognitionServer server, QByteArray wav, QString language,
+                                         double timeLimit, QPointer<Cancellation> cancel) {
+    const InferenceForm form = inferenceForm(wav, language);
+    wav.clear();
+    // The caller's cancel and the time limit both cut the request off.
+    Cancellation stop;
+    bool timedOut = false;
+    if (cancel) QObject::connect(cancel, &Cancellation::cancelled, &stop, &Cancellation::cancel);
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, &stop, [&] {
+        timedOut = true;
+        stop.cancel();
+    });
+    limit.start(std::chrono::milliseconds(qint64(timeLimit * 1000)));
+    if (cancel && cancel->isCancelled()) stop.cancel();
+    const QNetworkRequest request = inferenceRequest(server, form.contentType);
+    QCoro::Task<Corrector::HttpOutcome> sending = Corrector::httpExchange(request, form.body, &stop);
+    const Corrector::HttpOutcome outcome = co_await std::move(sending);
+    co_return inferenceOutcome(outcome, timedOut);
 }
 
 QString machineName(const QString &address) {

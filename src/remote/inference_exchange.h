@@ -34,5 +34,10 @@ std::optional<QList<Segment>> parseVerboseJson(const QByteArray &body);
 // decode) is the server's. `timedOut` when the time limit cut it off.
 RemoteOutcome inferenceOutcome(const Corrector::HttpOutcome &outcome, bool timedOut);
 
+// Sends `wav` to the server and reads its reply. The time limit (seconds)
+// and `cancel` both cut the request off. Main thread only.
+QCoro::Task<RemoteOutcome> sendInference(RecognitionServer server, QByteArray wav, QString language,
+                                         double timeLimit, QPointer<Cancellation> cancel);
+
 // "host:port" of an address, shown beside the file a server has in hand.
 QString machineName(const QString &address);

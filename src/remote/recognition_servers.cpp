@@ -1,7 +1,6 @@
 #include "remote/recognition_servers.h"
 
 #include <QFile>
-#include <QTimer>
 
 #include "core/background.h"
 #include "remote/inference_exchange.h"
@@ -39,32 +38,11 @@ QCoro::Task<RemoteOutcome> RecognitionServers::recognise(int slot, QString wav, 
         co_return RemoteOutcome{RemoteOutcome::Fault::audio, {}, QStringLiteral("Audio converti illisible.")};
     QPointer<RecognitionServers> self(this);
     const RecognitionServer config = m_servers[slot].config;
-    QCoro::Task<RemoteOutcome> exchanging = exchange(config, std::move(*audio), timeLimit, cancel);
+    QCoro::Task<RemoteOutcome> exchanging =
+        sendInference(config, std::move(*audio), m_settings.language, timeLimit, cancel);
     RemoteOutcome outcome = co_await std::move(exchanging);
     if (self && slot < m_servers.size() && m_servers[slot].config == config) noteOutcome(slot, outcome);
     co_return outcome;
-}
-
-QCoro::Task<RemoteOutcome> RecognitionServers::exchange(RecognitionServer server, QByteArray wav, double timeLimit,
-                                                        QPointer<Cancellation> cancel) {
-    const InferenceForm form = inferenceForm(wav, m_settings.language);
-    wav.clear();
-    // The run's cancel and the time limit both cut the request off.
-    Cancellation stop;
-    bool timedOut = false;
-    if (cancel) QObject::connect(cancel, &Cancellation::cancelled, &stop, &Cancellation::cancel);
-    QTimer limit;
-    limit.setSingleShot(true);
-    QObject::connect(&limit, &QTimer::timeout, &stop, [&] {
-        timedOut = true;
-        stop.cancel();
-    });
-    limit.start(std::chrono::milliseconds(qint64(timeLimit * 1000)));
-    if (cancel && cancel->isCancelled()) stop.cancel();
-    const QNetworkRequest request = inferenceRequest(server, form.contentType);
-    QCoro::Task<Corrector::HttpOutcome> sending = Corrector::httpExchange(request, form.body, &stop);
-    const Corrector::HttpOutcome outcome = co_await std::move(sending);
-    co_return inferenceOutcome(outcome, timedOut);
 }
 
 void RecognitionServers::noteOutcome(int slot, const RemoteOutcome &outcome) {

@@ -33,8 +33,6 @@ private:
         RecognitionServer config;
         ServerBackoff backoff;
     };
-    QCoro::Task<RemoteOutcome> exchange(RecognitionServer server, QByteArray wav, double timeLimit,
-                                        QPointer<Cancellation> cancel);
     void noteOutcome(int slot, const RemoteOutcome &outcome);
 
     const ParlivoSettings &m_settings;

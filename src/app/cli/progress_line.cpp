@@ -54,7 +54,7 @@ QString ProgressLine::render() const {
     QString bar = QString(filled, QChar(u'█')) + QString(width - filled, QChar(u'░'));
     QString line = QStringLiteral("%1 %2/%3").arg(bar).arg(e.processedCount()).arg(e.total());
     if (auto current = e.primaryRunningFile())
-        line += QStringLiteral("  %1 %2 %").arg(current->fileName()).arg(int(current->progress * 100));
+        line += QStringLiteral("  %1 %2 %").arg(e.runningLabel(*current)).arg(int(current->progress * 100));
     const LiveStats stats = e.liveStats();
     if (stats.ratePerMin > 0) line += QStringLiteral("  %1/min").arg(stats.ratePerMin, 0, 'f', 1);
     if (stats.eta) line += QStringLiteral("  reste %1").arg(formatDurationHuman(*stats.eta));

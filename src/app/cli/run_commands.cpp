@@ -86,7 +86,7 @@ QCoro::Task<int> run(Context &ctx) {
     engine.start();
     if (!engine.isRunning() && !engine.modelDownloadProgress()) co_return success; // nothing to do
     const int code = co_await followRun(ctx);
-    if (!engine.modelAvailable()) co_return badUsage; // the model could not be downloaded
+    if (engine.localModelMissing()) co_return badUsage; // the model could not be downloaded
     co_return code;
 }
 
@@ -117,7 +117,7 @@ QCoro::Task<int> force(Context &ctx) {
     engine.transcribeSelection(*ids);
     if (!engine.isRunning() && !engine.modelDownloadProgress()) co_return success;
     const int code = co_await followRun(ctx);
-    if (!engine.modelAvailable()) co_return badUsage;
+    if (engine.localModelMissing()) co_return badUsage;
     co_return code;
 }
 

@@ -119,7 +119,7 @@ void ProgressPanel::refreshRun() {
     else if (running && m_engine.cancelRequested())
         state = QStringLiteral("Annulation en cours…");
     else if (primary)
-        state = QStringLiteral("En cours : ") + runningFilesText(primary->fileName(), m_engine.runningCount());
+        state = QStringLiteral("En cours : ") + runningFilesText(m_engine.runningLabel(*primary), m_engine.runningCount());
     else if (running)
         state = QStringLiteral("Préparation du lot…");
     else if (m_engine.isComplete())

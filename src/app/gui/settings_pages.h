@@ -19,6 +19,7 @@ class QPushButton;
 class QSpinBox;
 class QTreeWidget;
 class QVBoxLayout;
+class ServersBox;
 class Transcriber;
 
 class TranscriptionPage : public QWidget {
@@ -34,6 +35,7 @@ public:
     QCheckBox *timestamps() const { return m_timestamps; }
     QCheckBox *autoResume() const { return m_autoResume; }
     QCheckBox *watchFolder() const { return m_watchFolder; }
+    ServersBox *servers() const { return m_servers; }
 
 signals:
     void manageModelsRequested();
@@ -48,6 +50,7 @@ private:
     QCheckBox *m_timestamps;
     QCheckBox *m_autoResume;
     QCheckBox *m_watchFolder;
+    ServersBox *m_servers;
 };
 
 class DestinationPage : public QWidget {

@@ -9,6 +9,7 @@
 
 #include "app/gui/display_texts.h"
 #include "app/gui/settings_pages.h"
+#include "app/gui/settings_servers_box.h"
 #include "app/gui/settings_support.h"
 #include "engine/transcriber.h"
 #include "provisioning/model_catalog.h"
@@ -31,7 +32,8 @@ TranscriptionPage::TranscriptionPage(Transcriber &engine, QWidget *parent) : QWi
     m_parallelism = new QSpinBox(group);
     m_parallelism->setObjectName(QStringLiteral("parallelism"));
     m_parallelism->setRange(1, engine.maxParallelism());
-    m_parallelism->setToolTip(QStringLiteral("Au plus un fichier par cœur du processeur (%1 ici).")
+    m_parallelism->setToolTip(QStringLiteral("Au plus un fichier par cœur du processeur (%1 ici) ; 0 quand des "
+                                             "serveurs de reconnaissance font tout le travail.")
                                   .arg(engine.maxParallelism()));
     form->addRow(QStringLiteral("Fichiers transcrits en même temps :"), m_parallelism);
 
@@ -48,6 +50,8 @@ TranscriptionPage::TranscriptionPage(Transcriber &engine, QWidget *parent) : QWi
                                              "est transcrit dès qu'il ne change plus depuis 3 secondes."));
     form->addRow(m_watchFolder);
     column->addWidget(group);
+    m_servers = new ServersBox(engine, this);
+    column->addWidget(m_servers);
     column->addStretch(1);
 
     connect(m_model, &QComboBox::activated, this, [this](int index) {
@@ -106,9 +110,14 @@ void TranscriptionPage::refresh() {
         m_language->setCurrentIndex(index);
     }
     {
+        // None on this machine only when servers take the files.
         const QSignalBlocker block(m_parallelism);
-        m_parallelism->setValue(s.effectiveParallelism());
+        const bool serversSet = !s.recognitionServers.isEmpty();
+        m_parallelism->setMinimum(serversSet ? 0 : 1);
+        m_parallelism->setSpecialValueText(serversSet ? QStringLiteral("0 (aucun travail local)") : QString());
+        m_parallelism->setValue(s.localWorkers());
     }
+    m_servers->refresh();
     const QSignalBlocker blockTimestamps(m_timestamps), blockResume(m_autoResume), blockWatch(m_watchFolder);
     m_timestamps->setChecked(s.timestamps);
     m_autoResume->setChecked(s.autoResume);
