@@ -259,6 +259,8 @@ public:
         return m_library.search(std::move(query), limit);
     }
     QCoro::Task<> waitForLibrary() { return m_library.waitForRebuild(); }
+    // One memo for the reader: its text and segments, from the index or its file.
+    QCoro::Task<std::optional<LibraryMemo>> libraryMemo(QString transcriptPath);
 
 signals:
     void settingsChanged();
