@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFrame>
+#include <QHBoxLayout>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -85,12 +86,19 @@ void MainWindow::buildMenus() {
     QMenu *help = menuBar()->addMenu(QStringLiteral("Ai&de"));
     help->addAction(m_actions->about);
 
-    m_librarySearch = new QLineEdit(menuBar());
+    // In a box: the menu bar places its corner at the size hint, which a box gives whole.
+    auto *corner = new QWidget(menuBar());
+    auto *box = new QHBoxLayout(corner);
+    box->setContentsMargins(0, 2, 6, 2);
+    m_librarySearch = new QLineEdit(corner);
     m_librarySearch->setObjectName(QStringLiteral("mainLibrarySearch"));
     m_librarySearch->setPlaceholderText(QStringLiteral("Rechercher dans les vocaux"));
     m_librarySearch->setClearButtonEnabled(true);
-    m_librarySearch->setMinimumWidth(240);
-    menuBar()->setCornerWidget(m_librarySearch, Qt::TopRightCorner);
+    m_librarySearch->setMinimumWidth(260);
+    // Reached by a click or Ctrl+F: the window opens with the run's buttons in hand, as before.
+    m_librarySearch->setFocusPolicy(Qt::ClickFocus);
+    box->addWidget(m_librarySearch);
+    menuBar()->setCornerWidget(corner, Qt::TopRightCorner);
     connect(m_librarySearch, &QLineEdit::returnPressed, this, [this] { showLibrary(m_librarySearch->text()); });
 }
 
@@ -144,6 +152,7 @@ void MainWindow::showLibrary(const QString &words) {
     window->show();
     window->raise();
     window->activateWindow();
+    window->searchPanel()->field()->setFocus();
 }
 
 void MainWindow::openReader(const QString &transcriptPath) {
