@@ -85,7 +85,6 @@ bool PlaybackBar::ensurePlayer() {
 }
 
 void PlaybackBar::load(const QString &audioPath, qint64 positionMs, qint64 lengthMs, bool play) {
-    m_audioPath = audioPath;
     m_requestedMs = positionMs;
     m_durationMs = std::max(lengthMs, positionMs);
     m_slider->setRange(0, int(m_durationMs));

@@ -60,7 +60,6 @@ private:
     QLabel *m_message;
     QMediaPlayer *m_player = nullptr; // made once a recording can be played
     QAudioOutput *m_output = nullptr;
-    QString m_audioPath;
     qint64 m_requestedMs = 0;
     qint64 m_durationMs = 0;
     bool m_playWhenLoaded = false;
