@@ -134,4 +134,29 @@ TEST_F(LibraryWiring, AMissingOrDamagedIndexIsRebuiltFromTheTranscriptsWithoutTi
     }
 }
 
+TEST_F(LibraryWiring, TheReaderGetsAMemoFromTheIndexOrElseFromItsFile) {
+    record("cours");
+    ASSERT_TRUE(runQueue());
+    // The queue names the .txt; the memo is the .md written with it, with its times.
+    const auto indexed = runTaskFor(engine->libraryMemo(src + "/cours.txt"));
+    ASSERT_TRUE(indexed && *indexed);
+    EXPECT_EQ((*indexed)->transcriptPath, src + "/cours.md");
+    EXPECT_EQ((*indexed)->audioPath, src + "/cours.m4a");
+    EXPECT_EQ((*indexed)->segments,
+              (QList<Segment>{{0, 2, " Bonjour à tous."}, {2, 5.5, " L'élève écoute la leçon."}}));
+
+    // Written by hand: not in the index, read from the file without times.
+    writeFile(src + "/dicte.txt", "Mémo vocal du 5 décembre 2026 à 14h07\nSource : dicte.m4a\n" +
+                                      QByteArray(56, '=') + "\n\nUne note dictée.\n");
+    const auto unindexed = runTaskFor(engine->libraryMemo(src + "/dicte.txt"));
+    ASSERT_TRUE(unindexed && *unindexed);
+    EXPECT_EQ((*unindexed)->text, "Une note dictée.");
+    EXPECT_TRUE((*unindexed)->segments.isEmpty());
+
+    ASSERT_TRUE(QFile::remove(src + "/cours.md") && QFile::remove(src + "/cours.txt"));
+    const auto gone = runTaskFor(engine->libraryMemo(src + "/cours.md"));
+    ASSERT_TRUE(gone);
+    EXPECT_EQ(*gone, std::nullopt);
+}
+
 } // namespace

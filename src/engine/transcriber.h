@@ -50,6 +50,7 @@ class StateStore;
 class WhisperModels;
 struct LibraryFolders;
 struct LibraryFound;
+struct LibraryMemo;
 struct ModelInfo;
 struct SchedulerHooks;
 struct SearchQuery;
@@ -278,6 +279,8 @@ public:
     // Opens the index at the first search, rebuilding it first when needed.
     QCoro::Task<LibraryFound> searchLibrary(SearchQuery query, int limit = 100);
     QCoro::Task<> waitForLibrary();
+    // One memo for the reader: its text and segments, from the index or its file.
+    QCoro::Task<std::optional<LibraryMemo>> libraryMemo(QString transcriptPath);
 
 signals:
     void settingsChanged();

@@ -108,6 +108,18 @@ QCoro::Task<MemoLibrary::Found> Library::search(SearchQuery query, int limit) {
     co_return found;
 }
 
+QCoro::Task<std::optional<LibraryMemo>> Library::memo(QString transcriptPath) {
+    QPointer<Library> self(this);
+    transcriptPath = memoTranscriptPath(transcriptPath);
+    if (index()) {
+        co_await waitForRebuild();
+        if (!self) co_return std::nullopt;
+        if (auto indexed = m_index->memo(transcriptPath); indexed && QFileInfo::exists(transcriptPath)) co_return indexed;
+    }
+    const auto text = readUtf8File(transcriptPath);
+    co_return text ? memoFromTranscript(transcriptPath, *text) : std::nullopt;
+}
+
 void Library::reportOnce(const std::optional<QString> &error) {
     // A cache that fails costs searches, not transcripts: one line is enough.
     if (!error || std::exchange(m_reported, true)) return;

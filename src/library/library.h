@@ -43,6 +43,10 @@ public:
     // Best first; waits for a rebuild the index needs. Hits whose transcript
     // is gone from the disk are left out, and out of the index.
     QCoro::Task<MemoLibrary::Found> search(SearchQuery query, int limit = 100);
+    // The memo and its segments, as the index holds them (after a rebuild it
+    // needs); a transcript not indexed is read from its file, without times.
+    // Nothing when the file is gone or is not a transcript.
+    QCoro::Task<std::optional<LibraryMemo>> memo(QString transcriptPath);
     // Returns at once when no rebuild is running.
     QCoro::Task<> waitForRebuild();
 

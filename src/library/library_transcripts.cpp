@@ -69,6 +69,12 @@ std::optional<LibraryMemo> memoFromTranscript(const QString &transcriptPath, con
     return memo;
 }
 
+QString memoTranscriptPath(const QString &transcriptPath) {
+    if (!transcriptPath.endsWith(QLatin1String(".txt"), Qt::CaseInsensitive)) return transcriptPath;
+    const QString md = transcriptPath.chopped(4) + QStringLiteral(".md");
+    return QFileInfo(md).isFile() ? md : transcriptPath;
+}
+
 QList<LibraryMemo> readTranscriptsUnder(const QStringList &folders, const std::optional<QString> &leftOut) {
     QStringList paths;
     QSet<QString> seen;

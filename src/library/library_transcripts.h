@@ -18,6 +18,10 @@
 // segments and times; any other text gives none.
 std::optional<LibraryMemo> memoFromTranscript(const QString &transcriptPath, const QString &fileText);
 
+// The transcript that holds the memo of `transcriptPath`: the .md beside a
+// .txt written with it, else the file itself.
+QString memoTranscriptPath(const QString &transcriptPath);
+
 // The memos of every transcript under `folders`, recursively (hidden items
 // and linked folders left out, and everything inside `leftOut`: the organized
 // archive, whose copies are not memos of their own). A recording written as

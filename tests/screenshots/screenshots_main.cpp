@@ -1,7 +1,8 @@
 // parlivo-screenshots DIR: renders the main window (idle, during a batch run
 // by the stand-in recogniser, finished, without the file list, then with the
-// AI stages' banners against the stand-in language-model server) and every
-// tab of the settings window to PNG files in DIR. Everything happens in a
+// AI stages' banners against the stand-in language-model server), the memo
+// library's search and its reader on a hit, and every tab of the settings
+// window to PNG files in DIR. Everything happens in a
 // temporary home: the user's own state is never touched.
 #include <QApplication>
 #include <QDir>
@@ -9,12 +10,15 @@
 #include <QProcess>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTreeWidget>
 #include <QTextStream>
 
 #include "app/gui/app_actions.h"
 #include "app/gui/app_icon.h"
 #include "app/gui/app_shell.h"
 #include "app/gui/french_interface.h"
+#include "app/gui/library_search.h"
+#include "app/gui/library_window.h"
 #include "app/gui/main_window.h"
 #include "app/gui/progress_panel.h"
 #include "app/gui/queue_view.h"
@@ -118,6 +122,22 @@ bool shootAiStages(Transcriber &engine, MainWindow &window, FakeLlmServer &serve
     return ok;
 }
 
+// The search over the memos just transcribed, then the reader on its first hit.
+bool shootLibrary(MainWindow &window, const QString &outDir) {
+    window.showLibrary(QStringLiteral("devis"));
+    LibraryWindow *library = window.libraryWindow();
+    LibrarySearch *search = library->searchPanel();
+    spinUntil([&] { return !search->hits().isEmpty(); }, 20000);
+    bool ok = save(library, outDir, QStringLiteral("library-search.png"));
+    if (search->hits().isEmpty()) return false;
+    bool shown = false;
+    QObject::connect(library, &LibraryWindow::memoShown, library, [&shown] { shown = true; });
+    search->results()->setCurrentItem(search->results()->topLevelItem(0));
+    library->openHit(search->hits().first());
+    spinUntil([&] { return shown; }, 20000);
+    return save(library, outDir, QStringLiteral("library-reader.png")) && ok;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -183,6 +203,7 @@ int main(int argc, char **argv) {
     ok = save(&window, outDir, QStringLiteral("main-compact.png")) && ok;
     window.actions().toggleFileList->setChecked(true);
     ok = shootAiStages(engine, window, server, home, outDir) && ok;
+    ok = shootLibrary(window, outDir) && ok;
 
     SettingsWindow *settingsWindow = window.settingsWindow();
     settingsWindow->show();

@@ -42,6 +42,9 @@ bool onlyLooks(const QString &command, const QStringList &args) {
 
 QCoro::Task<> runCommand(cli::Command command, cli::Context &ctx, bool holdsState) {
     int code = co_await command(ctx);
+    // A rebuild of the memo library holds the transcripts written meanwhile:
+    // leaving before its end would lose their times.
+    co_await ctx.engine.waitForLibrary();
     co_await ctx.engine.waitForSaves(); // their outcome decides the exit status
     if (holdsState && (ctx.engine.hasPendingSave() || ctx.engine.stateUnsaved())) ctx.engine.saveNow();
     // The work is done but its record is not: say so in the exit status.

@@ -24,6 +24,7 @@ AppActions::AppActions(Transcriber &engine, QWidget *window)
     retryErrors->setToolTip(QStringLiteral("Remettre en attente tous les fichiers en erreur"));
     showSettings = make(QStringLiteral("Réglages…"), QKeySequence(QStringLiteral("Ctrl+,")));
     showSettings->setMenuRole(QAction::PreferencesRole);
+    showLibrary = make(QStringLiteral("Rechercher dans les vocaux…"), QKeySequence::Find);
     quit = make(QStringLiteral("Quitter"), QKeySequence::Quit);
     quit->setMenuRole(QAction::QuitRole);
     toggleFileList = make(QStringLiteral("Liste des fichiers"), QKeySequence(QStringLiteral("Ctrl+L")));
@@ -46,6 +47,7 @@ AppActions::AppActions(Transcriber &engine, QWidget *window)
     connect(cancel, &QAction::triggered, this, [this] { m_engine.cancel(); });
     connect(retryErrors, &QAction::triggered, this, [this] { m_engine.retryAllErrors(); });
     connect(showSettings, &QAction::triggered, this, &AppActions::settingsRequested);
+    connect(showLibrary, &QAction::triggered, this, &AppActions::libraryRequested);
     connect(quit, &QAction::triggered, qApp, &QApplication::quit, Qt::QueuedConnection);
     connect(clearLog, &QAction::triggered, this, [this] { m_engine.clearLog(); });
     connect(about, &QAction::triggered, this, &AppActions::aboutRequested);

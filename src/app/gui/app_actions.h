@@ -26,6 +26,7 @@ public:
     QAction *cancel;
     QAction *retryErrors;
     QAction *showSettings;
+    QAction *showLibrary;
     QAction *quit;
     QAction *toggleFileList; // checkable; the main window keeps the preference
     QAction *clearLog;
@@ -36,6 +37,7 @@ public:
 
 signals:
     void settingsRequested();
+    void libraryRequested();
     void aboutRequested();
 
 private:

@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFrame>
+#include <QHBoxLayout>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QSplitter>
@@ -15,6 +17,8 @@
 #include "app/gui/app_icon.h"
 #include "app/gui/banner_area.h"
 #include "app/gui/correction_banner.h"
+#include "app/gui/library_search.h"
+#include "app/gui/library_window.h"
 #include "app/gui/log_panel.h"
 #include "app/gui/ollama_banner.h"
 #include "app/gui/organization_banner.h"
@@ -43,6 +47,8 @@ MainWindow::MainWindow(Transcriber &engine, QWidget *parent)
     setCentralWidget(buildCentral());
     connect(m_actions, &AppActions::settingsRequested, this, &MainWindow::showSettings);
     connect(m_actions, &AppActions::aboutRequested, this, &MainWindow::showAbout);
+    connect(m_actions, &AppActions::libraryRequested, this, [this] { showLibrary(); });
+    connect(m_queue, &QueueView::readerRequested, this, &MainWindow::openReader);
 
     m_actions->toggleFileList->setChecked(m_prefs.showFileList);
     m_queue->setListVisible(m_prefs.showFileList);
@@ -60,6 +66,7 @@ void MainWindow::buildMenus() {
     file->addAction(m_actions->rescan);
     file->addSeparator();
     file->addAction(m_actions->revealOutput);
+    file->addAction(m_actions->showLibrary);
     file->addSeparator();
     file->addAction(m_actions->showSettings);
     file->addSeparator();
@@ -78,6 +85,21 @@ void MainWindow::buildMenus() {
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("Ai&de"));
     help->addAction(m_actions->about);
+
+    // In a box: the menu bar places its corner at the size hint, which a box gives whole.
+    auto *corner = new QWidget(menuBar());
+    auto *box = new QHBoxLayout(corner);
+    box->setContentsMargins(0, 2, 6, 2);
+    m_librarySearch = new QLineEdit(corner);
+    m_librarySearch->setObjectName(QStringLiteral("mainLibrarySearch"));
+    m_librarySearch->setPlaceholderText(QStringLiteral("Rechercher dans les vocaux"));
+    m_librarySearch->setClearButtonEnabled(true);
+    m_librarySearch->setMinimumWidth(260);
+    // Reached by a click or Ctrl+F: the window opens with the run's buttons in hand, as before.
+    m_librarySearch->setFocusPolicy(Qt::ClickFocus);
+    box->addWidget(m_librarySearch);
+    menuBar()->setCornerWidget(corner, Qt::TopRightCorner);
+    connect(m_librarySearch, &QLineEdit::returnPressed, this, [this] { showLibrary(m_librarySearch->text()); });
 }
 
 QWidget *MainWindow::buildCentral() {
@@ -117,6 +139,25 @@ QWidget *MainWindow::buildCentral() {
 SettingsWindow *MainWindow::settingsWindow() {
     if (!m_settings) m_settings = new SettingsWindow(m_engine, this);
     return m_settings;
+}
+
+LibraryWindow *MainWindow::libraryWindow() {
+    if (!m_library) m_library = new LibraryWindow(m_engine, this);
+    return m_library;
+}
+
+void MainWindow::showLibrary(const QString &words) {
+    LibraryWindow *window = libraryWindow();
+    if (!words.trimmed().isEmpty()) window->searchPanel()->search(words);
+    window->show();
+    window->raise();
+    window->activateWindow();
+    window->searchPanel()->field()->setFocus();
+}
+
+void MainWindow::openReader(const QString &transcriptPath) {
+    libraryWindow()->openTranscript(transcriptPath);
+    showLibrary();
 }
 
 void MainWindow::showSettings() {

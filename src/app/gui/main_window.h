@@ -9,8 +9,10 @@
 
 class AppActions;
 class BannerArea;
+class LibraryWindow;
 class LogPanel;
 class ProgressPanel;
+class QLineEdit;
 class QueueView;
 class RunPanel;
 class SettingsWindow;
@@ -33,9 +35,16 @@ public:
     LogPanel *logPanel() const { return m_log; }
     // Created on first use; a child window, so closing the main one still quits.
     SettingsWindow *settingsWindow();
+    LibraryWindow *libraryWindow();
+    // The field over the memo library, at the right of the menu bar.
+    QLineEdit *librarySearchField() const { return m_librarySearch; }
     const WindowPreferences &preferences() const { return m_prefs; }
 
     void showSettings();
+    // The memo library's window, searching for `words` when given.
+    void showLibrary(const QString &words = {});
+    // The reader on a transcript of the queue.
+    void openReader(const QString &transcriptPath);
     // A second launch asked for this window.
     void bringToFront();
     // Writes the window preferences (also done at close).
@@ -60,6 +69,8 @@ private:
     QueueView *m_queue = nullptr;
     LogPanel *m_log = nullptr;
     QPointer<SettingsWindow> m_settings;
+    QPointer<LibraryWindow> m_library;
+    QLineEdit *m_librarySearch = nullptr;
     WindowPreferences m_prefs;
     bool m_applyingHeight = false;
 };

@@ -122,7 +122,7 @@ QueueView::QueueView(Transcriber &engine, AppActions &actions, QWidget *parent) 
     connect(m_reveal, &QAction::triggered, this, &QueueView::revealFile);
 
     connect(m_table, &QWidget::customContextMenuRequested, this, &QueueView::showContextMenu);
-    connect(m_table, &QAbstractItemView::doubleClicked, this, &QueueView::openTranscript);
+    connect(m_table, &QAbstractItemView::doubleClicked, this, &QueueView::fileDoubleClicked);
     connect(m_model, &QAbstractItemModel::modelReset, this, &QueueView::updateTitle);
     connect(&engine, &Transcriber::runStateChanged, this, &QueueView::updateSelectionActions);
     updateTitle();
@@ -177,6 +177,15 @@ void QueueView::openTranscript() {
     const AudioFile *file = currentFile();
     if (file && file->outputPath && QFileInfo::exists(*file->outputPath))
         m_engine.openUrl(QUrl::fromLocalFile(*file->outputPath));
+}
+
+void QueueView::fileDoubleClicked() {
+    const AudioFile *file = currentFile();
+    // A done file opens in the reader; another one's transcript, when it has one, opens outside.
+    if (file && file->status == FileStatus::done && file->outputPath && QFileInfo::exists(*file->outputPath))
+        emit readerRequested(*file->outputPath);
+    else
+        openTranscript();
 }
 
 void QueueView::revealFile() {

@@ -33,8 +33,13 @@ public:
     QAction *openTranscriptAction() const { return m_open; }
     QAction *revealFileAction() const { return m_reveal; }
 
+signals:
+    // A done file was double-clicked: its transcript, for the reader.
+    void readerRequested(const QString &transcriptPath);
+
 private:
     const AudioFile *currentFile() const;
+    void fileDoubleClicked();
     void showContextMenu(const QPoint &position);
     void openTranscript();
     void revealFile();
