@@ -17,6 +17,8 @@
 #include <QSpinBox>
 #include <QTableView>
 #include <QTest>
+#include <QThreadPool>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <csignal>
@@ -38,6 +40,7 @@
 #include "app/gui/source_bar.h"
 #include "app/gui/status_text.h"
 #include "app/gui/termination_signals.h"
+#include "library/memo_library.h"
 #include "core/atomic_file.h"
 #include "core/folders.h"
 #include "support/engine_fixture.h"
@@ -129,6 +132,41 @@ TEST_F(LifeCycle, ABatchInterruptedByQuittingResumesAtTheNextLaunch) {
     EXPECT_TRUE(spinUntil([&] { return server.count(FakeLlmServer::tagsPath) > 0; }));
     ASSERT_TRUE(runTask(shell.engine().waitForRun(), 60000));
     EXPECT_EQ(shell.engine().doneCount(), 3);
+}
+
+TEST_F(LifeCycle, AMemoWrittenWhileTheIndexIsRebuiltKeepsItsTimesWhenTheWindowQuits) {
+    makeAudio(src + "/m1.m4a", 1.5);
+    engine->setSourceFolder(QUrl::fromLocalFile(src));
+    engine->saveNow();
+    engine.reset();
+    ScopedEnv segments{{"FAKE_WHISPER_SEGMENTS", R"([{"text": "Bonjour à tous.", "from": 0, "to": 1200},
+                                                      {"text": "On commence.", "from": 1200, "to": 1500}])"}};
+    QString transcript;
+    std::optional<AppShell> shell(std::in_place, tools());
+    // The first transcript opens the index, which is new: it is rebuilt from
+    // the files while this memo waits. Quitting then, before the rebuild is
+    // back, is what must not lose the memo's times: as at a real quit, the
+    // shell goes right after shutDown, with no event handled in between.
+    QObject::connect(&shell->engine(), &Transcriber::entryChanged, [&](const QUuid &id) {
+        const AudioFile *file = shell->engine().entry(id);
+        if (!file || file->status != FileStatus::done || !file->outputPath || !transcript.isEmpty()) return;
+        transcript = *file->outputPath;
+        QTimer::singleShot(0, qApp, [&] {
+            shell->shutDown();
+            shell.reset();
+        });
+    });
+    shell->engine().start();
+    ASSERT_TRUE(spinUntil([&] { return !shell.has_value(); }));
+    QThreadPool::globalInstance()->waitForDone();
+    ASSERT_FALSE(transcript.isEmpty());
+    MemoLibrary index(home.supportDir());
+    const auto memo = index.memo(transcript);
+    ASSERT_TRUE(memo.has_value()) << transcript.toStdString();
+    ASSERT_EQ(memo->segments.size(), 2);
+    EXPECT_EQ(memo->segments[0].text.trimmed(), "Bonjour à tous.");
+    EXPECT_DOUBLE_EQ(memo->segments[1].start, 1.2);
+    EXPECT_DOUBLE_EQ(memo->segments[1].end, 1.5);
 }
 
 } // namespace

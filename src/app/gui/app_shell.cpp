@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QDesktopServices>
 
+#include <qcoro/qcorotask.h>
+
 #include "app/gui/main_window.h"
 #include "app/gui/termination_signals.h"
 #include "engine/transcriber.h"
@@ -34,6 +36,9 @@ void AppShell::start() {
 
 void AppShell::shutDown() {
     m_window->savePreferences();
+    // Transcripts written while the memo index was being rebuilt reach it
+    // when the rebuild ends: their times are kept nowhere else.
+    QCoro::waitFor(m_engine->waitForLibrary());
     // A batch still running is written as running, so the next launch resumes it.
     m_engine->saveNow();
 }

@@ -30,8 +30,10 @@ public:
     Transcriber &engine() const { return *m_engine; }
     MainWindow &window() const { return *m_window; }
 
-private:
+    // What quitting does, however the application ends (run on aboutToQuit).
     void shutDown();
+
+private:
 
     std::unique_ptr<Transcriber> m_engine;
     std::unique_ptr<MainWindow> m_window;

@@ -9,6 +9,8 @@
 
 #include "app/gui/wrapped_rows.h"
 #include "engine/transcriber.h"
+#include "library/library_memo.h"
+#include "library/search_query.h"
 
 namespace {
 QString dateText(const std::optional<QDateTime> &date) {
@@ -67,8 +69,8 @@ void LibrarySearch::runSearch() {
         return;
     }
     m_status->setText(QStringLiteral("Recherche…"));
-    [](QPointer<LibrarySearch> self, QCoro::Task<MemoLibrary::Found> searching, quint64 request) -> QCoro::Task<> {
-        const MemoLibrary::Found found = co_await std::move(searching);
+    [](QPointer<LibrarySearch> self, QCoro::Task<LibraryFound> searching, quint64 request) -> QCoro::Task<> {
+        const LibraryFound found = co_await std::move(searching);
         if (!self || request != self->m_request) co_return;
         self->showHits(found.hits, found.error);
     }(this, m_engine.searchLibrary(query), request);
