@@ -19,6 +19,13 @@ const QByteArray serverReply = R"({"task":"transcribe","language":"french","dura
 class RemoteStandIn : public EngineFixture {
 protected:
     FakeLlmServer server;
+    bool withoutRecogniser = false;
+
+    Tools tools() const override {
+        Tools t = EngineFixture::tools();
+        if (withoutRecogniser) t.whisper.reset();
+        return t;
+    }
 
     void SetUp() override {
         EngineFixture::SetUp();
@@ -165,6 +172,22 @@ TEST_F(RemoteStandIn, ServersAloneNeedNoModelHereWhileALocalWorkerStillFetchesOn
     EXPECT_TRUE(logHas("Aucun modèle de transcription : téléchargement de ggml-large-v3.bin"));
     EXPECT_FALSE(engine->isRunning()); // the stand-in has no such model: no batch
     EXPECT_EQ(server.count(FakeLlmServer::inferencePath), 1);
+}
+
+TEST_F(RemoteStandIn, ServersAloneNeedNoRecogniserHere) {
+    server.respondWith([](const FakeRequest &) { return FakeReply::raw(200, serverReply); });
+    useServer(0);
+    engine->saveNow();
+    withoutRecogniser = true;
+    relaunch();
+    EXPECT_TRUE(engine->toolsReady());
+    ASSERT_TRUE(runQueue());
+    EXPECT_EQ(entryNamed("un.wav").status, FileStatus::done);
+    EXPECT_EQ(recogniserCalls(), 0);
+
+    // A local worker needs its recogniser: the run does not start.
+    updateSettings([](ParlivoSettings &s) { s.parallelism = 1; });
+    EXPECT_FALSE(engine->toolsReady());
 }
 
 } // namespace

@@ -79,7 +79,10 @@ const std::optional<double> &Transcriber::modelDownloadProgress() const { return
 Downloader &Transcriber::modelDownloader() { return m_models->downloader(); }
 QCoro::Task<> Transcriber::waitForModelDownload() { return m_models->waitForDownload(); }
 const Tools &Transcriber::tools() const { return m_tools; }
-bool Transcriber::toolsReady() const { return m_tools.ready(); }
+// With servers alone the recogniser runs on them: this machine only converts.
+bool Transcriber::toolsReady() const {
+    return m_settings.localWorkers() > 0 ? m_tools.ready() : m_tools.canConvert();
+}
 ProcessRunner &Transcriber::processes() { return *m_processes; }
 void Transcriber::setWatching(bool on) { m_watch->setEnabled(on); }
 bool Transcriber::isWatching() const { return m_watch->active(); }

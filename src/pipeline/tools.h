@@ -19,7 +19,8 @@ struct Tools {
     static Tools resolve();
 
     // A run needs the recogniser and a converter; the probes are optional.
-    bool ready() const { return whisper && (ffmpeg || afconvert); }
+    bool ready() const { return whisper && canConvert(); }
+    bool canConvert() const { return ffmpeg || afconvert; }
 };
 
 // Said in the log and the window when the recogniser is missing: what gets
