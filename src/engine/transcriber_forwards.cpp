@@ -51,6 +51,10 @@ bool Transcriber::isPaused() const { return m_scheduler->isPaused(); }
 bool Transcriber::cancelRequested() const { return m_scheduler->cancelRequested(); }
 const std::optional<QString> &Transcriber::fullDiskFolder() const { return m_scheduler->fullDiskFolder(); }
 const QStringList &Transcriber::currentFileNames() const { return m_scheduler->currentFileNames(); }
+QString Transcriber::runningLabel(const AudioFile &file) const {
+    const QString label = m_scheduler->currentLabel(file.id);
+    return label.isEmpty() ? file.fileName() : label;
+}
 int Transcriber::maxParallelism() const { return m_scheduler->maxParallelism(); }
 int Transcriber::threadsPerJob() const { return m_scheduler->threadsPerJob(); }
 QCoro::Task<> Transcriber::process(QUuid id) { return m_pipeline->process(id); }
@@ -74,6 +78,7 @@ const std::optional<QDateTime> &Transcriber::startedAt() const { return m_schedu
 void Transcriber::refreshModels() { m_models->refresh(); }
 const QList<ModelInfo> &Transcriber::availableModels() const { return m_models->available(); }
 bool Transcriber::modelAvailable() const { return m_models->modelAvailable(); }
+bool Transcriber::localModelMissing() const { return m_settings.localWorkers() > 0 && !modelAvailable(); }
 QString Transcriber::modelDisplayName() const { return m_models->displayName(); }
 const std::optional<double> &Transcriber::modelDownloadProgress() const { return m_models->downloadProgress(); }
 Downloader &Transcriber::modelDownloader() { return m_models->downloader(); }
@@ -143,7 +148,10 @@ QStringList Transcriber::organizeTranscriptFiles() const { return m_organization
 void Transcriber::revealOrganizedArchive() const { m_organization->revealArchive(); }
 void Transcriber::loadOrgLedger() { m_organization->loadLedger(); }
 void Transcriber::saveOrgLedger() { m_organization->saveLedger(); }
-QCoro::Task<MemoLibrary::Found> Transcriber::searchLibrary(SearchQuery query, int limit) {
+QCoro::Task<LibraryFound> Transcriber::searchLibrary(SearchQuery query, int limit) {
     return m_library->search(std::move(query), limit);
 }
 QCoro::Task<> Transcriber::waitForLibrary() { return m_library->waitForRebuild(); }
+QCoro::Task<std::optional<LibraryMemo>> Transcriber::libraryMemo(QString transcriptPath) {
+    return m_library->memo(std::move(transcriptPath));
+}
