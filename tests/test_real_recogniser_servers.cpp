@@ -129,16 +129,19 @@ TEST_F(RealRecogniserServers, AServerKilledMidBatchLeavesItsFileToAnotherSlot) {
     ASSERT_TRUE(one.ready() && two.ready());
     useServers({one.address(), two.address()}, 1);
     engine->start();
-    // The second server has a file in hand: it goes down.
-    ASSERT_TRUE(spinUntil([&] { return claimsOn(two.machine()) == 1; }, 60000));
-    const QString lost = claims.filter("(sur " + two.machine() + ")").first().section(" (sur", 0, 0);
+    // The second server has two files in hand, one on the machine and the
+    // next one converted here, waiting for it: it goes down.
+    ASSERT_TRUE(spinUntil([&] { return claimsOn(two.machine()) == 2; }, 60000));
+    QStringList lost;
+    for (const QString &claim : claims.filter("(sur " + two.machine() + ")")) lost << claim.section(" (sur", 0, 0);
     spin(300);
     two.kill();
     ASSERT_TRUE(runTask(engine->waitForRun(), 180000));
 
     expectEachFileDoneOnce();
-    EXPECT_EQ(claimsOn(two.machine()), 1);
-    EXPECT_EQ(claimsOf(lost), 2) << claims.join("|").toStdString(); // taken again by another slot
+    EXPECT_EQ(claimsOn(two.machine()), 2);
+    for (const QString &name : lost) // each taken again by another slot
+        EXPECT_EQ(claimsOf(name), 2) << name.toStdString() << ": " << claims.join("|").toStdString();
     EXPECT_EQ(logCount(QStringLiteral("Serveur de reconnaissance %1 mis de côté pour 30 s").arg(two.machine())), 1);
 }
 
@@ -155,7 +158,7 @@ TEST_F(RealRecogniserServers, WithEveryServerDownTheLocalWorkerFinishesOrTheRunS
     EXPECT_EQ(engine->pendingCount(), int(names.size()));
     EXPECT_EQ(engine->doneCount(), 0);
 
-    EXPECT_EQ(claims.filter("(sur").size(), 2);
+    EXPECT_EQ(claims.filter("(sur").size(), 4); // two files per server, one refused, the other never sent
 
     claims.clear();
     engine->clearLog();
@@ -163,8 +166,8 @@ TEST_F(RealRecogniserServers, WithEveryServerDownTheLocalWorkerFinishesOrTheRunS
     ASSERT_TRUE(runQueue(180000));
     expectEachFileDoneOnce();
     EXPECT_EQ(logCount("mis de côté pour 30 s"), 2);
-    EXPECT_EQ(claims.filter("(sur").size(), 2); // one try each, then set aside
-    EXPECT_EQ(claims.size(), 2 + names.size());
+    EXPECT_EQ(claims.filter("(sur").size(), 4); // one try per server, then set aside
+    EXPECT_EQ(claims.size(), 4 + names.size());
 }
 
 TEST_F(RealRecogniserServers, TheSettingsTestGetsARealAnswerThenNoneOnceTheServerIsGone) {

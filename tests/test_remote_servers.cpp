@@ -126,6 +126,22 @@ TEST_F(RemoteStandIn, AnAudioTheServerRefusesIsTheFilesErrorAndCancelCutsAReques
     EXPECT_TRUE(logHas("Lot interrompu."));
 }
 
+TEST_F(RemoteStandIn, TheNextFileIsConvertedWhileTheServerWorksYetSentOnlyOnceTheServerIsFree) {
+    makeAudio(src + "/deux.wav", 1.5);
+    makeAudio(src + "/trois.wav", 1.5);
+    server.respondWith([](const FakeRequest &) { return FakeReply::raw(200, serverReply).delayed(1500); });
+    useServer(0);
+    const auto onServer = [&] { return engine->currentFileNames().filter("(sur 127.0.0.1:").size(); };
+    engine->start();
+    ASSERT_TRUE(spinUntil([&] { return server.count(FakeLlmServer::inferencePath) == 1 && onServer() == 2; }, 20000));
+    spin(500);
+    EXPECT_EQ(server.count(FakeLlmServer::inferencePath), 1); // the machine answers one request at a time
+    ASSERT_TRUE(runTask(engine->waitForRun(), 30000));
+    for (const QString &name : QStringList{"un.wav", "deux.wav", "trois.wav"})
+        EXPECT_EQ(entryNamed(name).status, FileStatus::done) << name.toStdString();
+    EXPECT_EQ(server.count(FakeLlmServer::inferencePath), 3);
+}
+
 TEST_F(RemoteStandIn, WithNoLocalWorkerADownServerStopsTheRunAndTheFilesWait) {
     makeAudio(src + "/deux.wav", 1.5);
     server.stop();

@@ -10,6 +10,10 @@
 
 using namespace std::chrono_literals;
 
+namespace {
+constexpr int workersPerServer = 2;
+}
+
 Scheduler::Scheduler(FileQueue &queue, EventLog &log, ProcessRunner &processes, const ParlivoSettings &settings,
                      QObject *parent)
     : QObject(parent), m_queue(queue), m_log(log), m_processes(processes), m_settings(settings),
@@ -74,11 +78,13 @@ QCoro::Task<> Scheduler::runQueue() {
 }
 
 void Scheduler::addWorkers() {
-    m_liveServerSlots.resize(serverCount(), false);
+    // Two workers per server: one converts its next file here while the
+    // other's file is on the machine, which then never waits for a conversion
+    // (the server itself still takes one request at a time).
+    m_liveServerSlots.resize(serverCount(), 0);
     for (int slot = 0; slot < serverCount(); ++slot) {
-        if (m_liveServerSlots[slot]) continue;
-        m_liveServerSlots[slot] = true;
-        m_workers.push_back(worker(slot));
+        for (; m_liveServerSlots[slot] < workersPerServer; ++m_liveServerSlots[slot])
+            m_workers.push_back(worker(slot));
     }
     const int localCount = std::min(m_settings.localWorkers(), m_maxParallelism);
     // Counted before it starts: a worker that finds nothing ends at once.
@@ -91,7 +97,7 @@ void Scheduler::addWorkers() {
 QCoro::Task<> Scheduler::worker(std::optional<int> server) {
     co_await workerLoop(server);
     if (server)
-        m_liveServerSlots[*server] = false;
+        --m_liveServerSlots[*server];
     else
         --m_liveLocalWorkers;
 }

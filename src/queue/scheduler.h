@@ -138,7 +138,7 @@ private:
     std::optional<QCoro::Task<>> m_runTask;
     std::deque<QCoro::Task<>> m_workers; // started, not yet awaited by the run
     int m_liveLocalWorkers = 0;
-    std::vector<bool> m_liveServerSlots; // per server slot: its worker runs
+    std::vector<int> m_liveServerSlots; // per server slot: how many of its workers run
     bool m_draining = false; // the workers are at work (the run's checks are over)
     int m_maxParallelism = 1;
 };

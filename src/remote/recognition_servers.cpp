@@ -2,6 +2,8 @@
 
 #include <QFile>
 
+#include <qcoro/qcorosignal.h>
+
 #include "core/background.h"
 #include "remote/inference_exchange.h"
 
@@ -38,11 +40,32 @@ QCoro::Task<RemoteOutcome> RecognitionServers::recognise(int slot, QString wav, 
         co_return RemoteOutcome{RemoteOutcome::Fault::audio, {}, QStringLiteral("Audio converti illisible.")};
     QPointer<RecognitionServers> self(this);
     const RecognitionServer config = m_servers[slot].config;
+    QCoro::Task<bool> waiting = waitForTurn(slot, config, cancel);
+    if (!co_await std::move(waiting)) {
+        if (cancel && cancel->isCancelled()) co_return RemoteOutcome{RemoteOutcome::Fault::cancelled, {}, {}};
+        // Set aside while this file waited: another slot takes it, and the
+        // fault is already counted once.
+        co_return RemoteOutcome{RemoteOutcome::Fault::server, {}, QStringLiteral("serveur mis de côté")};
+    }
+    m_servers[slot].busy = true;
     QCoro::Task<RemoteOutcome> exchanging =
         sendInference(config, std::move(*audio), m_settings.language, timeLimit, cancel);
     RemoteOutcome outcome = co_await std::move(exchanging);
-    if (self && slot < m_servers.size() && m_servers[slot].config == config) noteOutcome(slot, outcome);
+    if (self && slot < m_servers.size() && m_servers[slot].config == config) {
+        m_servers[slot].busy = false;
+        noteOutcome(slot, outcome);
+        emit serverFreed();
+    }
     co_return outcome;
+}
+
+QCoro::Task<bool> RecognitionServers::waitForTurn(int slot, RecognitionServer config, QPointer<Cancellation> cancel) {
+    const auto sameServer = [&] { return slot < m_servers.size() && m_servers[slot].config == config; };
+    while (sameServer() && m_servers[slot].busy) {
+        co_await qCoro(this, &RecognitionServers::serverFreed);
+        if (cancel && cancel->isCancelled()) co_return false;
+    }
+    co_return sameServer() && slotAvailable(slot) && !(cancel && cancel->isCancelled());
 }
 
 void RecognitionServers::noteOutcome(int slot, const RemoteOutcome &outcome) {

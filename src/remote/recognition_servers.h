@@ -28,11 +28,17 @@ public:
     QCoro::Task<RemoteOutcome> recognise(int slot, QString wav, double timeLimit,
                                          QPointer<Cancellation> cancel) override;
 
+signals:
+    // A server's request ended: the request waiting for it may go.
+    void serverFreed();
+
 private:
     struct Server {
         RecognitionServer config;
         ServerBackoff backoff;
+        bool busy = false; // a request is on the machine
     };
+    QCoro::Task<bool> waitForTurn(int slot, RecognitionServer config, QPointer<Cancellation> cancel);
     void noteOutcome(int slot, const RemoteOutcome &outcome);
 
     const ParlivoSettings &m_settings;
