@@ -284,7 +284,7 @@ TEST(MemoLibraryRebuild, ReadsTheLayoutTheWriterWrites) {
     ParlivoSettings settings;
     settings.timestamps = true;
     const TranscriptInputs inputs{"/voix/20240105 093012.m4a", local(2024, 1, 5, 9, 30), local(2024, 1, 6, 8, 0), 3.0,
-                                  {{0, 1.5, " Premier."}, {1.5, 3, " Second."}}, std::nullopt};
+                                  {{0, 1.5, " Premier."}, {1.5, 3, " Second."}}, std::nullopt, {}};
     const auto md = memoFromTranscript("/t/x.md", mdContent(inputs, settings));
     ASSERT_TRUE(md);
     EXPECT_EQ(*md, (LibraryMemo{"/t/x.md", "/voix/20240105 093012.m4a", local(2024, 1, 5, 9, 30), "Premier.\nSecond.",

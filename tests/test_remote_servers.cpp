@@ -48,6 +48,7 @@ TEST_F(RemoteStandIn, TheServersSegmentsAreCleanedAndWrittenLikeALocalRecognitio
     server.respondWith([](const FakeRequest &) { return FakeReply::raw(200, serverReply); });
     QStringList shown;
     QObject::connect(engine.get(), &Transcriber::runStateChanged, [&] { shown << engine->currentFileNames(); });
+    updateSettings([](ParlivoSettings &s) { s.outputFormat = OutputFormat::both; });
     useServer(0);
     ASSERT_TRUE(runQueue());
 
@@ -57,6 +58,9 @@ TEST_F(RemoteStandIn, TheServersSegmentsAreCleanedAndWrittenLikeALocalRecognitio
     EXPECT_TRUE(text.contains("Depuis le serveur.")) << text.toStdString();
     EXPECT_FALSE(text.contains("Amara")) << text.toStdString(); // cleaned as a local result would be
     EXPECT_TRUE(shown.contains(QStringLiteral("un.wav (sur 127.0.0.1:%1)").arg(server.port()))) << shown.join("|").toStdString();
+    // The server's model is unknown here: the notes name the machine, not the local model.
+    const QString notes = readText(src + "/un.md");
+    EXPECT_TRUE(notes.contains(QStringLiteral("\nmodele: serveur 127.0.0.1:%1\n").arg(server.port()))) << notes.toStdString();
 
     // The request: the converted WAV, the format and language asked, the key as a bearer.
     ASSERT_EQ(server.count(FakeLlmServer::inferencePath), 1);

@@ -19,7 +19,7 @@ QList<Segment> twoSegments() { return {{0, 2.5, " Bonjour."}, {2.5, 5, " Ceci es
 
 TranscriptInputs inputs(std::optional<double> duration, std::optional<QString> corrected = std::nullopt) {
     return {"/voix/2026/memo.m4a", local(2026, 12, 5, 14, 7), local(2027, 1, 2, 9, 3), duration, twoSegments(),
-            std::move(corrected)};
+            std::move(corrected), {}};
 }
 
 ParlivoSettings settings() {

@@ -262,8 +262,10 @@ QCoro::Task<> FilePipeline::process(QUuid id, std::optional<int> server) {
     // The write ends with a flush to disk: off the main thread, so the window
     // never waits for it. The worker gets copies only.
     // (Named before the co_await: GCC 12 may destroy a temporary lambda twice there.)
-    auto write = [segments = *segments, corrected, source, duration, outputs = *outputs, settings = m_settings] {
-        return writeOutputs(segments, corrected, source, duration, outputs.txt, outputs.md, settings);
+    const QString recognisedOn = server && m_remote ? m_remote->machine(*server) : QString();
+    auto write = [segments = *segments, corrected, source, duration, outputs = *outputs, settings = m_settings,
+                  recognisedOn] {
+        return writeOutputs(segments, corrected, source, duration, outputs.txt, outputs.md, settings, recognisedOn);
     };
     QCoro::Task<std::optional<WriteError>> writing = onWorkerThread(std::move(write));
     const std::optional<WriteError> writeError = co_await std::move(writing);

@@ -31,4 +31,6 @@ public:
     // `timeLimit` in seconds, as for a local recognition.
     virtual QCoro::Task<RemoteOutcome> recognise(int slot, QString wav, double timeLimit,
                                                  QPointer<Cancellation> cancel) = 0;
+    // The machine behind the slot, named in the transcript it recognised.
+    virtual QString machine(int slot) const = 0;
 };

@@ -125,7 +125,10 @@ QString mdContent(const TranscriptInputs &inputs, const ParlivoSettings &setting
     out += QStringLiteral("chemin: ") + headerValue(inputs.sourcePath) + QLatin1Char('\n');
     out += QStringLiteral("date: ") + stamp + QLatin1Char('\n');
     out += QStringLiteral("duree: ") + duration + QLatin1Char('\n');
-    out += QStringLiteral("modele: ") + QFileInfo(QDir::cleanPath(settings.modelPath)).fileName() + QLatin1Char('\n');
+    // A server does not say which model it runs: the transcript names the machine.
+    const QString model = inputs.recognisedOn.isEmpty() ? QFileInfo(QDir::cleanPath(settings.modelPath)).fileName()
+                                                        : QStringLiteral("serveur ") + inputs.recognisedOn;
+    out += QStringLiteral("modele: ") + model + QLatin1Char('\n');
     out += QStringLiteral("langue: ") + settings.language + QLatin1Char('\n');
     out += QStringLiteral("correction: ") + correctionLabel(settings, corrected) + QLatin1Char('\n');
     out += QStringLiteral("transcrit_le: ") + frenchTimestamp(inputs.writtenAt) + QLatin1Char('\n');
@@ -150,14 +153,15 @@ std::optional<WriteError> writeTranscripts(const TranscriptInputs &inputs, const
 
 std::optional<WriteError> writeOutputs(const QList<Segment> &segments, const std::optional<QString> &correctedText,
                                        const QString &sourcePath, std::optional<double> duration,
-                                       const QString &txtPath, const QString &mdPath, const ParlivoSettings &settings) {
+                                       const QString &txtPath, const QString &mdPath, const ParlivoSettings &settings,
+                                       const QString &recognisedOn) {
     if (auto error = makeFolderFor(txtPath)) return error;
     if (settings.outputFormat != OutputFormat::txt &&
         QFileInfo(mdPath).absolutePath() != QFileInfo(txtPath).absolutePath())
         if (auto error = makeFolderFor(mdPath)) return error;
 
     const TranscriptInputs inputs{sourcePath, recordingDate(sourcePath), QDateTime::currentDateTime(),
-                                  duration,   segments,                  correctedText};
+                                  duration,   segments,                  correctedText, recognisedOn};
     // Subtitles go first: a transcript on disk always has its subtitles beside
     // it, and a failed subtitle leaves the recording to transcribe again, not
     // done without them. Those this call made go again on any failure, so no

@@ -52,6 +52,7 @@ struct TranscriptInputs {
     std::optional<double> duration; // seconds, when the probe gave one
     QList<Segment> segments;
     std::optional<QString> correctedText;
+    QString recognisedOn; // the recognition server's machine; empty when recognised here
 };
 
 QString txtContent(const TranscriptInputs &inputs, const ParlivoSettings &settings);
@@ -60,7 +61,8 @@ QString mdContent(const TranscriptInputs &inputs, const ParlivoSettings &setting
 // Writes the subtitles the settings ask for, then the transcripts the output
 // format asks for (with `both`, the .txt first and no .md when it fails), each
 // replaced atomically in UTF-8. Returns nothing on success, else why (a full
-// disk included).
+// disk included). `recognisedOn`: as in TranscriptInputs.
 std::optional<WriteError> writeOutputs(const QList<Segment> &segments, const std::optional<QString> &correctedText,
                                        const QString &sourcePath, std::optional<double> duration,
-                                       const QString &txtPath, const QString &mdPath, const ParlivoSettings &settings);
+                                       const QString &txtPath, const QString &mdPath, const ParlivoSettings &settings,
+                                       const QString &recognisedOn = {});
