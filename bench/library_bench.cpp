@@ -74,7 +74,7 @@ qint64 writeMemos(const QString &root, int count, Speech &speech) {
     for (int i = 0; i < count; ++i) {
         const QString source = QStringLiteral("%1/%2/Mémo %3.m4a").arg(root).arg(2023 + i * 3 / count).arg(i);
         const TranscriptInputs inputs{source, first.addSecs(i * 3000LL), first.addSecs(i * 3000LL + 60), 120.0,
-                                      {{0, 120, speech.text(300)}}, std::nullopt};
+                                      {{0, 120, speech.text(300)}}, std::nullopt, {}};
         const QByteArray content = mdContent(inputs, settings).toUtf8();
         const QString path = transcriptPaths(source, QFileInfo(source).absolutePath()).md;
         if (auto error = makeFolderFor(path)) return -1;

@@ -32,7 +32,7 @@ protected:
         const QDateTime recorded(QDate(2026, 3, 14), QTime(9, 30));
         ParlivoSettings settings;
         settings.modelPath = EngineFixture::model;
-        writeFile(md, mdContent({audio, recorded, recorded, 6.0, segments, corrected}, settings).toUtf8());
+        writeFile(md, mdContent({audio, recorded, recorded, 6.0, segments, corrected, {}}, settings).toUtf8());
         auto memo = memoFromTranscript(md, readUtf8File(md).value_or(""));
         ASSERT_TRUE(memo);
         memo->segments = segments;

@@ -1,7 +1,5 @@
 #include "library/hit_segment.h"
 
-#include <QHash>
-
 #include <algorithm>
 #include <array>
 
@@ -45,29 +43,44 @@ char16_t folded(QChar c) {
     return c.unicode() < latin.size() ? latin[c.unicode()] : classify(c);
 }
 
-// Calls `visit` with each word of `text`, folded, in a buffer it reuses.
-template <typename Visit> void forEachWord(QStringView text, Visit visit) {
-    QString word;
+// Splits `text` into words as the index does: `letter` gets each folded
+// letter of a word, `wordEnds` is called after its last one.
+template <typename Letter, typename WordEnds> void forEachLetter(QStringView text, Letter letter, WordEnds wordEnds) {
+    bool inWord = false;
     for (const QChar c : text) {
         const char16_t f = folded(c);
         if (f == separator) {
-            if (word.isEmpty()) continue;
-            visit(word);
-            word.resize(0); // keeps the buffer
+            if (inWord) wordEnds();
+            inWord = false;
         } else if (f != accent) {
-            word.append(QChar(f));
+            letter(f);
+            inWord = true;
         }
     }
-    if (!word.isEmpty()) visit(word);
+    if (inWord) wordEnds();
 }
 
-// Words compared by a hash of their folded form: a rare collision could
-// only misplace a hit's time.
+// Words compared by a hash of their folded letters (FNV-1a, made as the
+// letters come: a search folds every word of up to a hundred memos). A rare
+// collision could only misplace a hit's time.
 using Words = QList<size_t>;
+constexpr size_t hashStart = 14695981039346656037ull;
+constexpr size_t hashFactor = 1099511628211ull;
+
+void appendWordKeys(QStringView text, Words &keys) {
+    size_t hash = hashStart;
+    forEachLetter(
+        text, [&hash](char16_t f) { hash = (hash ^ f) * hashFactor; },
+        [&] {
+            keys.append(hash);
+            hash = hashStart;
+        });
+}
 
 Words wordKeys(QStringView text) {
     Words keys;
-    forEachWord(text, [&keys](const QString &word) { keys.append(qHash(word)); });
+    keys.reserve(text.size() / 4);
+    appendWordKeys(text, keys);
     return keys;
 }
 
@@ -96,7 +109,13 @@ qsizetype shownOccurrence(const QString &text, const Passage &passage, const Wor
 
 QStringList foldedWords(QStringView text) {
     QStringList words;
-    forEachWord(text, [&words](const QString &word) { words.append(QString(word.constData(), word.size())); });
+    QString word;
+    forEachLetter(
+        text, [&word](char16_t f) { word.append(QChar(f)); },
+        [&] {
+            words.append(word);
+            word.resize(0); // keeps the buffer
+        });
     return words;
 }
 
@@ -107,10 +126,10 @@ std::optional<qsizetype> segmentUnderHit(const QString &text, const Passage &pas
 
     Words spoken;
     QList<qsizetype> segmentOfWord;
+    spoken.reserve(segments.size() * 16);
     for (qsizetype i = 0; i < segments.size(); ++i) {
-        const Words words = wordKeys(segments[i].text);
-        spoken += words;
-        segmentOfWord.insert(segmentOfWord.size(), words.size(), i);
+        appendWordKeys(segments[i].text, spoken);
+        segmentOfWord.insert(segmentOfWord.size(), spoken.size() - segmentOfWord.size(), i);
     }
     Words needle = run;
     QList<qsizetype> said = occurrences(spoken, needle, spoken.size());

@@ -8,6 +8,7 @@
 
 #include "library/hit_segment.h"
 #include "library/library_sql.h"
+#include "library/segment_packing.h"
 
 namespace {
 // The words the search matched, as the full-text engine marks them: private
@@ -26,16 +27,19 @@ struct Ranked {
 MemoLibrary::Found MemoLibrary::search(const SearchQuery &query, int limit) {
     if (m_unusable) return {{}, m_unusable};
     if (query.isEmpty()) return {};
+    // One read transaction for the ranking and every hit: the file is
+    // locked and its log looked at once, not twice for each hit.
+    const bool reading = m_db.transaction();
     Found found = findHits(query, limit);
+    if (reading) m_db.commit();
     // Statements are finished: a corrupt file may be replaced.
     recoverIfCorrupt();
     return found;
 }
 
-// The statements run for every hit, prepared once for a search.
+// The statement run for every hit, prepared once for a search.
 struct MemoLibrary::HitStatements {
     QSqlQuery passage;
-    QSqlQuery segments;
 };
 
 MemoLibrary::Found MemoLibrary::findHits(const SearchQuery &query, int limit) {
@@ -60,11 +64,12 @@ MemoLibrary::Found MemoLibrary::findHits(const SearchQuery &query, int limit) {
     if (ranking.lastError().isValid()) return {{}, failed(ranking.lastError())};
     ranking.finish();
 
-    HitStatements statements{QSqlQuery(m_db), segmentsQuery()};
+    HitStatements statements{QSqlQuery(m_db)};
     statements.passage.setForwardOnly(true);
     if (!statements.passage.prepare(QStringLiteral("SELECT m.transcript, m.audio, m.recorded, m.text,"
-                                                   " snippet(memo_words, 0, ?, ?, ?, ?) FROM memo_words"
+                                                   " snippet(memo_words, 0, ?, ?, ?, ?), s.packed FROM memo_words"
                                                    " JOIN memos m ON m.id = memo_words.rowid"
+                                                   " LEFT JOIN segments s ON s.memo = memo_words.rowid"
                                                    " WHERE memo_words MATCH ? AND memo_words.rowid = ?")))
         return {{}, failed(statements.passage.lastError())};
     Found found;
@@ -88,8 +93,9 @@ std::optional<SearchHit> MemoLibrary::hit(HitStatements &statements, qint64 id, 
     SearchHit hit{query.value(0).toString(), query.value(1).toString(), dateOf(query.value(2)), std::nullopt,
                   passageFromMarkedText(query.value(4).toString(), openMark, closeMark)};
     const QString text = query.value(3).toString();
+    const QByteArray packed = query.value(5).toByteArray();
     query.finish();
-    const QList<Segment> segments = segmentsOf(statements.segments, id);
+    const QList<Segment> segments = packed.isEmpty() ? QList<Segment>() : unpackSegments(packed);
     if (const auto segment = segmentUnderHit(text, hit.passage, segments)) hit.time = segments[*segment].start;
     return hit;
 }
