@@ -13,10 +13,6 @@ using namespace testing_support;
 
 namespace {
 
-QStringList namesIn(const QString &folder) {
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
-}
-
 TEST(AtomicFile, ReplacesTheWholeFileAndKeepsTheKeyFileToItsOwner) {
     QTemporaryDir dir;
     const QString path = writeFile(dir.filePath("settings.json"), "{\"ancien\":true}");

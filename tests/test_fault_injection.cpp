@@ -46,10 +46,6 @@ QStringList brokenStateFiles(const QString &supportDir) {
     return broken;
 }
 
-QStringList namesIn(const QString &folder) {
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
-}
-
 // ---------------------------------------------------------------- kills
 
 class KilledRunsAtOneMoment : public CliFixture {};

@@ -13,11 +13,6 @@ using namespace testing_support;
 
 namespace {
 
-void setMtime(const QString &path, qint64 secondsSinceEpoch) {
-    struct timespec times[2] = {{secondsSinceEpoch, 0}, {secondsSinceEpoch, 0}};
-    ASSERT_EQ(utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
-}
-
 TEST(TimeLimits, RecognitionScalesWithDurationAboveAFloor) {
     const TimeLimits limits;
     EXPECT_EQ(limits.recognition(600), 9000);   // a ten-minute file

@@ -35,10 +35,6 @@ int processesNaming(const QString &needle) {
 
 // Noise keeps the random model busy with fallbacks: about half a second of
 // work per second of audio here, so a long file is a recognition under way.
-QString makeNoise(const QString &path, int seconds) {
-    return makeAudioFrom(path, QStringLiteral("anoisesrc=d=%1:a=0.3:seed=7").arg(seconds));
-}
-
 class RealRecogniser : public EngineFixture {
 protected:
     // The recogniser Parlivo itself would run from the build folder.

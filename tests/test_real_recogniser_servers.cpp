@@ -52,10 +52,6 @@ private:
 };
 
 // Noise keeps the random model busy: seconds of work per file.
-QString makeNoise(const QString &path, int seconds) {
-    return makeAudioFrom(path, QStringLiteral("anoisesrc=d=%1:a=0.3:seed=7").arg(seconds));
-}
-
 class RealRecogniserServers : public EngineFixture {
 protected:
     std::optional<QString> whisper = Tools::resolve().whisper;

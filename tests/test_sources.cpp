@@ -23,13 +23,6 @@ QStringList names(const QList<QUrl> &urls) {
     return out;
 }
 
-void setMtime(const QString &path, double seconds) {
-    struct timespec times[2];
-    times[0].tv_sec = times[1].tv_sec = time_t(seconds);
-    times[0].tv_nsec = times[1].tv_nsec = long((seconds - double(time_t(seconds))) * 1e9);
-    ASSERT_EQ(utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
-}
-
 TEST(Scan, NaturalOrderSkipsHiddenPackagesAndAssetsWhateverTheLocale) {
     QTemporaryDir dir;
     for (const char *name : {"b10.m4a", "b2.m4a", "A1.MP3", ".hidden.m4a", "notes.txt", "ApplicationAssets/x.m4a",

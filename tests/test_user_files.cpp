@@ -16,11 +16,6 @@ using namespace testing_support;
 
 namespace {
 
-void setMtime(const QString &path, qint64 secondsSince1970) {
-    struct timespec times[2] = {{secondsSince1970, 0}, {secondsSince1970, 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
-}
-
 // ---------------------------------------------------------------- whose file is it
 
 TEST(UserFilesPure, OnlyParlivosOwnHeaderNamesARecording) {

@@ -8,6 +8,8 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QTimer>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace testing_support {
 
@@ -91,6 +93,21 @@ QString makeAudioFrom(const QString &path, const QString &source, const QStringL
     ffmpeg.waitForFinished(60000);
     EXPECT_EQ(ffmpeg.exitCode(), 0) << ffmpeg.readAllStandardError().toStdString();
     return path;
+}
+
+QString makeNoise(const QString &path, int seconds) {
+    return makeAudioFrom(path, QStringLiteral("anoisesrc=d=%1:a=0.3:seed=7").arg(seconds));
+}
+
+void setMtime(const QString &path, double secondsSinceEpoch) {
+    struct timespec times[2];
+    times[0].tv_sec = times[1].tv_sec = time_t(secondsSinceEpoch);
+    times[0].tv_nsec = times[1].tv_nsec = long((secondsSinceEpoch - double(time_t(secondsSinceEpoch))) * 1e9);
+    ASSERT_EQ(utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+}
+
+QStringList namesIn(const QString &folder) {
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 std::optional<QString> ffmpegSubtitles(const QString &path) {

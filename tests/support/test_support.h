@@ -89,6 +89,13 @@ QStringList linesOf(const QString &path);
 QString makeAudio(const QString &path, double seconds, const QStringList &options = {});
 // The same from any ffmpeg source filter (noise, silence…).
 QString makeAudioFrom(const QString &path, const QString &source, const QStringList &options = {});
+// Steady noise `seconds` long: speech-like enough for the real recogniser to work on.
+QString makeNoise(const QString &path, int seconds);
+
+// Sets a file's access and modification times, to the nanosecond.
+void setMtime(const QString &path, double secondsSinceEpoch);
+// The files of a folder, hidden ones included, by name.
+QStringList namesIn(const QString &folder);
 
 // The subtitle file at `path` as ffmpeg reads it, cue by cue, written back as
 // SRT; nothing when ffmpeg refuses it or says anything at all about it.

@@ -1,13 +1,8 @@
 #include "app/gui/ai_stage_texts.h"
 
-#include <QLocale>
+#include "app/gui/display_texts.h"
 
 namespace {
-const QLocale &french() {
-    static const QLocale locale(QLocale::French, QLocale::France);
-    return locale;
-}
-
 bool correctsLocally(const ParlivoSettings &s) {
     return s.correctionEnabled && s.correctionBackend == CorrectionBackend::ollama;
 }
@@ -72,7 +67,7 @@ QString rawCountText(int rawCount) {
 QString correctionFiguresText(int done, int total, const RateEstimate &rate) {
     QStringList parts{QStringLiteral("%1 sur %2").arg(done).arg(total)};
     if (rate.ratePerMin > 0)
-        parts << french().toString(rate.ratePerMin, 'f', 1) + QStringLiteral(" transcriptions/min");
+        parts << frenchDecimal(rate.ratePerMin, 1) + QStringLiteral(" transcriptions/min");
     if (rate.eta) parts << QStringLiteral("Reste : ") + formatDurationHuman(*rate.eta);
     return parts.join(QStringLiteral(" · "));
 }

@@ -9,10 +9,6 @@
 #include "core/live_stats.h"
 
 namespace {
-const QLocale &french() {
-    static const QLocale locale(QLocale::French, QLocale::France);
-    return locale;
-}
 
 // French writes a narrow no-break space before "%" and units; a plain
 // no-break space renders everywhere.
@@ -78,7 +74,7 @@ QString countersText(const std::array<int, fileStatusCount> &counts) {
 QString liveFiguresText(double elapsed, double ratePerMin, std::optional<double> eta) {
     QStringList parts{QStringLiteral("Écoulé : ") + formatDurationHuman(elapsed)};
     if (ratePerMin > 0)
-        parts << french().toString(ratePerMin, 'f', 1) + QStringLiteral(" fichiers/min");
+        parts << frenchDecimal(ratePerMin, 1) + QStringLiteral(" fichiers/min");
     if (eta) parts << QStringLiteral("Reste : ") + formatDurationHuman(*eta);
     return parts.join(QStringLiteral(" · "));
 }
@@ -89,9 +85,14 @@ QString runningFilesText(const QString &primary, int runningCount) {
     return QStringLiteral("%1 (+%2 %3)").arg(primary).arg(others).arg(others > 1 ? "autres" : "autre");
 }
 
+QString frenchDecimal(double value, int decimals) {
+    static const QLocale french(QLocale::French, QLocale::France);
+    return french.toString(value, 'f', decimals);
+}
+
 QString sizeText(qint64 bytes) {
     const double value = double(std::max<qint64>(bytes, 0));
-    if (value >= 1e9) return french().toString(value / 1e9, 'f', 1) + nbsp + QStringLiteral("Go");
-    if (value >= 1e6) return french().toString(value / 1e6, 'f', 0) + nbsp + QStringLiteral("Mo");
-    return french().toString(std::ceil(value / 1e3), 'f', 0) + nbsp + QStringLiteral("Ko");
+    if (value >= 1e9) return frenchDecimal(value / 1e9, 1) + nbsp + QStringLiteral("Go");
+    if (value >= 1e6) return frenchDecimal(value / 1e6, 0) + nbsp + QStringLiteral("Mo");
+    return frenchDecimal(std::ceil(value / 1e3), 0) + nbsp + QStringLiteral("Ko");
 }

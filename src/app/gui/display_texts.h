@@ -34,5 +34,8 @@ QString liveFiguresText(double elapsed, double ratePerMin, std::optional<double>
 // "memo.m4a", or "memo.m4a (+2 autres)" when several files run at once.
 QString runningFilesText(const QString &primary, int runningCount);
 
+// A number with French decimals: "12,5" for (12.5, 1).
+QString frenchDecimal(double value, int decimals);
+
 // A size in bytes as "1,6 Go", "148 Mo", "12 Ko".
 QString sizeText(qint64 bytes);
