@@ -12,15 +12,16 @@
 #include <memory>
 #include <type_traits>
 
-#include <qcoro/qcorosignal.h>
 #include <qcoro/qcorotask.h>
+
+#include "core/next_emission.h"
 
 template <typename Result> QCoro::Task<Result> awaitFuture(QFuture<Result> future) {
     // A watcher and its signal, rather than co_await on the future itself:
     // GCC 12 may destroy a braced temporary awaiter twice.
     QFutureWatcher<Result> watcher;
     watcher.setFuture(future);
-    if (!future.isFinished()) co_await qCoro(&watcher, &QFutureWatcherBase::finished);
+    if (!future.isFinished()) co_await nextEmission(&watcher, &QFutureWatcherBase::finished);
     co_return future.result();
 }
 

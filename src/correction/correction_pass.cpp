@@ -10,11 +10,12 @@
 #include <QStringDecoder>
 #include <QThreadPool>
 
-#include <qcoro/qcorosignal.h>
+#include <qcoro/qcorotask.h>
 
 #include "core/atomic_file.h"
 #include "core/background.h"
 #include "core/folders.h"
+#include "core/next_emission.h"
 #include "correction/corrector.h"
 #include "correction/raw_transcripts.h"
 #include "pipeline/transcript_names.h"
@@ -104,7 +105,7 @@ void CorrectionPass::cancel() {
 }
 
 QCoro::Task<> CorrectionPass::waitForEnd() {
-    while (m_active) co_await qCoro(this, &CorrectionPass::finished);
+    while (m_active) co_await nextEmission(this, &CorrectionPass::finished);
 }
 
 void CorrectionPass::setJobTotal(int total) {

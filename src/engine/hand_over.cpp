@@ -5,8 +5,9 @@
 
 #include <QPointer>
 
-#include <qcoro/qcorosignal.h>
+#include <qcoro/qcorotask.h>
 
+#include "core/next_emission.h"
 #include "core/source_files.h"
 #include "engine/areas.h"
 
@@ -83,8 +84,8 @@ bool Transcriber::isComplete() const {
 }
 
 QCoro::Task<> Transcriber::waitForRun() {
-    while (isRunning()) co_await qCoro(this, &Transcriber::runFinished);
-    while (m_chainingAfterRun) co_await qCoro(this, &Transcriber::afterRunChained);
+    while (isRunning()) co_await nextEmission(this, &Transcriber::runFinished);
+    while (m_chainingAfterRun) co_await nextEmission(this, &Transcriber::afterRunChained);
 }
 
 QCoro::Task<> Transcriber::chainAfterRun() {

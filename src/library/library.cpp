@@ -5,11 +5,12 @@
 
 #include <utility>
 
-#include <qcoro/qcorosignal.h>
+#include <qcoro/qcorotask.h>
 
 #include "core/atomic_file.h"
 #include "core/background.h"
 #include "core/folders.h"
+#include "core/next_emission.h"
 #include "library/library_transcripts.h"
 
 Library::Library(EventLog &log, std::function<LibraryFolders()> folders, QObject *parent)
@@ -82,7 +83,7 @@ QCoro::Task<> Library::rebuild() {
 }
 
 QCoro::Task<> Library::waitForRebuild() {
-    while (m_rebuilding) co_await qCoro(this, &Library::rebuildFinished);
+    while (m_rebuilding) co_await nextEmission(this, &Library::rebuildFinished);
 }
 
 QCoro::Task<MemoLibrary::Found> Library::search(SearchQuery query, int limit) {

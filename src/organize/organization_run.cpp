@@ -5,9 +5,10 @@
 #include <QFileInfo>
 #include <QScopeGuard>
 
-#include <qcoro/qcorosignal.h>
+#include <qcoro/qcorotask.h>
 
 #include "core/background.h"
+#include "core/next_emission.h"
 
 #include "correction/corrector.h"
 #include "organize/archive.h"
@@ -77,7 +78,7 @@ void OrganizationRun::revealArchive() const {
 }
 
 QCoro::Task<> OrganizationRun::waitForEnd() {
-    while (m_active) co_await qCoro(this, &OrganizationRun::finished);
+    while (m_active) co_await nextEmission(this, &OrganizationRun::finished);
 }
 
 void OrganizationRun::start() {

@@ -7,9 +7,10 @@
 #include <QPointer>
 #include <QStandardPaths>
 
-#include <qcoro/qcorosignal.h>
+#include <qcoro/qcorotask.h>
 
 #include "core/folders.h"
+#include "core/next_emission.h"
 #include "provisioning/install_error.h"
 
 namespace {
@@ -39,7 +40,7 @@ void startDownload(Downloader &downloader, const QUrl &url, const QString &desti
 QCoro::Task<std::optional<QString>> download(Downloader &downloader, QUrl url, QString destination) {
     auto wait = std::make_shared<DownloadWait>();
     startDownload(downloader, url, destination, wait);
-    co_await qCoro(&wait->wake, &QTimer::timeout);
+    co_await nextEmission(&wait->wake, &QTimer::timeout);
     co_return wait->error;
 }
 
@@ -67,7 +68,7 @@ void OllamaInstaller::install() {
 }
 
 QCoro::Task<> OllamaInstaller::waitForEnd() {
-    while (m_installing) co_await qCoro(this, &OllamaInstaller::finished);
+    while (m_installing) co_await nextEmission(this, &OllamaInstaller::finished);
 }
 
 QCoro::Task<> OllamaInstaller::unpack(QString archive, QString destination) {

@@ -2,9 +2,10 @@
 
 #include <QFileInfo>
 
-#include <qcoro/qcorosignal.h>
+#include <qcoro/qcorotask.h>
 
 #include "core/folders.h"
+#include "core/next_emission.h"
 
 WhisperModels::WhisperModels(const ParlivoSettings &settings, EventLog &log, QObject *parent)
     : QObject(parent), m_settings(settings), m_log(log) {}
@@ -58,5 +59,5 @@ void WhisperModels::downloadDefault(std::function<void(const QString &path)> ado
 }
 
 QCoro::Task<> WhisperModels::waitForDownload() {
-    while (m_downloadProgress) co_await qCoro(this, &WhisperModels::downloadFinished);
+    while (m_downloadProgress) co_await nextEmission(this, &WhisperModels::downloadFinished);
 }

@@ -2,10 +2,11 @@
 
 #include <QFile>
 
-#include <qcoro/qcorosignal.h>
+#include <qcoro/qcorotask.h>
 
 #include "core/atomic_file.h"
 #include "core/folders.h"
+#include "core/next_emission.h"
 
 namespace {
 const QString settingsFile = QStringLiteral("settings.json");
@@ -116,7 +117,7 @@ void StateStore::saveAtOnce() {
 }
 
 QCoro::Task<> StateStore::waitForWrites() {
-    while (m_savesInFlight > 0) co_await qCoro(this, &StateStore::saved);
+    while (m_savesInFlight > 0) co_await nextEmission(this, &StateStore::saved);
 }
 
 void StateStore::scheduleSave() {

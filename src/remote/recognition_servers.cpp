@@ -2,9 +2,10 @@
 
 #include <QFile>
 
-#include <qcoro/qcorosignal.h>
+#include <qcoro/qcorotask.h>
 
 #include "core/background.h"
+#include "core/next_emission.h"
 #include "remote/inference_exchange.h"
 
 RecognitionServers::RecognitionServers(const ParlivoSettings &settings, EventLog &log, QObject *parent)
@@ -62,7 +63,7 @@ QCoro::Task<RemoteOutcome> RecognitionServers::recognise(int slot, QString wav, 
 QCoro::Task<bool> RecognitionServers::waitForTurn(int slot, RecognitionServer config, QPointer<Cancellation> cancel) {
     const auto sameServer = [&] { return slot < m_servers.size() && m_servers[slot].config == config; };
     while (sameServer() && m_servers[slot].busy) {
-        co_await qCoro(this, &RecognitionServers::serverFreed);
+        co_await nextEmission(this, &RecognitionServers::serverFreed);
         if (cancel && cancel->isCancelled()) co_return false;
     }
     co_return sameServer() && slotAvailable(slot) && !(cancel && cancel->isCancelled());

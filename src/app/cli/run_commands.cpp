@@ -4,12 +4,13 @@
 
 #include <unistd.h>
 
-#include <qcoro/qcorosignal.h>
+#include <qcoro/qcorotask.h>
 
 #include "app/cli/cli.h"
 #include "app/cli/interrupt.h"
 #include "app/cli/progress_line.h"
 #include "core/folders.h"
+#include "core/next_emission.h"
 #include "engine/transcriber.h"
 #include "provisioning/downloader.h"
 #include "provisioning/model_catalog.h"
@@ -145,7 +146,7 @@ QCoro::Task<int> models(Context &ctx) {
     std::optional<std::optional<QString>> outcome;
     downloader.start(modelDownloadUrl(filename), destination, [&](std::optional<QString> error) { outcome = error; });
     ctx.err << downloader.statusText() << Qt::endl;
-    while (!outcome) co_await qCoro(&downloader, &Downloader::isDownloadingChanged);
+    while (!outcome) co_await nextEmission(&downloader, &Downloader::isDownloadingChanged);
     ctx.err << downloader.statusText() << Qt::endl;
     if (*outcome) co_return someFailed;
     if (engine.settings().modelPath.isEmpty()) {

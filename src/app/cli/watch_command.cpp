@@ -1,9 +1,10 @@
 // parlivo-cli watch: the source folder watched until Ctrl-C, each recording
 // that arrives transcribed once it holds still.
-#include <qcoro/qcorosignal.h>
+#include <qcoro/qcorotask.h>
 
 #include "app/cli/cli.h"
 #include "app/cli/interrupt.h"
+#include "core/next_emission.h"
 #include "engine/transcriber.h"
 
 namespace cli {
@@ -29,7 +30,7 @@ QCoro::Task<int> watch(Context &ctx) {
     engine.setWatching(true);
     if (!engine.isWatching()) co_return badUsage; // the log says why
     // Until Ctrl-C, or until the folder itself goes away.
-    while (engine.isWatching()) co_await qCoro(&engine, &Transcriber::watchChanged);
+    while (engine.isWatching()) co_await nextEmission(&engine, &Transcriber::watchChanged);
     co_await engine.waitForRun();
     co_await engine.waitForCorrectionPass();
     co_await engine.waitForOrganization();
