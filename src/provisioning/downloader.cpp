@@ -5,6 +5,7 @@
 #include <QNetworkRequest>
 
 #include "core/atomic_file.h"
+#include "core/network.h"
 
 namespace {
 
@@ -91,7 +92,7 @@ void Downloader::start(const QUrl &url, const QString &destination, Completion c
     Transfer *transfer = m_transfer.get();
     transfer->destination = destination;
     transfer->completion = std::move(completion);
-    transfer->reply = m_network.get(request);
+    transfer->reply = sharedNetworkManager().get(request);
 
     setDownloading(true);
     setProgress(0);

@@ -3,7 +3,6 @@
 // The body streams into a temporary file beside the destination, which only
 // a complete, successful transfer replaces.
 
-#include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QObject>
 #include <QString>
@@ -60,7 +59,6 @@ private:
     void setDownloading(bool downloading);
     void setStatusText(const QString &text);
 
-    QNetworkAccessManager m_network;
     std::unique_ptr<Transfer> m_transfer;
     double m_progress = 0;
     bool m_isDownloading = false;

@@ -78,7 +78,8 @@ int main(int argc, char **argv) {
         }
     }
 
-    Transcriber engine(Tools::resolve());
+    // Looking at the state runs nothing: no need to search for the tools.
+    Transcriber engine(holdsState ? Tools::resolve() : Tools{});
     cli::Context ctx{engine, commandArgs, out, err, [&err](const QString &line) { err << line << Qt::endl; }};
     // Lines logged while loading (a state file set aside) are shown too.
     for (const QString &line : engine.logLines()) ctx.printLog(line);
