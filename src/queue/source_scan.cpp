@@ -39,8 +39,10 @@ void FileQueue::restoreSourceFolder(std::optional<QUrl> folder) {
 
 void FileQueue::setSourceFolder(const QUrl &folder) {
     restoreSourceFolder(folder);
+    const QList<QUrl> found = scanSource();
     QList<AudioFile> queue;
-    for (const QUrl &url : scanSource()) queue.append(restoredFromLedger(url));
+    queue.reserve(found.size());
+    for (const QUrl &url : found) queue.append(restoredFromLedger(url));
     replace(std::move(queue));
     m_log.log(QStringLiteral("Dossier scanné : %1 - %2 fichier(s) audio trouvé(s).")
                   .arg(folder.toLocalFile())
@@ -51,8 +53,9 @@ void FileQueue::rescan() {
     if (!m_sourceFolder) return;
     QHash<QUrl, qsizetype> current;
     for (qsizetype i = 0; i < m_files.size(); ++i) current.insert(m_files[i].url, i);
-    QList<AudioFile> queue;
     const QList<QUrl> found = scanSource();
+    QList<AudioFile> queue;
+    queue.reserve(found.size());
     for (const QUrl &url : found) {
         auto it = current.constFind(url);
         const bool finished = it != current.constEnd() && (m_files[*it].status == FileStatus::done ||
