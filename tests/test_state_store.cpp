@@ -114,6 +114,33 @@ TEST(StateStore, UndecodableFilesAreSetAsideAndDefaultsUsed) {
     EXPECT_TRUE(QFileInfo::exists(dir + "/settings.json.corrupt"));
 }
 
+// A command that prints the settings or the queue reads only what it prints:
+// a broken history is neither reported nor set aside, and nothing is written
+// (the files left unread would be replaced by empty ones).
+TEST(StateStore, APartialReadLeavesTheOtherFilesUnreadAndWritesNothing) {
+    TempHome home;
+    const QString dir = home.supportDir();
+    writeFile(dir + "/settings.json", R"({"language":"fr"})");
+    writeFile(dir + "/queue.json", queueJson({{"file:///x/a.m4a", "done", 1.0}}));
+    writeFile(dir + "/ledger.json", "pas du JSON");
+    {
+        Transcriber engine{Tools{}, StateParts::settings};
+        EXPECT_EQ(engine.settings().language, "fr");
+        EXPECT_TRUE(engine.files().isEmpty());
+    }
+    Transcriber engine{Tools{}, StateParts::settingsAndQueue};
+    EXPECT_EQ(engine.files().size(), 1);
+    EXPECT_TRUE(engine.logLines().isEmpty());
+    ParlivoSettings changed = engine.settings();
+    changed.language = "en";
+    engine.setSettings(changed);
+    engine.saveNow();
+    spin(50);
+    EXPECT_EQ(readText(dir + "/settings.json"), R"({"language":"fr"})");
+    EXPECT_EQ(readText(dir + "/ledger.json"), "pas du JSON");
+    EXPECT_FALSE(QFileInfo::exists(dir + "/ledger.json.corrupt"));
+}
+
 TEST(StateStore, FormerSupportFolderIsCopiedOnlyWhenTheNewOneIsMissing) {
     TempHome home;
     const QString base = home.file("xdg-data");

@@ -7,7 +7,7 @@
 #include "engine/areas.h"
 #include "queue/places.h"
 
-Transcriber::Transcriber(Tools tools, QObject *parent)
+Transcriber::Transcriber(Tools tools, StateParts parts, QObject *parent)
     : QObject(parent), m_tools(std::move(tools)),
       m_processes(std::make_unique<ProcessRunner>()),
       m_queue(std::make_unique<FileQueue>(m_log, [this] { return writtenFolders(); })),
@@ -47,7 +47,7 @@ Transcriber::Transcriber(Tools tools, QObject *parent)
     m_pipeline->setRemoteRecogniser(m_servers.get());
     connectSignals();
     migrateSupportDirIfNeeded();
-    load();
+    load(parts);
 }
 
 Transcriber::~Transcriber() = default;
@@ -92,9 +92,9 @@ void Transcriber::setSettings(const ParlivoSettings &settings) {
 
 void Transcriber::migrateSupportDirIfNeeded() { folders::migrateFormerSupportDir(); }
 
-void Transcriber::load() {
+void Transcriber::load(StateParts parts) {
     m_isLoading = true;
-    StoredState stored = m_store->read();
+    StoredState stored = m_store->read(parts);
     if (stored.settings) setSettings(stored.settings->settings);
     if (stored.ledger) m_queue->setLedger(std::move(*stored.ledger));
     if (stored.queue) {
@@ -102,7 +102,7 @@ void Transcriber::load() {
         m_queue->restore(std::move(stored.queue->files));
         m_queue->restoreSourceFolder(stored.queue->sourceFolder);
     }
-    if (m_queue->ledger().empty()) m_queue->rebuildLedgerFromQueue();
+    if (parts == StateParts::all && m_queue->ledger().empty()) m_queue->rebuildLedgerFromQueue();
     m_isLoading = false;
 }
 

@@ -29,6 +29,7 @@
 #include "core/live_stats.h"
 #include "core/records.h"
 #include "core/settings.h"
+#include "core/state_parts.h"
 #include "pipeline/tools.h" // the constructor's argument
 
 // The areas and the types of their interfaces, declared only: an area's
@@ -76,8 +77,9 @@ public:
     static const QStringList &audioExtensions;
 
     // Locates nothing itself: the caller hands the outside programs in, so the
-    // tests can point the engine at stand-ins. Migrates and loads the stored state.
-    explicit Transcriber(Tools tools, QObject *parent = nullptr);
+    // tests can point the engine at stand-ins. Migrates and loads the stored
+    // state, or only the `parts` a command prints (it then writes nothing).
+    explicit Transcriber(Tools tools, StateParts parts = StateParts::all, QObject *parent = nullptr);
     ~Transcriber() override;
 
     // ---- Settings (saved 1.2 s after the last change) ----
@@ -86,7 +88,7 @@ public:
 
     // ---- State files ----
     void migrateSupportDirIfNeeded();
-    void load();
+    void load(StateParts parts = StateParts::all);
     // Writes the state files now, on the calling thread.
     void saveNow();
     QCoro::Task<> waitForSaves();

@@ -59,7 +59,8 @@ std::optional<T> StateStore::readStateFile(const QString &name, Decode decode) {
     }
 }
 
-StoredState StateStore::read() {
+StoredState StateStore::read(StateParts parts) {
+    m_writable = parts == StateParts::all;
     auto document = [](auto decode) { return [decode](const QByteArray &bytes) { return decode(parseJson(bytes)); }; };
     StoredState stored;
     stored.settings = readStateFile<SettingsReading>(settingsFile, document(readSettings));
@@ -69,8 +70,9 @@ StoredState StateStore::read() {
             m_log.log(
                 QStringLiteral("Réglage invalide dans settings.json : %1. Sa valeur par défaut est utilisée.").arg(key));
     }
-    stored.ledger = readStateFile<Ledger>(ledgerFile, ledgerFromText);
-    stored.queue = readStateFile<PersistedState>(queueFile, document(persistedStateFromJson));
+    if (parts == StateParts::all) stored.ledger = readStateFile<Ledger>(ledgerFile, ledgerFromText);
+    if (parts != StateParts::settings)
+        stored.queue = readStateFile<PersistedState>(queueFile, document(persistedStateFromJson));
     return stored;
 }
 
@@ -88,6 +90,7 @@ void StateStore::noteOutcome(const UnsavedState::Outcome &outcome) {
 
 void StateStore::saveNow() {
     m_saveTimer.stop();
+    if (!m_writable) return;
     // A delayed save still being written must land first, or it would
     // overwrite this newer state.
     m_writer.waitForDone();
@@ -101,6 +104,7 @@ void StateStore::saveAtOnce() {
     // window, so a writer thread does it, one save after the other; a delayed
     // save still waiting is this one.
     m_saveTimer.stop();
+    if (!m_writable) return;
     ++m_savesInFlight;
     const quint64 save = ++m_savesStarted;
     m_writer.start([this, save, snapshot = m_snapshot()] {
@@ -121,6 +125,7 @@ QCoro::Task<> StateStore::waitForWrites() {
 }
 
 void StateStore::scheduleSave() {
+    if (!m_writable) return;
     // Restarting the single-shot timer drops the pending save: a burst of
     // changes gives one write, 1.2 s after the last one.
     m_saveTimer.start();

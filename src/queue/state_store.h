@@ -16,6 +16,7 @@
 #include "core/event_log.h"
 #include "core/records.h"
 #include "core/settings.h"
+#include "core/state_parts.h"
 #include "core/unsaved_state.h"
 
 // What one save writes: a copy taken on the main thread, so it can be encoded
@@ -45,7 +46,9 @@ public:
     ~StateStore() override;
 
     // An unreadable file is set aside under ".corrupt", with a log line.
-    StoredState read();
+    // After a partial read nothing is ever written: the files left unread
+    // would be replaced by empty ones.
+    StoredState read(StateParts parts = StateParts::all);
     // Writes the three files now, on the calling thread.
     void saveNow();
     // One write now, made by the writer thread after those before it: the
@@ -73,6 +76,7 @@ private:
     Snapshot m_snapshot;
     QTimer m_saveTimer;
     int m_savesInFlight = 0;
+    bool m_writable = true; // false after a partial read
     quint64 m_savesStarted = 0; // saves are numbered, so an outdated outcome is ignored
     quint64 m_lastSaveNoted = 0;
     UnsavedState m_unsavedState;

@@ -40,6 +40,14 @@ bool onlyLooks(const QString &command, const QStringList &args) {
     return false;
 }
 
+// What a command that only looks reads of the state: `settings` the
+// settings, `status` the queue too (a large history stays unread).
+StateParts partsRead(const QString &command) {
+    if (command == QLatin1String("settings")) return StateParts::settings;
+    if (command == QLatin1String("status")) return StateParts::settingsAndQueue;
+    return StateParts::all;
+}
+
 QCoro::Task<> runCommand(cli::Command command, cli::Context &ctx, bool holdsState) {
     int code = co_await command(ctx);
     // A rebuild of the memo library holds the transcripts written meanwhile:
@@ -79,7 +87,7 @@ int main(int argc, char **argv) {
     }
 
     // Looking at the state runs nothing: no need to search for the tools.
-    Transcriber engine(holdsState ? Tools::resolve() : Tools{});
+    Transcriber engine(holdsState ? Tools::resolve() : Tools{}, holdsState ? StateParts::all : partsRead(args.first()));
     cli::Context ctx{engine, commandArgs, out, err, [&err](const QString &line) { err << line << Qt::endl; }};
     // Lines logged while loading (a state file set aside) are shown too.
     for (const QString &line : engine.logLines()) ctx.printLog(line);
