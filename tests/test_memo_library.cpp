@@ -85,6 +85,19 @@ TEST_F(MemoLibraryTest, PutReplaceAndRemoveByTranscriptPath) {
     EXPECT_EQ(paths(find(library, "grenier")), QStringList{});
     EXPECT_EQ(paths(find(library, "rosiers")), QStringList{"/notes/jardin.txt"});
     EXPECT_EQ(library.remove("/notes/absent.txt"), std::nullopt);
+
+    // A removed memo's segments go with it: none is left behind in the file.
+    ASSERT_EQ(library.put(memo("cave", "Bonjour.\nOn range la cave.", segments)), std::nullopt);
+    ASSERT_EQ(library.remove("/notes/cave.txt"), std::nullopt);
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "segments-left");
+        db.setDatabaseName(dir.filePath(MemoLibrary::fileName()));
+        ASSERT_TRUE(db.open());
+        QSqlQuery count(db);
+        ASSERT_TRUE(count.exec("SELECT count(*) FROM segments") && count.next());
+        EXPECT_EQ(count.value(0).toInt(), 0);
+    }
+    QSqlDatabase::removeDatabase("segments-left");
 }
 
 TEST_F(MemoLibraryTest, SearchFoldsAccentsAndCaseAndMarksTheWords) {
