@@ -19,6 +19,7 @@ TEST(FormatClock, RoundsHalvesAwayAndSwitchesToHoursAt3600) {
     EXPECT_EQ(formatClock(65.4), "1:05");
     EXPECT_EQ(formatClock(59.5), "1:00");
     EXPECT_EQ(formatClock(3599.4), "59:59");
+    EXPECT_EQ(formatClock(3599.5), "1:00:00"); // an hour once rounded, not "60:00"
     EXPECT_EQ(formatClock(3725), "1:02:05");
     EXPECT_EQ(formatClock(-0.0), "0:00");
     for (double bad : {-1.0, std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()})
