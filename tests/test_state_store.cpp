@@ -45,6 +45,11 @@ TEST(StateStore, FilesGoUnderParlivoHomeCompactAndInOrder) {
     EXPECT_FALSE(queue.contains('\n'));
     EXPECT_TRUE(queue.startsWith("{\"sourceFolder\":\"file://")) << queue.constData();
     EXPECT_TRUE(queue.contains("\"wasRunning\":false}"));
+    // Ids in upper case without braces, as queues already stored hold them.
+    EXPECT_TRUE(QRegularExpression(R"("id":"[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}")")
+                    .match(QString::fromUtf8(queue))
+                    .hasMatch())
+        << queue.constData();
     EXPECT_TRUE(readWholeFile(dir + "/settings.json")->startsWith("{\"modelPath\":\"\",\"language\":\"auto\""));
     // The settings file carries the API key: its owner only may read it.
     struct stat st {};

@@ -59,8 +59,6 @@ using namespace jsonfield;
 
 QString urlText(const QUrl &url) { return url.toString(QUrl::FullyEncoded); }
 
-QString uuidText(const QUuid &id) { return id.toString(QUuid::WithoutBraces).toUpper(); }
-
 Json parseJson(const QByteArray &bytes) {
     try {
         return Json::parse(bytes.constBegin(), bytes.constEnd());

@@ -79,4 +79,3 @@ template <typename E> E enumValue(const Json &value, const char *key) {
 
 inline std::string utf8(const QString &text) { return text.toStdString(); }
 QString urlText(const QUrl &url);
-QString uuidText(const QUuid &id);
