@@ -40,9 +40,10 @@ bool onlyLooks(const QString &command, const QStringList &args) {
     return false;
 }
 
-// What a command that only looks reads of the state: `settings` the
-// settings, `status` the queue too (a large history stays unread).
-StateParts partsRead(const QString &command) {
+// What a command reads of the state: one that only prints the settings
+// reads those alone, `status` the queue too (a large history stays unread).
+StateParts partsRead(const QString &command, const QStringList &args) {
+    if (!onlyLooks(command, args)) return StateParts::all;
     if (command == QLatin1String("settings")) return StateParts::settings;
     if (command == QLatin1String("status")) return StateParts::settingsAndQueue;
     return StateParts::all;
@@ -87,7 +88,7 @@ int main(int argc, char **argv) {
     }
 
     // Looking at the state runs nothing: no need to search for the tools.
-    Transcriber engine(holdsState ? Tools::resolve() : Tools{}, holdsState ? StateParts::all : partsRead(args.first()));
+    Transcriber engine(holdsState ? Tools::resolve() : Tools{}, partsRead(args.first(), commandArgs));
     cli::Context ctx{engine, commandArgs, out, err, [&err](const QString &line) { err << line << Qt::endl; }};
     // Lines logged while loading (a state file set aside) are shown too.
     for (const QString &line : engine.logLines()) ctx.printLog(line);
