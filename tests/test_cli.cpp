@@ -1,6 +1,7 @@
 // parlivo-cli's commands for the source folder, the state and the settings.
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
 
 #include "core/atomic_file.h"
 #include "core/json_coding.h"
@@ -72,6 +73,50 @@ TEST(CliSettings, PrintsSetsAndResets) {
     EXPECT_TRUE(runCli({"settings", "correctionPrompt"}).out.startsWith("Tu es un correcteur"));
     EXPECT_EQ(runCli({"settings", "customDestination", "null"}).code, 0);
     EXPECT_EQ(runCli({"settings", "customDestination"}).out, "");
+}
+
+// A program run as a user would, by its path.
+CliResult runProgram(const QString &program, const QStringList &args) {
+    QProcess p;
+    p.start(program, args);
+    p.waitForFinished(60000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
+}
+
+TEST(CliFront, AnswersWhatOnlyReadsTheStateAloneAndHandsOverTheRest) {
+    TempHome home;
+    writeFile(home.file("memos/a.m4a"), "x");
+    ASSERT_EQ(runCli({"scan", home.file("memos")}).code, 0);
+    ASSERT_EQ(runCli({"settings", "language", "fr"}).code, 0);
+
+    // Copied alone, without the engine program beside it, the front still answers these.
+    const QString front = home.file("alone/parlivo-cli");
+    ASSERT_TRUE(QDir().mkpath(home.file("alone")));
+    ASSERT_TRUE(QFile::copy(buildPath(QStringLiteral("parlivo-cli")), front));
+    EXPECT_EQ(runProgram(front, {"settings", "language"}).out, "fr\n");
+    EXPECT_EQ(parseJson(runProgram(front, {"settings"}).out.toUtf8())["language"], "fr");
+    const CliResult status = runProgram(front, {"status"});
+    EXPECT_EQ(status.out, "En attente 1, En cours 0, Terminé 0, Sauté 0, Erreur 0, Vide 0\npending\t-\t" +
+                              home.file("memos/a.m4a") + "\t\n");
+    const CliResult unknown = runProgram(front, {"settings", "colour"});
+    EXPECT_EQ(unknown.code, 2);
+    EXPECT_TRUE(unknown.err.startsWith("Réglage inconnu : colour. Réglages : modelPath, language,"));
+
+    // Anything else needs the engine program, and says so when it is missing.
+    const CliResult run = runProgram(front, {"run"});
+    EXPECT_EQ(run.code, 127);
+    EXPECT_EQ(run.err, "Impossible de lancer " + home.file("alone/parlivo-engine") +
+                           " : programme introuvable, l'installation est incomplète.\n");
+
+    // What makes it start fast: none of the engine's other libraries are loaded.
+    QProcess readelf;
+    readelf.start(QStringLiteral("readelf"), {"-d", buildPath(QStringLiteral("parlivo-cli"))});
+    ASSERT_TRUE(readelf.waitForFinished());
+    const QString needed = QString::fromUtf8(readelf.readAllStandardOutput());
+    EXPECT_TRUE(needed.contains("[libQt6Core.so.6]"));
+    for (const char *library : {"libQt6Network", "libQt6DBus", "libQt6Sql", "libQCoro6Network"})
+        EXPECT_FALSE(needed.contains(library)) << library;
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #pragma once
 // The rolling log the window shows (one event, one line) and the desktop
-// notifications. Every area writes here; the engine republishes the signals.
+// notifications. Every area writes here; the engine republishes the signals
+// and sends the notifications on to the desktop.
 
 #include <QObject>
 #include <QString>
@@ -17,7 +18,7 @@ public:
     void log(const QString &message);
     void clear();
     const QStringList &lines() const { return m_lines; }
-    // Published, and sent to the desktop's notification service when there is one.
+    // Published as notificationPosted.
     void notify(const QString &title, const QString &body);
 
 signals:

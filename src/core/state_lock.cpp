@@ -38,7 +38,9 @@ QString StateLock::refusal() const {
 }
 
 QString holderDescription(const StateLock::Holder &holder) {
+    // parlivo-cli hands its work to parlivo-engine: the user knows the first.
     const QString who = holder.program == QLatin1String("parlivo") ? QStringLiteral("la fenêtre de Parlivo")
+                        : holder.isCommand()                         ? QStringLiteral("parlivo-cli")
                         : holder.program.isEmpty()                   ? QStringLiteral("un programme")
                                                                      : holder.program;
     return QStringLiteral("%1 (processus %2)").arg(who).arg(holder.pid);

@@ -16,6 +16,11 @@ public:
     struct Holder {
         qint64 pid = 0;
         QString program;
+
+        // A command line's engine: it has no window to bring forward.
+        bool isCommand() const {
+            return program == QLatin1String("parlivo-engine") || program == QLatin1String("parlivo-cli");
+        }
     };
 
     explicit StateLock(const QString &supportDir);

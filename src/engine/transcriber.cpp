@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QProcess>
 
+#include "core/desktop_notifications.h"
 #include "core/folders.h"
 #include "engine/areas.h"
 #include "queue/places.h"
@@ -56,6 +57,7 @@ void Transcriber::connectSignals() {
     connect(&m_log, &EventLog::lineAdded, this, &Transcriber::logLineAdded);
     connect(&m_log, &EventLog::cleared, this, &Transcriber::logCleared);
     connect(&m_log, &EventLog::notificationPosted, this, &Transcriber::notificationPosted);
+    connect(&m_log, &EventLog::notificationPosted, this, &sendDesktopNotification);
     connect(m_queue.get(), &FileQueue::queueChanged, this, &Transcriber::queueChanged);
     connect(m_queue.get(), &FileQueue::entryChanged, this, &Transcriber::entryChanged);
     connect(m_queue.get(), &FileQueue::countersChanged, this, &Transcriber::countersChanged);

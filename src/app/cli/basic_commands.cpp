@@ -3,7 +3,6 @@
 #include <QFileInfo>
 
 #include "app/cli/cli.h"
-#include "core/text.h"
 #include "engine/transcriber.h"
 
 namespace cli {
@@ -28,13 +27,6 @@ int usage(QTextStream &err) {
     return badUsage;
 }
 
-void printQueue(const Transcriber &engine, QTextStream &out) {
-    for (const AudioFile &file : engine.files())
-        out << rawValue(file.status) << '\t' << file.durationDisplay() << '\t' << singleLine(file.path()) << '\t'
-            << singleLine(file.errorMessage.value_or(QString())) << '\n';
-    out.flush();
-}
-
 bool chooseFolder(Context &ctx, const QString &path) {
     const QFileInfo folder(path);
     if (!folder.isDir()) {
@@ -53,7 +45,7 @@ bool chooseFolder(Context &ctx, const QString &path) {
 QCoro::Task<int> scan(Context &ctx) {
     if (ctx.args.size() != 1) co_return usage(ctx.err);
     if (!chooseFolder(ctx, ctx.args.first())) co_return badUsage;
-    printQueue(ctx.engine, ctx.out);
+    printQueue(ctx.engine.files(), ctx.out);
     co_return success;
 }
 
@@ -64,17 +56,13 @@ QCoro::Task<int> voiceMemos(Context &ctx) {
         co_return badUsage;
     }
     ctx.engine.useMacVoiceMemos();
-    printQueue(ctx.engine, ctx.out);
+    printQueue(ctx.engine.files(), ctx.out);
     co_return success;
 }
 
 QCoro::Task<int> status(Context &ctx) {
     if (!ctx.args.isEmpty()) co_return usage(ctx.err);
-    const Transcriber &e = ctx.engine;
-    QStringList counters;
-    for (FileStatus s : allCases<FileStatus>()) counters << QStringLiteral("%1 %2").arg(label(s)).arg(e.count(s));
-    ctx.out << counters.join(QLatin1String(", ")) << '\n';
-    printQueue(e, ctx.out);
+    printStatus(ctx.engine, ctx.out);
     co_return success;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
-// parlivo-cli: the engine without a window. Log lines go to standard error as
-// they are appended, results to standard output.
+// parlivo-engine, the program behind parlivo-cli: the engine without a
+// window. Log lines go to standard error as they are appended, results to
+// standard output.
 
 #include <QStringList>
 #include <QTextStream>
@@ -9,11 +10,11 @@
 
 #include <qcoro/qcorotask.h>
 
+#include "app/front/look_commands.h"
+
 class Transcriber;
 
 namespace cli {
-
-enum Exit { success = 0, someFailed = 1, badUsage = 2 };
 
 struct Context {
     Transcriber &engine;
@@ -28,9 +29,6 @@ using Command = QCoro::Task<int> (*)(Context &);
 
 // Prints the usage on standard error; returns badUsage.
 int usage(QTextStream &err);
-
-// One line per queue entry: status, duration, path, message, separated by tabs.
-void printQueue(const Transcriber &engine, QTextStream &out);
 
 QCoro::Task<int> scan(Context &ctx);
 QCoro::Task<int> voiceMemos(Context &ctx);

@@ -29,26 +29,6 @@ const std::map<QString, cli::Command> &commands() {
     return table;
 }
 
-// Commands that only look at the state: they run beside an engine at work,
-// without its lock, and write nothing (but the memo library, a cache that
-// SQLite keeps whole between processes).
-bool onlyLooks(const QString &command, const QStringList &args) {
-    if (command == QLatin1String("status") || command == QLatin1String("search")) return true;
-    if (command == QLatin1String("settings"))
-        return args.size() <= 1 && args.value(0) != QLatin1String("--reset-prompt");
-    if (command == QLatin1String("models")) return args.isEmpty();
-    return false;
-}
-
-// What a command reads of the state: one that only prints the settings
-// reads those alone, `status` the queue too (a large history stays unread).
-StateParts partsRead(const QString &command, const QStringList &args) {
-    if (!onlyLooks(command, args)) return StateParts::all;
-    if (command == QLatin1String("settings")) return StateParts::settings;
-    if (command == QLatin1String("status")) return StateParts::settingsAndQueue;
-    return StateParts::all;
-}
-
 QCoro::Task<> runCommand(cli::Command command, cli::Context &ctx, bool holdsState) {
     int code = co_await command(ctx);
     // A rebuild of the memo library holds the transcripts written meanwhile:
@@ -76,7 +56,7 @@ int main(int argc, char **argv) {
     if (found == commands().end()) return cli::usage(err);
 
     const QStringList commandArgs = args.mid(1);
-    const bool holdsState = !onlyLooks(args.first(), commandArgs);
+    const bool holdsState = !cli::onlyLooks(args.first(), commandArgs);
     std::optional<StateLock> lock;
     if (holdsState) {
         folders::migrateFormerSupportDir(); // before the lock creates the support folder
@@ -88,7 +68,7 @@ int main(int argc, char **argv) {
     }
 
     // Looking at the state runs nothing: no need to search for the tools.
-    Transcriber engine(holdsState ? Tools::resolve() : Tools{}, partsRead(args.first(), commandArgs));
+    Transcriber engine(holdsState ? Tools::resolve() : Tools{}, cli::partsRead(args.first(), commandArgs));
     cli::Context ctx{engine, commandArgs, out, err, [&err](const QString &line) { err << line << Qt::endl; }};
     // Lines logged while loading (a state file set aside) are shown too.
     for (const QString &line : engine.logLines()) ctx.printLog(line);

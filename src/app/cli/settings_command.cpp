@@ -6,14 +6,6 @@
 namespace cli {
 
 namespace {
-void printValue(const Json &value, QTextStream &out) {
-    // A text prints as plain text; anything else as JSON.
-    if (value.is_string())
-        out << QString::fromStdString(value.get<std::string>()) << '\n';
-    else
-        out << QString::fromStdString(value.dump()) << '\n';
-}
-
 // The record with one key replaced; nothing when the value does not fit the key.
 std::optional<ParlivoSettings> withValue(const ParlivoSettings &current, const QString &key, const Json &value) {
     Json json = toJson(current);
@@ -28,7 +20,6 @@ std::optional<ParlivoSettings> withValue(const ParlivoSettings &current, const Q
 
 QCoro::Task<int> settings(Context &ctx) {
     Transcriber &engine = ctx.engine;
-    const Json all = toJson(engine.settings());
 
     if (ctx.args.size() == 1 && ctx.args.first() == QLatin1String("--reset-prompt")) {
         ParlivoSettings s = engine.settings();
@@ -38,21 +29,9 @@ QCoro::Task<int> settings(Context &ctx) {
         ctx.err << "Instruction de correction rétablie." << Qt::endl;
         co_return success;
     }
-    if (ctx.args.isEmpty()) {
-        ctx.out << QString::fromStdString(all.dump(2)) << '\n';
-        co_return success;
-    }
+    if (ctx.args.size() <= 1) co_return printSettings(engine.settings(), ctx.args, ctx.out, ctx.err);
+    if (!checkSettingKey(ctx.args, ctx.err)) co_return badUsage;
     const QString key = ctx.args.first();
-    if (!settingsKeys().contains(key) || ctx.args.size() > 2) {
-        ctx.err << "Réglage inconnu : " << key << ". Réglages : " << settingsKeys().join(QLatin1String(", "))
-                << Qt::endl;
-        co_return badUsage;
-    }
-    if (ctx.args.size() == 1) {
-        auto it = all.find(key.toStdString());
-        if (it != all.end()) printValue(*it, ctx.out); // an absent optional prints nothing
-        co_return success;
-    }
 
     // The value is read as JSON when it fits the key (2, true, null), else as text.
     const QString text = ctx.args.at(1);
@@ -70,7 +49,7 @@ QCoro::Task<int> settings(Context &ctx) {
     }
     engine.setSettings(*updated);
     engine.saveNow();
-    printValue(toJson(engine.settings())[key.toStdString()], ctx.out);
+    printSettingValue(toJson(engine.settings())[key.toStdString()], ctx.out);
     co_return success;
 }
 

@@ -36,7 +36,7 @@ SingleInstance::Claim SingleInstance::claim() {
     if (!m_lock.heldElsewhere()) return Claim::refused;
     // A command has no window to bring forward: only another window can take over.
     const auto holder = m_lock.holder();
-    if (holder && holder->program == QLatin1String("parlivo-cli")) return Claim::refused;
+    if (holder && holder->isCommand()) return Claim::refused;
     return notifyRunningInstance() ? Claim::handedOver : Claim::refused;
 }
 
