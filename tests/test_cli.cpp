@@ -90,10 +90,11 @@ TEST(CliFront, AnswersWhatOnlyReadsTheStateAloneAndHandsOverTheRest) {
     ASSERT_EQ(runCli({"scan", home.file("memos")}).code, 0);
     ASSERT_EQ(runCli({"settings", "language", "fr"}).code, 0);
 
-    // Copied alone, without the engine program beside it, the front still answers these.
+    // Copied without the engine program, the command line still answers these.
     const QString front = home.file("alone/parlivo-cli");
     ASSERT_TRUE(QDir().mkpath(home.file("alone")));
     ASSERT_TRUE(QFile::copy(buildPath(QStringLiteral("parlivo-cli")), front));
+    ASSERT_TRUE(QFile::copy(buildPath(QStringLiteral("parlivo-state")), home.file("alone/parlivo-state")));
     EXPECT_EQ(runProgram(front, {"settings", "language"}).out, "fr\n");
     EXPECT_EQ(parseJson(runProgram(front, {"settings"}).out.toUtf8())["language"], "fr");
     const CliResult status = runProgram(front, {"status"});
@@ -109,14 +110,18 @@ TEST(CliFront, AnswersWhatOnlyReadsTheStateAloneAndHandsOverTheRest) {
     EXPECT_EQ(run.err, "Impossible de lancer " + home.file("alone/parlivo-engine") +
                            " : programme introuvable, l'installation est incomplète.\n");
 
-    // What makes it start fast: none of the engine's other libraries are loaded.
-    QProcess readelf;
-    readelf.start(QStringLiteral("readelf"), {"-d", buildPath(QStringLiteral("parlivo-cli"))});
-    ASSERT_TRUE(readelf.waitForFinished());
-    const QString needed = QString::fromUtf8(readelf.readAllStandardOutput());
-    EXPECT_TRUE(needed.contains("[libQt6Core.so.6]"));
+    // What makes them start fast: parlivo-cli loads no library, and the state
+    // program none of the engine's but QtCore.
+    const auto needed = [](const QString &program) {
+        QProcess readelf;
+        readelf.start(QStringLiteral("readelf"), {"-d", buildPath(program)});
+        readelf.waitForFinished();
+        return QString::fromUtf8(readelf.readAllStandardOutput());
+    };
+    EXPECT_FALSE(needed("parlivo-cli").contains("libQt6"));
+    const QString state = needed("parlivo-state");
+    EXPECT_TRUE(state.contains("[libQt6Core.so.6]"));
     for (const char *library : {"libQt6Network", "libQt6DBus", "libQt6Sql", "libQCoro6Network"})
-        EXPECT_FALSE(needed.contains(library)) << library;
+        EXPECT_FALSE(state.contains(library)) << library;
 }
-
 } // namespace

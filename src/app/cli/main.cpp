@@ -3,6 +3,8 @@
 
 #include <cstdio>
 #include <map>
+#include <string>
+#include <vector>
 
 #include "app/cli/cli.h"
 #include "core/folders.h"
@@ -56,7 +58,9 @@ int main(int argc, char **argv) {
     if (found == commands().end()) return cli::usage(err);
 
     const QStringList commandArgs = args.mid(1);
-    const bool holdsState = !cli::onlyLooks(args.first(), commandArgs);
+    const std::vector<std::string> texts(argv + 1, argv + argc);
+    const cli::Words words(texts.begin(), texts.end());
+    const bool holdsState = !cli::onlyLooks(words);
     std::optional<StateLock> lock;
     if (holdsState) {
         folders::migrateFormerSupportDir(); // before the lock creates the support folder
@@ -68,7 +72,7 @@ int main(int argc, char **argv) {
     }
 
     // Looking at the state runs nothing: no need to search for the tools.
-    Transcriber engine(holdsState ? Tools::resolve() : Tools{}, cli::partsRead(args.first(), commandArgs));
+    Transcriber engine(holdsState ? Tools::resolve() : Tools{}, cli::partsRead(words));
     cli::Context ctx{engine, commandArgs, out, err, [&err](const QString &line) { err << line << Qt::endl; }};
     // Lines logged while loading (a state file set aside) are shown too.
     for (const QString &line : engine.logLines()) ctx.printLog(line);

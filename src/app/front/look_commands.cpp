@@ -4,28 +4,6 @@
 
 namespace cli {
 
-bool onlyLooks(const QString &command, const QStringList &args) {
-    if (command == QLatin1String("status") || command == QLatin1String("search")) return true;
-    if (command == QLatin1String("settings"))
-        return args.size() <= 1 && args.value(0) != QLatin1String("--reset-prompt");
-    if (command == QLatin1String("models")) return args.isEmpty();
-    return false;
-}
-
-bool answeredByFront(const QString &command, const QStringList &args) {
-    // `status` with arguments is a usage error, which the engine program words.
-    if (command == QLatin1String("status")) return args.isEmpty();
-    return command == QLatin1String("settings") && onlyLooks(command, args);
-}
-
-StateParts partsRead(const QString &command, const QStringList &args) {
-    // A large history stays unread when only the settings or the queue are shown.
-    if (!onlyLooks(command, args)) return StateParts::all;
-    if (command == QLatin1String("settings")) return StateParts::settings;
-    if (command == QLatin1String("status")) return StateParts::settingsAndQueue;
-    return StateParts::all;
-}
-
 void printQueue(const QList<AudioFile> &files, QTextStream &out) {
     for (const AudioFile &file : files)
         out << rawValue(file.status) << '\t' << file.durationDisplay() << '\t' << singleLine(file.path()) << '\t'

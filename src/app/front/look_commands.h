@@ -1,29 +1,20 @@
 #pragma once
 // What the command line answers by looking at the state, shared by the two
-// programs behind it: parlivo-cli, which answers `settings` and `status`
-// itself, linked to QtCore alone so that they start at once, and
-// parlivo-engine, which it hands every other command to.
+// programs parlivo-cli hands commands to: parlivo-state, which answers
+// `settings` and `status` linked to QtCore alone so that they start at once,
+// and parlivo-engine, which answers every command.
 
 #include <QList>
 #include <QStringList>
 #include <QTextStream>
 
+#include "app/front/command_kinds.h"
 #include "core/records.h"
 #include "core/settings.h"
-#include "core/state_parts.h"
 
 namespace cli {
 
 enum Exit { success = 0, someFailed = 1, badUsage = 2 };
-
-// Commands that only look at the state: they run beside an engine at work,
-// without its lock, and write nothing (but the memo library, a cache that
-// SQLite keeps whole between processes).
-bool onlyLooks(const QString &command, const QStringList &args);
-// Those of them that need nothing but the state files: parlivo-cli answers them.
-bool answeredByFront(const QString &command, const QStringList &args);
-// What a command reads of the state.
-StateParts partsRead(const QString &command, const QStringList &args);
 
 // One line per queue entry: status, duration, path, message, separated by tabs.
 void printQueue(const QList<AudioFile> &files, QTextStream &out);
