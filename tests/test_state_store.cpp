@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "core/atomic_file.h"
 #include "core/json_coding.h"
@@ -96,6 +97,48 @@ TEST(StateStore, ABurstOfChangesGivesOneWriteAfterTheDelay) {
     // 1.2 s after the last change, not before; Qt's coarse timers may fire up to 5 % early.
     EXPECT_GE(savedAfter.first(), 1140);
     EXPECT_EQ(parseJson(readText(home.supportDir() + "/settings.json").toUtf8())["parallelism"], 10);
+}
+
+// Gives a file a second name: while both names share the file, it has not
+// been replaced (an atomic write gives the first name a new file).
+QString witness(const QString &path) {
+    const QString link = path + ".witness";
+    QFile::remove(link);
+    EXPECT_EQ(::link(QFile::encodeName(path).constData(), QFile::encodeName(link).constData()), 0) << path.toStdString();
+    return link;
+}
+bool replaced(const QString &link) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(link).constData(), &st) != 0 || st.st_nlink == 1;
+}
+
+TEST(StateStore, ASaveLeavesAloneTheFilesWhoseTextIsUnchanged) {
+    TempHome home;
+    QTemporaryDir src;
+    writeFile(src.path() + "/a.m4a", "x");
+    const QString dir = home.supportDir() + "/";
+    {
+        Transcriber engine{Tools{}};
+        engine.setSourceFolder(QUrl::fromLocalFile(src.path()));
+        engine.saveNow();
+    }
+    QString settings = witness(dir + "settings.json");
+    const QString ledger = witness(dir + "ledger.json"), queue = witness(dir + "queue.json");
+
+    Transcriber engine{Tools{}};
+    writeFile(src.path() + "/b.m4a", "x");
+    engine.rescan(); // the queue changes, the history does not
+    engine.saveNow();
+    EXPECT_FALSE(replaced(ledger)); // as read at start
+    EXPECT_TRUE(replaced(queue));
+    EXPECT_TRUE(replaced(settings)); // never taken as read: written once
+    settings = witness(dir + "settings.json");
+
+    // Removed meanwhile, an unchanged file is written again.
+    QFile::remove(dir + "ledger.json");
+    engine.saveNow();
+    EXPECT_FALSE(replaced(settings));
+    EXPECT_TRUE(readWholeFile(dir + "ledger.json").has_value());
 }
 
 TEST(StateStore, UndecodableFilesAreSetAsideAndDefaultsUsed) {

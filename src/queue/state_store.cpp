@@ -1,6 +1,7 @@
 #include "queue/state_store.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <qcoro/qcorotask.h>
 
@@ -14,19 +15,28 @@ const QString queueFile = QStringLiteral("queue.json");
 const QString ledgerFile = QStringLiteral("ledger.json");
 } // namespace
 
-QList<UnsavedState::Outcome> StateSnapshot::write() const {
+namespace {
+// Writes `text` unless the file already holds it; a file removed meanwhile is written again.
+UnsavedState::Outcome writeIfChanged(const QString &dir, const QString &name, QByteArray text, QByteArray &onDisk,
+                                     FileAccess access = FileAccess::standard) {
+    const QString path = dir + name;
+    if (text == onDisk && QFileInfo(path).size() == text.size()) return {name, std::nullopt};
+    auto error = writeFileAtomically(path, text, access);
+    if (!error) onDisk = std::move(text);
+    return {name, std::move(error)};
+}
+} // namespace
+
+QList<UnsavedState::Outcome> StateSnapshot::write(StateTexts &onDisk) const {
     const QString dir = folders::supportDir() + QLatin1Char('/');
     // Each file is written on its own: one failing does not stop the others.
     // settings.json holds the API key, so only its owner may read it.
     // The history goes before the queue: a crash between the two leaves
     // a queue behind its history, which the next run catches up from it;
     // the other way round a file would stay done with no history entry.
-    QList<UnsavedState::Outcome> outcomes;
-    outcomes.append(
-        {settingsFile, writeFileAtomically(dir + settingsFile, dumpCompact(toJson(settings)), FileAccess::ownerOnly)});
-    outcomes.append({ledgerFile, writeFileAtomically(dir + ledgerFile, encodeLedger(ledger))});
-    outcomes.append({queueFile, writeFileAtomically(dir + queueFile, encodeQueue(queue))});
-    return outcomes;
+    return {writeIfChanged(dir, settingsFile, dumpCompact(toJson(settings)), onDisk.settings, FileAccess::ownerOnly),
+            writeIfChanged(dir, ledgerFile, encodeLedger(ledger), onDisk.ledger),
+            writeIfChanged(dir, queueFile, encodeQueue(queue), onDisk.queue)};
 }
 
 StateStore::StateStore(EventLog &log, Snapshot snapshot, QObject *parent)
@@ -40,12 +50,14 @@ StateStore::StateStore(EventLog &log, Snapshot snapshot, QObject *parent)
 StateStore::~StateStore() = default;
 
 template <typename T, typename Decode>
-std::optional<T> StateStore::readStateFile(const QString &name, Decode decode) {
+std::optional<T> StateStore::readStateFile(const QString &name, Decode decode, QByteArray *text) {
     const QString path = folders::supportDir() + QLatin1Char('/') + name;
     auto bytes = readWholeFile(path);
     if (!bytes) return std::nullopt;
     try {
-        return decode(*bytes);
+        std::optional<T> value = decode(*bytes);
+        if (text) *text = std::move(*bytes);
+        return value;
     } catch (const std::exception &) {
         // Kept aside rather than overwritten by the next save: the user's
         // queue or history may still be recovered from it by hand.
@@ -70,9 +82,11 @@ StoredState StateStore::read(StateParts parts) {
             m_log.log(
                 QStringLiteral("Réglage invalide dans settings.json : %1. Sa valeur par défaut est utilisée.").arg(key));
     }
-    if (parts == StateParts::all) stored.ledger = readStateFile<Ledger>(ledgerFile, ledgerFromText);
+    // The settings' text is not kept: a file left readable by others by an
+    // earlier version is then rewritten owner-only at the first save.
+    if (parts == StateParts::all) stored.ledger = readStateFile<Ledger>(ledgerFile, ledgerFromText, &m_onDisk.ledger);
     if (parts != StateParts::settings)
-        stored.queue = readStateFile<PersistedState>(queueFile, document(persistedStateFromJson));
+        stored.queue = readStateFile<PersistedState>(queueFile, document(persistedStateFromJson), &m_onDisk.queue);
     return stored;
 }
 
@@ -95,7 +109,7 @@ void StateStore::saveNow() {
     // overwrite this newer state.
     m_writer.waitForDone();
     const quint64 save = ++m_savesStarted;
-    noteSave(save, m_snapshot().write());
+    noteSave(save, m_snapshot().write(m_onDisk));
     emit saved();
 }
 
@@ -108,7 +122,7 @@ void StateStore::saveAtOnce() {
     ++m_savesInFlight;
     const quint64 save = ++m_savesStarted;
     m_writer.start([this, save, snapshot = m_snapshot()] {
-        const QList<UnsavedState::Outcome> outcomes = snapshot.write();
+        const QList<UnsavedState::Outcome> outcomes = snapshot.write(m_onDisk);
         QMetaObject::invokeMethod(
             this,
             [this, save, outcomes] {

@@ -19,6 +19,16 @@
 #include "core/state_parts.h"
 #include "core/unsaved_state.h"
 
+// The text of each state file as this process last wrote it (or, for the
+// queue and the history, read it): a save with the same text leaves that file
+// alone, which spares a flush to disk. Saves run one after the other, so one
+// save at a time uses it.
+struct StateTexts {
+    QByteArray settings;
+    QByteArray ledger;
+    QByteArray queue;
+};
+
 // What one save writes: a copy taken on the main thread, so it can be encoded
 // and written anywhere.
 struct StateSnapshot {
@@ -26,7 +36,7 @@ struct StateSnapshot {
     PersistedState queue;
     Ledger ledger;
 
-    QList<UnsavedState::Outcome> write() const;
+    QList<UnsavedState::Outcome> write(StateTexts &onDisk) const;
 };
 
 // What the state folder held at start; nothing for a file missing or unreadable.
@@ -69,11 +79,13 @@ signals:
     void saved(); // the three state files were just written
 
 private:
-    template <typename T, typename Decode> std::optional<T> readStateFile(const QString &name, Decode decode);
+    template <typename T, typename Decode>
+    std::optional<T> readStateFile(const QString &name, Decode decode, QByteArray *text = nullptr);
     void noteSave(quint64 save, const QList<UnsavedState::Outcome> &outcomes);
 
     EventLog &m_log;
     Snapshot m_snapshot;
+    StateTexts m_onDisk;
     QTimer m_saveTimer;
     int m_savesInFlight = 0;
     bool m_writable = true; // false after a partial read
