@@ -1,6 +1,5 @@
 // The one write path: a file is replaced only once all of it reached the disk;
 // on a full disk the previous file stays and no temporary file is left.
-#include <QDir>
 #include <QFile>
 
 #include <sys/stat.h>

@@ -1,6 +1,5 @@
 // parlivo-cli run, retry, force and models, as a user types them: a real
 // child process with the stand-in recogniser on its PATH.
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QHttpServer>

@@ -1,6 +1,5 @@
 // parlivo-cli watch as a user runs it: a real child process watching a real
 // folder until Ctrl-C, with the stand-in recogniser and the product's delay.
-#include <QFileInfo>
 #include <QProcess>
 
 #include <csignal>

@@ -1,8 +1,6 @@
 // The correction pass under faults: sent nowhere, into the archive, or
 // cancelled mid-request. Nothing is lost and nothing is labelled wrongly.
-#include <QFile>
-#include <QFileInfo>
-#include <QSignalSpy>
+#include <QElapsedTimer>
 
 #include "correction/correction_pass_end.h"
 #include "correction/raw_transcripts.h"

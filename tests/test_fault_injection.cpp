@@ -1,6 +1,5 @@
 // Nothing lost under faults, with real processes and real files: SIGKILLs at
 // any moment of a batch, full disks, and a second engine on the same state.
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>

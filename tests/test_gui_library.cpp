@@ -3,7 +3,6 @@
 // opening the reader, over a real engine and a small library.
 #include <QComboBox>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextBrowser>

@@ -4,7 +4,6 @@
 // running file.
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
 

@@ -1,46 +1,23 @@
 // The settings window over a real engine: each control edits the record at once.
-#include <QAction>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QProgressBar>
-#include <QPushButton>
-#include <QScrollBar>
-#include <QSignalSpy>
 #include <QSpinBox>
-#include <QTableView>
 #include <QTest>
 #include <QTreeWidget>
 
-#include <csignal>
 
-#include "app/gui/app_actions.h"
-#include "app/gui/app_shell.h"
-#include "app/gui/banner_area.h"
-#include "app/gui/display_texts.h"
 #include "app/gui/elided_label.h"
-#include "app/gui/log_panel.h"
-#include "app/gui/main_window.h"
-#include "app/gui/progress_panel.h"
-#include "app/gui/queue_model.h"
-#include "app/gui/queue_view.h"
 #include "app/gui/settings_pages.h"
 #include "app/gui/settings_support.h"
 #include "app/gui/settings_window.h"
-#include "app/gui/single_instance.h"
 #include "app/gui/source_bar.h"
-#include "app/gui/status_text.h"
-#include "app/gui/termination_signals.h"
 #include "core/atomic_file.h"
-#include "core/folders.h"
-#include "support/engine_fixture.h"
-#include "support/fake_llm_server.h"
 
 #include "support/window_fixture.h"
 

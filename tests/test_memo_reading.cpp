@@ -1,5 +1,4 @@
 // What the reader shows of a memo and where it lands.
-#include <QFile>
 
 #include "library/library_transcripts.h"
 #include "library/memo_reading.h"

@@ -1,6 +1,4 @@
 // The pure rules around one file's transcription, and the live figures.
-#include <QDateTime>
-#include <QFile>
 
 #include <sys/stat.h>
 #include <fcntl.h>

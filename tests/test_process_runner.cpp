@@ -3,7 +3,6 @@
 #include "pipeline/process_runner.h"
 #include "support/test_support.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>

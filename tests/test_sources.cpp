@@ -1,8 +1,6 @@
 // Source folders: scanning, restoring finished files from the ledger, and
 // where transcripts go.
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QLocale>
 
 #include <fcntl.h>

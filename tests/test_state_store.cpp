@@ -1,7 +1,6 @@
 // The engine's state files: where they go, what they hold, how they load and
 // when they are written.
 #include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
