@@ -1,5 +1,5 @@
-// The queue on its own: counters, the history of handled files, and the scan
-// that turns a folder into entries.
+// The queue on its own: counters, the history of handled files, and the
+// files that arrive.
 #include <QSignalSpy>
 
 #include "queue/file_queue.h"
@@ -12,8 +12,7 @@ namespace {
 struct QueueBench {
     TempHome home;
     EventLog log;
-    QStringList written; // folders the queue is told hold Parlivo's own output
-    FileQueue queue{log, [this] { return written; }};
+    FileQueue queue{log, [] { return QStringList(); }};
 
     QString audio(const QString &name, const QByteArray &bytes = "audio") {
         return writeFile(home.file("src/" + name), bytes);
@@ -70,24 +69,6 @@ TEST(FileQueue, TheHistoryCountsFailedAttemptsAndRestoresFinishedFilesUntilTheyC
     EXPECT_EQ(bench.queue.entry(bench.idOf("a.m4a"))->outputPath, std::optional<QString>("/t/a.txt"));
     EXPECT_EQ(bench.queue.entry(bench.idOf("b.m4a"))->status, FileStatus::pending);
     EXPECT_FALSE(bench.queue.matchingLedgerEntry(b));
-}
-
-TEST(FileQueue, TheScanLeavesParlivosOwnFoldersOutAndAVanishedFileLeavesWithALine) {
-    QueueBench bench;
-    bench.audio("a.m4a");
-    const QString gone = bench.audio("b.m4a");
-    bench.audio("Archive organisée/memo/a.m4a");
-    bench.written = {bench.home.file("src/Archive organisée"), QString()};
-    bench.scan();
-    ASSERT_EQ(bench.queue.files().size(), 2);
-    EXPECT_TRUE(bench.log.lines().last().endsWith("2 fichier(s) audio trouvé(s)."));
-
-    QFile::remove(gone);
-    QSignalSpy saves(&bench.queue, &FileQueue::saveWanted);
-    bench.queue.dropVanishedFiles();
-    EXPECT_EQ(bench.queue.files().size(), 1);
-    EXPECT_EQ(saves.size(), 1);
-    EXPECT_TRUE(bench.log.lines().last().endsWith("Fichier introuvable, retiré de la file : " + gone));
 }
 
 TEST(FileQueue, ArrivalsAreQueuedOnceAndAFinishedFileOnlyWhenItIsNoLongerTheVersionHeld) {

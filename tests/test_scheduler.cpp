@@ -83,46 +83,6 @@ TEST(Scheduler, DrainsTheQueueInOrderThenHandsOverOnce) {
     EXPECT_TRUE(bench.run.currentFileNames().isEmpty());
 }
 
-TEST(Scheduler, NotReadyStartsNothingAndNothingPendingSaysSo) {
-    SchedulerBench bench;
-    bench.scan({"a.m4a"});
-    std::optional<IdSet> asked;
-    SchedulerHooks hooks;
-    // Only readiness matters here: the run must not start.
-    hooks.readyToRun = [&](const std::optional<IdSet> &only) {
-        asked = only;
-        return false;
-    };
-    bench.run.setHooks(hooks);
-    const IdSet only{bench.idOf("a.m4a")};
-    bench.run.start(only);
-    EXPECT_FALSE(bench.run.isRunning());
-    EXPECT_EQ(asked, only);
-
-    SchedulerBench idle;
-    idle.scan({});
-    idle.run.start();
-    EXPECT_FALSE(idle.run.isRunning());
-    EXPECT_TRUE(idle.log.lines().last().endsWith("Rien à transcrire : aucun fichier en attente."));
-    EXPECT_TRUE(idle.afterRuns.isEmpty());
-}
-
-TEST(Scheduler, CancelPutsTheFileInHandBackAndHandsOverAsCancelled) {
-    SchedulerBench bench;
-    bench.stepMs = 300;
-    bench.scan({"a.m4a", "b.m4a"});
-    bench.run.start();
-    ASSERT_TRUE(spinUntil([&] { return bench.processed.size() == 1; }));
-    EXPECT_EQ(bench.run.currentFileNames(), QStringList{"a.m4a"});
-    bench.run.cancel();
-    EXPECT_EQ(bench.queue.count(FileStatus::pending), 2);
-    EXPECT_TRUE(bench.run.currentFileNames().isEmpty());
-    ASSERT_TRUE(bench.finish());
-    EXPECT_EQ(bench.processed, QStringList{"a.m4a"});
-    EXPECT_EQ(bench.afterRuns, QList<bool>{true});
-    EXPECT_TRUE(bench.log.lines().last().endsWith("Lot interrompu."));
-}
-
 TEST(Scheduler, AFullDiskStopsTheRunAndNamesTheFolder) {
     SchedulerBench bench;
     bench.scan({"a.m4a", "b.m4a", "c.m4a"});
@@ -137,28 +97,6 @@ TEST(Scheduler, AFullDiskStopsTheRunAndNamesTheFolder) {
     EXPECT_EQ(bench.run.fullDiskFolder(), std::optional<QString>("/media/plein"));
     EXPECT_TRUE(bench.log.lines().last().endsWith(
         "Lot arrêté : disque plein dans « /media/plein ». Libère de la place, puis relance la transcription."));
-}
-
-TEST(Scheduler, ErrorsAreRetriedBelowThreeAttemptsAndASelectionIsForced) {
-    SchedulerBench bench;
-    bench.scan({"a.m4a", "b.m4a", "c.m4a"});
-    for (const char *name : {"a.m4a", "b.m4a"}) bench.queue.setStatus(bench.idOf(name), FileStatus::error);
-    bench.queue.ledger()[bench.home.file("src/a.m4a")].attempts = 2;
-    bench.queue.ledger()[bench.home.file("src/b.m4a")].attempts = 3;
-    bench.run.requeueErrors();
-    EXPECT_EQ(bench.queue.entry(bench.idOf("a.m4a"))->status, FileStatus::pending);
-    EXPECT_EQ(bench.queue.entry(bench.idOf("b.m4a"))->status, FileStatus::error);
-    EXPECT_TRUE(bench.log.lines().last().endsWith(
-        "1 fichier(s) en échec répété (3 tentatives) laissé(s) de côté. Clic droit > Remettre en attente pour forcer."));
-
-    // A selection forgets the history and is transcribed even when it says done.
-    bench.queue.setStatus(bench.idOf("c.m4a"), FileStatus::done);
-    bench.run.transcribeSelection({bench.idOf("b.m4a"), bench.idOf("c.m4a")});
-    EXPECT_TRUE(bench.run.isForced(bench.idOf("c.m4a")));
-    EXPECT_FALSE(bench.queue.ledger().contains(bench.home.file("src/b.m4a")));
-    ASSERT_TRUE(bench.finish());
-    EXPECT_EQ(bench.processed, (QStringList{"b.m4a", "c.m4a"})); // a.m4a waits for a full run
-    EXPECT_FALSE(bench.run.isForced(bench.idOf("c.m4a")));
 }
 
 TEST(Scheduler, AFileChangedDuringItsRunWaitsForTheNextRun) {
