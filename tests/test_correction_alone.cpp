@@ -1,6 +1,5 @@
 // The correction area on its own objects, against the stand-in model server:
 // the batch's stage and the pass, with only what they are handed.
-#include <QSignalSpy>
 
 #include "correction/correction_pass.h"
 #include "correction/run_correction.h"
@@ -35,27 +34,6 @@ protected:
     }
     bool logHas(const QString &text) const { return !log.lines().filter(text).isEmpty(); }
 };
-
-TEST_F(CorrectionAlone, ThePassCorrectsEveryRawTranscriptThenHandsOverOnce) {
-    writeRawTranscript(out, "a", dictation("A", 60));
-    writeRawTranscript(out + "/sous", "b", dictation("B", 40));
-    server.echo([](const QString &text) { return text.toUpper(); });
-    int counted = -1;
-    pass.countRaw([&](int count) { counted = count; });
-    ASSERT_TRUE(spinUntil([&] { return counted == 2; }));
-    EXPECT_EQ(pass.rawCount(), 2);
-
-    QSignalSpy finished(&pass, &CorrectionPass::finished);
-    pass.start();
-    ASSERT_TRUE(runTask(pass.waitForEnd(), 20000));
-    EXPECT_EQ(finished.size(), 1);
-    EXPECT_EQ(ends, QList<CorrectionPassEnd>{CorrectionPassEnd::finished});
-    EXPECT_EQ(pass.lastEnd(), CorrectionPassEnd::finished);
-    EXPECT_EQ(pass.rawCount(), 0);
-    EXPECT_EQ(pass.done(), 2);
-    EXPECT_TRUE(logHas("Correction IA terminée : 2/2."));
-    EXPECT_TRUE(readText(out + "/a.md").contains(dictation("A", 60).toUpper()));
-}
 
 TEST_F(CorrectionAlone, ThePassWaitsForTheBatchAndSaysWhyItCannotRun) {
     writeRawTranscript(out, "a", dictation("A", 60));

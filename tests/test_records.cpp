@@ -47,9 +47,6 @@ TEST(QueueJson, EntriesKeepTheirKeyOrderOmitWhatIsAbsentAndRoundTrip) {
     EXPECT_EQ(keysOf(j), (std::vector<std::string>{"sourceFolder", "files", "wasRunning"}));
     const Json &first = j["files"][0];
     EXPECT_EQ(keysOf(first), (std::vector<std::string>{"id", "url", "status", "progress"}));
-    const std::string id = first["id"];
-    EXPECT_EQ(id.size(), 36u);
-    EXPECT_EQ(QString::fromStdString(id), QString::fromStdString(id).toUpper());
     EXPECT_EQ(first["url"], "file:///tmp/M%C3%A9mo%20vocal%20%231.m4a");
     EXPECT_EQ(keysOf(j["files"][1]), (std::vector<std::string>{"id", "url", "status", "progress", "errorMessage",
                                                                 "durationSeconds", "outputPath"}));
