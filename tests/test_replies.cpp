@@ -22,30 +22,30 @@ const QString spoken = "bon alors je voulais te dire que la réunion de demain e
 // ---------------------------------------------------------------- is it a correction
 
 TEST(RepliesPure, ACorrectionIsCloseInLengthAndMadeOfTheTextsWords) {
-    using Corrector::isPlausibleCorrection;
-    EXPECT_TRUE(isPlausibleCorrection(spoken, "Bon, alors je voulais te dire que la réunion de demain est déplacée à "
-                                              "jeudi matin."));
-    // Accents and capitals put right are still the same words.
-    EXPECT_TRUE(isPlausibleCorrection("la reunion est deplacee a jeudi parce que le client est malade",
-                                      "La réunion est déplacée à jeudi, parce que le client est malade."));
-    EXPECT_FALSE(isPlausibleCorrection(spoken, "OK"));
-    EXPECT_FALSE(isPlausibleCorrection(spoken, "Je suis désolé, je ne peux pas corriger ce texte."));
-    EXPECT_FALSE(isPlausibleCorrection(spoken, "I'm sorry, but I cannot help with correcting this text today."));
-}
-
-TEST(RepliesPure, TheBoundsWorkedByHand) {
-    using Corrector::isPlausibleCorrection;
     // 10 words: 39 characters. 0.4 × 39 = 15.6 and 2 × 39 = 78.
-    const QString text = "mot mot mot mot mot mot mot mot mot mot";
-    EXPECT_FALSE(isPlausibleCorrection(text, "mot mot mot mot"));  // 15 characters
-    EXPECT_TRUE(isPlausibleCorrection(text, "mot mot mot mot.")); // 16
-    EXPECT_TRUE(isPlausibleCorrection(text, QString("mot ").repeated(18) + "mot"));  // 75
-    EXPECT_FALSE(isPlausibleCorrection(text, QString("mot ").repeated(19) + "mot")); // 79
-
-    // Distinct words of the answer found in the text: 4 of 10 is too few, 8 of 9 is enough.
+    const QString words = "mot mot mot mot mot mot mot mot mot mot";
     const QString chat = "le chat dort sur le canapé du salon ce matin";
-    EXPECT_FALSE(isPlausibleCorrection(chat, "Le chien mange dans la cuisine du salon ce soir."));
-    EXPECT_TRUE(isPlausibleCorrection(chat, "Le chat dort sur le canapé du salon, ce soir."));
+    const struct {
+        QString text, answer;
+        bool plausible;
+    } cases[] = {
+        {spoken, "Bon, alors je voulais te dire que la réunion de demain est déplacée à jeudi matin.", true},
+        // Accents and capitals put right are still the same words.
+        {"la reunion est deplacee a jeudi parce que le client est malade",
+         "La réunion est déplacée à jeudi, parce que le client est malade.", true},
+        {spoken, "OK", false},
+        {spoken, "Je suis désolé, je ne peux pas corriger ce texte.", false},
+        {spoken, "I'm sorry, but I cannot help with correcting this text today.", false},
+        {words, "mot mot mot mot", false}, // 15 characters
+        {words, "mot mot mot mot.", true}, // 16
+        {words, QString("mot ").repeated(18) + "mot", true},  // 75
+        {words, QString("mot ").repeated(19) + "mot", false}, // 79
+        // Distinct words of the answer found in the text: 4 of 10 is too few, 8 of 9 is enough.
+        {chat, "Le chien mange dans la cuisine du salon ce soir.", false},
+        {chat, "Le chat dort sur le canapé du salon, ce soir.", true},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(Corrector::isPlausibleCorrection(c.text, c.answer), c.plausible) << c.answer.toStdString();
 }
 
 // ---------------------------------------------------------------- the recogniser's result
