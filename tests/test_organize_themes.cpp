@@ -30,10 +30,34 @@ OrgEntry sortedAs(const QString &path, const QString &category, const QString &t
     return e;
 }
 
-TEST(OrganizeThemeText, PromptsNameTheThemesAlreadyThere) {
-    EXPECT_TRUE(assignPrompt({}).contains("thèmes existants : (aucun pour l'instant).\n"));
-    EXPECT_TRUE(consolidationPrompt({"Clients", "Équipe"}).contains("à réutiliser en priorité : Clients, Équipe. Fusionne"));
-    EXPECT_TRUE(consolidationPrompt({}).contains("à réutiliser en priorité : (aucun pour l'instant). Fusionne"));
+TEST(OrganizeThemeText, AssignmentAndConsolidationPromptsWordForWord) {
+    const QString after =
+        ".\n"
+        "- Ne crée un nouveau thème que si aucun existant ne convient. Maximum 12 thèmes par catégorie.\n"
+        "- categorie : \"perso\" (vie personnelle) ou \"pro\" (travail, business, clients) ; \"incertain\" "
+        "seulement si c'est vraiment impossible à dire.\n"
+        "Réponds UNIQUEMENT avec un JSON valide, sans texte autour, de la forme :\n"
+        "{\"attributions\":[{\"id\":1,\"categorie\":\"pro\",\"theme\":\"Clients\"}]}\n"
+        "Un objet par numéro d'entrée.";
+    const QString before =
+        "Tu ranges des mémos vocaux par thème. Chaque ligne d'entrée : numéro | catégorie proposée "
+        "(perso/pro/incertain) | mots-clés | titre.\n"
+        "Objectif : un classement clair et STABLE, avec peu de thèmes et des noms courts en français (1 à 3 mots, "
+        "ex. \"Santé\", \"Clients\", \"Idées produit\", \"Famille\", \"Finances\").\n"
+        "Règles :\n"
+        "- Réutilise en priorité les thèmes existants : ";
+    EXPECT_EQ(assignPrompt({"Clients", "Santé"}), before + "Clients, Santé" + after);
+    EXPECT_EQ(assignPrompt({}), before + "(aucun pour l'instant)" + after);
+
+    const QString consolidationEnd =
+        ". Fusionne les synonymes, le singulier/pluriel, les variantes d'accent ou de casse, et range chaque thème à "
+        "un seul élément dans le thème canonique le plus proche. Réponds UNIQUEMENT avec un JSON valide, sans texte "
+        "autour, de la forme {\"map\":{\"Thème d'origine\":\"Thème canonique\"}} couvrant TOUS les thèmes fournis.";
+    const QString consolidationStart =
+        "Tu regroupes une liste de thèmes en AU PLUS 12 thèmes canoniques, stables, à noms courts (1 à 3 mots, en "
+        "français). Thèmes canoniques DÉJÀ en place, à réutiliser en priorité : ";
+    EXPECT_EQ(consolidationPrompt({"Clients", "Équipe"}), consolidationStart + "Clients, Équipe" + consolidationEnd);
+    EXPECT_EQ(consolidationPrompt({}), consolidationStart + "(aucun pour l'instant)" + consolidationEnd);
 }
 
 TEST(OrganizeThemeText, RequestLinePerMemo) {
@@ -91,8 +115,8 @@ TEST(AssignThemes, BatchesOf50AndKnownThemesGrowBetweenBatches) {
     EXPECT_EQ(model.calls[1].user.count('\n') + 1, 50);
     EXPECT_EQ(model.calls[2].user.count('\n') + 1, 20);
     EXPECT_TRUE(model.calls[0].user.startsWith("1 | pro | clients | Titre\n2 | pro | clients | Titre\n"));
-    EXPECT_TRUE(model.calls[0].system.contains("thèmes existants : Santé.\n"));
-    EXPECT_TRUE(model.calls[1].system.contains("thèmes existants : Clients, Lot 1, Santé.\n"));
+    EXPECT_EQ(model.calls[0].system, assignPrompt({"Santé"}));
+    EXPECT_EQ(model.calls[1].system, assignPrompt({"Clients", "Lot 1", "Santé"}));
     EXPECT_EQ(probe.current, (QStringList{"lot de 50 mémos", "lot de 50 mémos", "lot de 20 mémos"}));
     EXPECT_EQ(probe.memosDone, 120);
     EXPECT_EQ(ledger.at("/t/m0.md").theme, "Lot 1");
