@@ -211,6 +211,10 @@ TEST(UnsavedState, AFileThatKeepsFailingIsReportedOnceAndItsRecoveryOnce) {
               "prochaine modification.");
     EXPECT_TRUE(state.any());
     EXPECT_EQ(state.record({{"settings.json", std::nullopt}, {"queue.json", full}}), std::nullopt);
+    // The same full disk met by another file is not news either.
+    const WriteError fullToo{"Disque plein : « /état/settings.json » n'a pas pu être écrit.", true};
+    EXPECT_EQ(state.record({{"settings.json", fullToo}, {"queue.json", full}}), std::nullopt);
+    EXPECT_EQ(state.record({{"settings.json", std::nullopt}}), std::nullopt);
     // Another file failing is news; its reason gets the closing full stop.
     EXPECT_EQ(state.record({{"queue.json", full}, {"ledger.json", refused}}),
               "État non enregistré : « /état/ledger.json » : accès refusé. Nouvel essai à la prochaine modification.");

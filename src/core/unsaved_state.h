@@ -25,4 +25,5 @@ public:
 
 private:
     QSet<QString> m_failing;
+    bool m_diskFullReported = false; // until every file is saved again
 };
