@@ -191,11 +191,10 @@ TEST_P(KilledRuns, EveryMemoEndsWithOneCompleteTranscriptAndTheStateAlwaysDecode
 TEST_F(KilledRunsAtOneMoment, AKillInsideTheLastSaveLeavesNoFileDoneWithoutItsHistory) {
     makeAudio(src + "/memo.m4a", 1.2);
     ASSERT_EQ(cli({"scan", src}).code, 0);
-    // A save writes only the files whose text changed: the settings (first
-    // written by this process) and the queue at the start, the history and
-    // the queue at the end. The fourth is the last one written.
+    // A save writes only the files whose text changed: the queue at the
+    // start, the history and the queue at the end. The third is the last one.
     auto run = startCli({"run"}, {QStringLiteral("LD_PRELOAD=" KILL_AT_CALL_LIBRARY), "FAULT_KILL_CALL=fsync",
-                                  "FAULT_KILL_PATH=" + home.supportDir() + "/#", "FAULT_KILL_NTH=4"});
+                                  "FAULT_KILL_PATH=" + home.supportDir() + "/#", "FAULT_KILL_NTH=3"});
     ASSERT_TRUE(spinUntil([&] { return run->state() == QProcess::NotRunning; }, 60000));
     ASSERT_EQ(run->exitStatus(), QProcess::CrashExit);
     EXPECT_EQ(transcripts(), QStringList{"memo.txt"});

@@ -75,15 +75,19 @@ StoredState StateStore::read(StateParts parts) {
     m_writable = parts == StateParts::all;
     auto document = [](auto decode) { return [decode](const QByteArray &bytes) { return decode(parseJson(bytes)); }; };
     StoredState stored;
-    stored.settings = readStateFile<SettingsReading>(settingsFile, document(readSettings));
+    // The settings' text is kept only from a file its owner alone may read:
+    // one left readable by others by an earlier version is rewritten
+    // owner-only at the first save.
+    const QFile::Permissions others = QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther;
+    const bool ownerOnly = !(QFile::permissions(folders::supportDir() + QLatin1Char('/') + settingsFile) & others);
+    stored.settings =
+        readStateFile<SettingsReading>(settingsFile, document(readSettings), ownerOnly ? &m_onDisk.settings : nullptr);
     if (stored.settings) {
         // One unusable value costs that setting alone, never the API key or the model.
         for (const QString &key : std::as_const(stored.settings->setAside))
             m_log.log(
                 QStringLiteral("Réglage invalide dans settings.json : %1. Sa valeur par défaut est utilisée.").arg(key));
     }
-    // The settings' text is not kept: a file left readable by others by an
-    // earlier version is then rewritten owner-only at the first save.
     if (parts == StateParts::all) stored.ledger = readStateFile<Ledger>(ledgerFile, ledgerFromText, &m_onDisk.ledger);
     if (parts != StateParts::settings)
         stored.queue = readStateFile<PersistedState>(queueFile, document(persistedStateFromJson), &m_onDisk.queue);

@@ -19,10 +19,9 @@
 #include "core/state_parts.h"
 #include "core/unsaved_state.h"
 
-// The text of each state file as this process last wrote it (or, for the
-// queue and the history, read it): a save with the same text leaves that file
-// alone, which spares a flush to disk. Saves run one after the other, so one
-// save at a time uses it.
+// The text of each state file as this process last wrote or read it: a save
+// with the same text leaves that file alone, which spares a flush to disk.
+// Saves run one after the other, so one save at a time uses it.
 struct StateTexts {
     QByteArray settings;
     QByteArray ledger;
