@@ -83,37 +83,6 @@ TEST(Scheduler, DrainsTheQueueInOrderThenHandsOverOnce) {
     EXPECT_TRUE(bench.run.currentFileNames().isEmpty());
 }
 
-TEST(Scheduler, AFullDiskStopsTheRunAndNamesTheFolder) {
-    SchedulerBench bench;
-    bench.scan({"a.m4a", "b.m4a", "c.m4a"});
-    bench.onFile = [&](const QUuid &id) {
-        bench.queue.setStatus(id, FileStatus::error);
-        bench.run.stopOnFullDisk("/media/plein");
-    };
-    bench.run.start();
-    ASSERT_TRUE(bench.finish());
-    EXPECT_EQ(bench.processed, QStringList{"a.m4a"});
-    EXPECT_EQ(bench.queue.count(FileStatus::pending), 2);
-    EXPECT_EQ(bench.run.fullDiskFolder(), std::optional<QString>("/media/plein"));
-    EXPECT_TRUE(bench.log.lines().last().endsWith(
-        "Lot arrêté : disque plein dans « /media/plein ». Libère de la place, puis relance la transcription."));
-}
-
-TEST(Scheduler, AFileChangedDuringItsRunWaitsForTheNextRun) {
-    SchedulerBench bench;
-    bench.scan({"a.m4a", "b.m4a"});
-    bench.onFile = [&](const QUuid &id) {
-        if (bench.queue.entry(id)->fileName() == "a.m4a") bench.run.deferChanged(id);
-    };
-    bench.run.start();
-    ASSERT_TRUE(bench.finish());
-    EXPECT_EQ(bench.processed, (QStringList{"a.m4a", "b.m4a"}));
-    EXPECT_EQ(bench.queue.entry(bench.idOf("a.m4a"))->status, FileStatus::pending);
-    bench.run.start();
-    ASSERT_TRUE(bench.finish());
-    EXPECT_EQ(bench.processed, (QStringList{"a.m4a", "b.m4a", "a.m4a"}));
-}
-
 TEST(Scheduler, FilesJoiningARunAreTakenByAsManyWorkersAsTheRunHas) {
     SchedulerBench bench;
     bench.settings.parallelism = 2;
