@@ -1,5 +1,5 @@
-// The per-file pipeline on its own object, for the outcomes that need no
-// outside program: the history's short-cut, an empty file, a vanished one.
+// The per-file pipeline on its own object, for an outcome that needs no
+// outside program and that whole runs rarely reach.
 #include <QFile>
 
 #include "pipeline/file_pipeline.h"
@@ -37,21 +37,9 @@ struct PipelineBench {
     }
 };
 
-TEST(PipelineAlone, TheHistorySettlesAnUnchangedFileWithoutAnyProgram) {
+// Whole runs drop a vanished file before its turn: here it reaches the pipeline.
+TEST(PipelineAlone, AVanishedFileFailsWithItsReason) {
     PipelineBench bench;
-    const QUuid id = bench.add("a.m4a", "audio");
-    bench.queue.recordLedger(bench.home.file("src/a.m4a"), "done", bench.home.file("src/a.txt"), std::nullopt);
-    const AudioFile &file = bench.process(id);
-    EXPECT_EQ(file.status, FileStatus::skipped);
-    EXPECT_EQ(file.outputPath, std::optional<QString>(bench.home.file("src/a.txt")));
-}
-
-TEST(PipelineAlone, AnEmptyFileIsEmptyAndAVanishedOneFailsWithItsReason) {
-    PipelineBench bench;
-    const QUuid empty = bench.add("vide.m4a", "");
-    EXPECT_EQ(bench.process(empty).status, FileStatus::empty);
-    EXPECT_EQ(bench.queue.ledger().at(bench.home.file("src/vide.m4a")).status, "empty");
-
     const QUuid gone = bench.add("parti.m4a", "audio");
     QFile::remove(bench.home.file("src/parti.m4a"));
     const AudioFile &file = bench.process(gone);
