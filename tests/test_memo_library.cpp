@@ -40,23 +40,6 @@ protected:
 };
 } // namespace
 
-TEST(SqliteDriver, HasFullTextSearchWithAccentsRemoved) {
-    QTemporaryDir dir;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "driver-check");
-        ASSERT_TRUE(db.isValid());
-        db.setDatabaseName(dir.filePath("check.sqlite"));
-        ASSERT_TRUE(db.open());
-        QSqlQuery query(db);
-        ASSERT_TRUE(query.exec("CREATE VIRTUAL TABLE t USING fts5(x, tokenize='unicode61 remove_diacritics 2')"));
-        ASSERT_TRUE(query.exec("INSERT INTO t VALUES ('Un élève ÉCOUTE')"));
-        ASSERT_TRUE(query.exec("SELECT count(*) FROM t WHERE t MATCH 'eleve ecoute'"));
-        ASSERT_TRUE(query.next());
-        EXPECT_EQ(query.value(0).toInt(), 1);
-    }
-    QSqlDatabase::removeDatabase("driver-check");
-}
-
 TEST_F(MemoLibraryTest, PutReplaceAndRemoveByTranscriptPath) {
     EXPECT_TRUE(library.takeRebuildRequest()); // a new file is empty
     EXPECT_FALSE(library.takeRebuildRequest());
@@ -333,27 +316,13 @@ TEST(MemoLibraryRecovery, AnIntactFileIsKept) {
     EXPECT_EQ(find(library, "numero 7").size(), 1);
 }
 
-TEST(MemoLibraryRecovery, ADeletedFileIsRecreatedEmpty) {
+// A missing file or one of garbage: the engine-level tests (LibraryWiring).
+TEST(MemoLibraryRecovery, AnOlderLayoutIsRecreatedEmpty) {
     QTemporaryDir dir;
     fillLibrary(dir.path());
-    ASSERT_TRUE(QFile::remove(dir.filePath(MemoLibrary::fileName())));
-    MemoLibrary library(dir.path());
-    EXPECT_TRUE(library.takeRebuildRequest());
-    expectEmptyAndWorking(library);
-}
-
-TEST(MemoLibraryRecovery, GarbageOrAnOlderLayoutIsRecreatedEmpty) {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(MemoLibrary::fileName());
-    ASSERT_EQ(writeFileAtomically(path, QByteArray("pas une base de données\n").repeated(500)), std::nullopt);
-    {
-        MemoLibrary library(dir.path());
-        EXPECT_TRUE(library.takeRebuildRequest());
-        expectEmptyAndWorking(library);
-    }
     {
         QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "older-layout");
-        db.setDatabaseName(path);
+        db.setDatabaseName(dir.filePath(MemoLibrary::fileName()));
         ASSERT_TRUE(db.open());
         QSqlQuery(db).exec("PRAGMA user_version = 0");
     }
