@@ -10,7 +10,6 @@
 #include <QSignalSpy>
 
 
-#include "app/gui/banner_area.h"
 #include "app/gui/display_texts.h"
 #include "app/gui/log_panel.h"
 #include "app/gui/progress_panel.h"
@@ -358,19 +357,6 @@ TEST_F(Window, PreferencesStartAtTheirDefaultsAndIgnoreNonsense) {
     EXPECT_EQ(WindowPreferences::load().expandedWindowHeight, 760.0);
     folders::preferences()->setValue("expandedWindowHeight", -5);
     EXPECT_EQ(WindowPreferences::load().expandedWindowHeight, 760.0);
-}
-
-TEST_F(Window, BannerAreaTakesNoRoomUntilABannerShows) {
-    BannerArea *area = window->bannerArea();
-    EXPECT_TRUE(area->isHidden());
-    auto *banner = new Banner("Correction IA");
-    banner->hide();
-    area->addBanner(banner);
-    EXPECT_TRUE(area->isHidden());
-    banner->show();
-    EXPECT_FALSE(area->isHidden());
-    banner->hide();
-    EXPECT_TRUE(area->isHidden());
 }
 
 } // namespace

@@ -97,25 +97,14 @@ TEST(AiStageTexts, TheSettingsInstallFlowTellsItsStepsAndItsEnd) {
 
 // ---- The banners over a real engine and the stand-in server ----
 
-class Banners : public EngineFixture {
+class Banners : public CorrectionFixture {
 protected:
-    FakeLlmServer server;
-    QString out = home.file("out");
     std::unique_ptr<MainWindow> window;
     QList<QUrl> opened;
 
     void SetUp() override {
-        EngineFixture::SetUp();
-        ASSERT_NE(server.port(), 0);
-        server.setModels({"qwen2.5:7b"});
-        engine->setOllamaTimings({3, 10ms, 50ms});
+        CorrectionFixture::SetUp();
         engine->setUrlOpener([this](const QUrl &url) { opened << url; });
-        updateSettings([&](ParlivoSettings &s) {
-            s.correctionEnabled = true;
-            s.ollamaEndpoint = server.endpoint();
-            s.destinationMode = DestinationMode::custom;
-            s.customDestination = out;
-        });
         window = std::make_unique<MainWindow>(*engine);
         window->resize(980, 760);
         window->show();
