@@ -12,6 +12,7 @@
 #include "core/atomic_file.h"
 #include "pipeline/pipeline_rules.h"
 #include "pipeline/process_runner.h"
+#include "support/cli_fixture.h"
 #include "support/engine_fixture.h"
 
 using namespace testing_support;
@@ -35,17 +36,10 @@ QMap<pid_t, QString> processesMentioning(const QString &text) {
     return found;
 }
 
-class CliSignals : public ::testing::Test {
+class CliSignals : public CliFixture {
 protected:
-    TempHome home;
-    QString src = home.file("memos");
-    QString argsLog = home.file("whisper-args.log");
-
     void SetUp() override {
-        writeFile(home.file(".hestia/ggml-base.bin"), "model");
-        ASSERT_EQ(runCli({"settings", "modelPath", home.file(".hestia/ggml-base.bin")}).code, 0);
-        ASSERT_EQ(runCli({"settings", "correctionEnabled", "false"}).code, 0);
-        ASSERT_EQ(runCli({"settings", "organizeEnabled", "false"}).code, 0);
+        CliFixture::SetUp();
         makeAudio(src + "/a.m4a", 1.2);
     }
     void TearDown() override {
@@ -70,13 +64,7 @@ protected:
 
     // `parlivo-cli run` with a recogniser that never ends, once it is running.
     std::unique_ptr<QProcess> startHangingRun(const QString &recogniser) {
-        auto process = std::make_unique<QProcess>();
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("PARLIVO_WHISPER_CLI", recogniser);
-        env.insert("FAKE_WHISPER_ARGS_LOG", argsLog);
-        env.insert("FAKE_WHISPER_HANG", "1");
-        process->setProcessEnvironment(env);
-        process->start(buildPath("parlivo-cli"), {"run", src});
+        auto process = startCli({"run", src}, {"PARLIVO_WHISPER_CLI=" + recogniser, "FAKE_WHISPER_HANG=1"});
         EXPECT_TRUE(spinUntil([&] { return linesOf(argsLog).size() == 1; }, 30000));
         spin(200); // the recogniser is past its start
         QFile::remove(argsLog);
@@ -85,6 +73,7 @@ protected:
     bool ended(QProcess &process) {
         return spinUntil([&] { return process.state() == QProcess::NotRunning; }, 15000);
     }
+    // Sockets and pipes count too.
     QStringList scratch() const { return QDir(home.file("tmp/Parlivo")).entryList(QDir::Files | QDir::System); }
 };
 
@@ -100,7 +89,7 @@ TEST_F(CliSignals, TermAndHangUpCancelLikeCtrlC) {
         EXPECT_TRUE(err.contains("Lot interrompu."));
         EXPECT_TRUE(processesMentioning(home.path()).isEmpty()) << signal;
         EXPECT_TRUE(scratch().isEmpty()) << scratch().join(' ').toStdString();
-        EXPECT_TRUE(runCli({"status"}).out.startsWith("En attente 1, En cours 0"));
+        EXPECT_TRUE(cli({"status"}).out.startsWith("En attente 1, En cours 0"));
     }
 }
 
