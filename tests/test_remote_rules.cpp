@@ -72,12 +72,7 @@ TEST(ServerSetAside, ThirtySecondsThenDoublingUpToTenMinutesUntilAReplyWorks) {
     EXPECT_EQ(backoff.fail(t0), 30);
     EXPECT_TRUE(backoff.isAside(t0.addSecs(29)));
     EXPECT_FALSE(backoff.isAside(t0.addSecs(30)));
-    EXPECT_EQ(backoff.fail(t0), 60);
-    EXPECT_EQ(backoff.fail(t0), 120);
-    EXPECT_EQ(backoff.fail(t0), 240);
-    EXPECT_EQ(backoff.fail(t0), 480);
-    EXPECT_EQ(backoff.fail(t0), 600);
-    EXPECT_EQ(backoff.fail(t0), 600);
+    for (int seconds : {60, 120, 240, 480, 600, 600}) EXPECT_EQ(backoff.fail(t0), seconds);
     EXPECT_TRUE(backoff.isAside(t0.addSecs(599)));
     EXPECT_TRUE(backoff.succeed());
     EXPECT_FALSE(backoff.isAside(t0));

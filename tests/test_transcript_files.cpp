@@ -147,12 +147,6 @@ TEST_F(WriteOutputs, WritesBothInUtf8WithoutMark) {
                 mdText.contains("\ntranscrit_le: " + frenchTimestamp(after) + "\n"));
 }
 
-TEST_F(WriteOutputs, WritesOnlyTheChosenFormat) {
-    EXPECT_EQ(write(OutputFormat::md), std::nullopt);
-    EXPECT_FALSE(QFile::exists(txt()));
-    EXPECT_TRUE(QFile::exists(md()));
-}
-
 TEST_F(WriteOutputs, AFailedTxtMeansNoMdAndAFolderThatCannotBeMadeWritesNothing) {
     ASSERT_TRUE(QDir().mkpath(txt())); // a folder sits where the .txt goes
     const auto error = write(OutputFormat::both);
