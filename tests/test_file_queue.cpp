@@ -1,5 +1,5 @@
-// The queue on its own: counters, the history of handled files, and the
-// files that arrive.
+// The queue on its own: the history of handled files, and the files that
+// arrive. Its counters and progress show in every engine run.
 #include <QSignalSpy>
 
 #include "queue/file_queue.h"
@@ -24,29 +24,6 @@ struct QueueBench {
         return {};
     }
 };
-
-TEST(FileQueue, CountersAndProgressFollowEveryStatusChange) {
-    QueueBench bench;
-    for (const char *name : {"a.m4a", "b.m4a", "c.m4a", "d.m4a"}) bench.audio(name);
-    bench.scan();
-    bench.queue.setStatus(bench.idOf("a.m4a"), FileStatus::done);
-    bench.queue.setStatus(bench.idOf("b.m4a"), FileStatus::error);
-    bench.queue.setStatus(bench.idOf("c.m4a"), FileStatus::running);
-    bench.queue.setProgress(bench.idOf("c.m4a"), 0.5);
-    EXPECT_EQ(bench.queue.count(FileStatus::pending), 1);
-    EXPECT_EQ(bench.queue.count(FileStatus::running), 1);
-    EXPECT_EQ(bench.queue.processedCount(), 2);
-    EXPECT_DOUBLE_EQ(bench.queue.overallProgress(), 0.625); // (2 + 0.5) / 4
-    EXPECT_EQ(bench.queue.primaryRunningFile()->fileName(), "c.m4a");
-
-    // A stored queue comes back with nothing running and no half progress.
-    QList<AudioFile> stored = bench.queue.files();
-    bench.queue.restore(stored);
-    EXPECT_EQ(bench.queue.count(FileStatus::running), 0);
-    EXPECT_EQ(bench.queue.count(FileStatus::pending), 2);
-    EXPECT_EQ(bench.queue.entry(bench.idOf("c.m4a"))->progress, 0.0);
-    EXPECT_EQ(bench.queue.count(FileStatus::done), 1);
-}
 
 TEST(FileQueue, TheHistoryCountsFailedAttemptsAndRestoresFinishedFilesUntilTheyChange) {
     QueueBench bench;

@@ -1,7 +1,6 @@
 // The batch scheduler on its own: a queue of real files and a handed step in
 // place of the pipeline, so its rules show without any outside program.
 #include <QElapsedTimer>
-#include <QSignalSpy>
 
 #include <iostream>
 
@@ -65,23 +64,6 @@ struct SchedulerBench {
     }
     bool finish() { return spinUntil([this] { return !run.isRunning(); }); }
 };
-
-TEST(Scheduler, DrainsTheQueueInOrderThenHandsOverOnce) {
-    SchedulerBench bench;
-    bench.settings.parallelism = 2;
-    bench.scan({"a.m4a", "b.m4a", "c.m4a"});
-    QSignalSpy finished(&bench.run, &Scheduler::runFinished);
-    bench.run.start();
-    ASSERT_TRUE(bench.run.isRunning());
-    ASSERT_TRUE(bench.finish());
-    EXPECT_EQ(bench.processed, (QStringList{"a.m4a", "b.m4a", "c.m4a"}));
-    EXPECT_EQ(bench.queue.count(FileStatus::done), 3);
-    EXPECT_EQ(bench.beforeFiles, 1);
-    EXPECT_EQ(bench.afterRuns, QList<bool>{false});
-    EXPECT_EQ(finished.size(), 1);
-    EXPECT_TRUE(bench.log.lines().last().endsWith("Lot terminé : 3 transcrits, 0 sautés, 0 en erreur."));
-    EXPECT_TRUE(bench.run.currentFileNames().isEmpty());
-}
 
 TEST(Scheduler, FilesJoiningARunAreTakenByAsManyWorkersAsTheRunHas) {
     SchedulerBench bench;
