@@ -5,6 +5,7 @@
 
 #include "correction/correction_pass_end.h"
 #include "correction/raw_transcripts.h"
+#include "support/cli_fixture.h"
 #include "support/correction_test_support.h"
 #include "support/fake_llm_server.h"
 
@@ -12,26 +13,18 @@ using namespace testing_support;
 
 namespace {
 
-class CliCorrection : public ::testing::Test {
+class CliCorrection : public CliFixture {
 protected:
-    TempHome home;
-    QString src = home.file("memos");
     FakeLlmServer server;
 
     void SetUp() override {
+        CliFixture::SetUp();
         ASSERT_NE(server.port(), 0);
         server.setModels({"qwen2.5:7b"});
         QDir().mkpath(src);
-        writeFile(home.file(".hestia/ggml-base.bin"), "model");
-        ASSERT_EQ(runCli({"settings", "modelPath", home.file(".hestia/ggml-base.bin")}).code, 0);
-        ASSERT_EQ(runCli({"settings", "organizeEnabled", "false"}).code, 0);
-        ASSERT_EQ(runCli({"settings", "outputFormat", "md"}).code, 0);
-        ASSERT_EQ(runCli({"settings", "ollamaEndpoint", server.endpoint()}).code, 0);
-    }
-
-    // parlivo-cli with the stand-in recogniser.
-    CliResult cli(const QStringList &args, const QStringList &env = {}) {
-        return runCli(args, QStringList{"PARLIVO_WHISPER_CLI=" + buildPath("fake-whisper-cli")} + env);
+        ASSERT_EQ(cli({"settings", "correctionEnabled", "true"}).code, 0);
+        ASSERT_EQ(cli({"settings", "outputFormat", "md"}).code, 0);
+        ASSERT_EQ(cli({"settings", "ollamaEndpoint", server.endpoint()}).code, 0);
     }
 };
 
@@ -84,7 +77,7 @@ TEST_F(CliCorrection, InstallOllamaReportsAFailedDownload) {
     ASSERT_NE(port, 0);
     const CliResult result =
         cli({"install-ollama"},
-               {QStringLiteral("PARLIVO_OLLAMA_DOWNLOAD_URL=http://127.0.0.1:%1/ollama-linux-amd64.tgz").arg(port)});
+            {QStringLiteral("PARLIVO_OLLAMA_DOWNLOAD_URL=http://127.0.0.1:%1/ollama-linux-amd64.tgz").arg(port)});
     EXPECT_EQ(result.code, 1);
     EXPECT_TRUE(result.err.contains("Installation Ollama échouée : Téléchargement impossible : Réponse HTTP 404"))
         << result.err.toStdString();
