@@ -16,22 +16,14 @@ namespace {
 // What the stand-in recogniser hears in every file: one line of `length` characters.
 QString heardText(int length) { return dictation(QStringLiteral("Réunion"), length); }
 
-class CorrectionStage : public EngineFixture {
+class CorrectionStage : public CorrectionFixture {
 protected:
-    FakeLlmServer server;
     std::optional<ScopedEnv> segments;
 
     void SetUp() override {
-        EngineFixture::SetUp();
-        ASSERT_NE(server.port(), 0);
-        server.setModels({"qwen2.5:7b"});
-        engine->setOllamaTimings({3, 10ms, 50ms});
+        CorrectionFixture::SetUp();
         hear(heardText(120));
-        updateSettings([&](ParlivoSettings &s) {
-            s.correctionEnabled = true;
-            s.ollamaEndpoint = server.endpoint();
-            s.outputFormat = OutputFormat::both;
-        });
+        updateSettings([&](ParlivoSettings &s) { s.outputFormat = OutputFormat::both; });
     }
     void hear(const QString &text) {
         segments.reset();
@@ -41,8 +33,8 @@ protected:
         for (const QString &name : names) makeAudio(src + "/" + name + ".m4a", 1.2);
         engine->setSourceFolder(QUrl::fromLocalFile(src));
     }
-    QString md(const QString &name) const { return readText(src + "/" + name + ".md"); }
-    QString txt(const QString &name) const { return readText(src + "/" + name + ".txt"); }
+    QString md(const QString &name) const { return readText(out + "/" + name + ".md"); }
+    QString txt(const QString &name) const { return readText(out + "/" + name + ".txt"); }
     // Log lines up to the end of the batch, before anything it chains.
     QStringList batchLog() const {
         QStringList lines;
@@ -78,7 +70,7 @@ TEST_F(CorrectionStage, ABatchWritesCorrectedTranscriptsAndSendsTheExpectedReque
 
     // Nothing raw is left, so nothing is chained.
     EXPECT_FALSE(engine->correctionPassActive());
-    EXPECT_TRUE(rawTranscripts(src).isEmpty());
+    EXPECT_TRUE(rawTranscripts(out).isEmpty());
 }
 
 TEST_F(CorrectionStage, WithoutKeepingTheRawTextTheMarkdownHoldsTheCorrectionOnly) {
@@ -92,8 +84,8 @@ TEST_F(CorrectionStage, WithoutKeepingTheRawTextTheMarkdownHoldsTheCorrectionOnl
     const QString markdown = md("memo");
     EXPECT_TRUE(markdown.endsWith("\n\n" + heardText(120).toUpper() + "\n"));
     EXPECT_FALSE(markdown.contains("Transcription brute"));
-    EXPECT_FALSE(QFileInfo::exists(src + "/memo.txt"));
-    EXPECT_EQ(entryNamed("memo.m4a").outputPath, src + "/memo.md");
+    EXPECT_FALSE(QFileInfo::exists(out + "/memo.txt"));
+    EXPECT_EQ(entryNamed("memo.m4a").outputPath, out + "/memo.md");
 }
 
 TEST_F(CorrectionStage, AFailedOrEmptyCorrectionKeepsTheRawTextAndTheBatchGoesOn) {
@@ -152,7 +144,7 @@ TEST_F(CorrectionStage, TheServerStoppingMidBatchLeavesTheRestRawUntilThePassCor
     ASSERT_TRUE(runTask(engine->waitForCorrectionPass()));
     EXPECT_EQ(logCount("Correction IA de 2 transcription(s) brute(s)…"), 1);
     EXPECT_EQ(server.count(FakeLlmServer::chatPath), 2);
-    EXPECT_TRUE(rawTranscripts(src).isEmpty());
+    EXPECT_TRUE(rawTranscripts(out).isEmpty());
     for (const char *name : {"b", "c"}) {
         EXPECT_TRUE(md(name).contains("\ncorrection: Ollama (qwen2.5:7b)\n"));
         EXPECT_TRUE(md(name).contains(heardText(120).toUpper() + "\n\n## Transcription brute\n\n" + heardText(120)));
@@ -174,7 +166,7 @@ TEST_F(CorrectionStage, ABatchEndingWithRawTranscriptsChainsThePass) {
     ASSERT_TRUE(runQueue());
     EXPECT_TRUE(engine->correctionPassActive()); // started as the batch ended
     ASSERT_TRUE(runTask(engine->waitForCorrectionPass()));
-    EXPECT_TRUE(rawTranscripts(src).isEmpty());
+    EXPECT_TRUE(rawTranscripts(out).isEmpty());
 }
 
 TEST_F(CorrectionStage, ThePreflightLeavesTheBatchRawWhenTheBackendCannotServe) {

@@ -97,20 +97,12 @@ TEST(ModelReplies, AReplyThatIsNotJsonSaysSo) {
 }
 
 // What the stand-in recogniser hears: one sentence worth correcting.
-class RepliesInABatch : public EngineFixture {
+class RepliesInABatch : public CorrectionFixture {
 protected:
-    FakeLlmServer server;
     ScopedEnv heard{{"FAKE_WHISPER_SEGMENTS", QString::fromStdString(Json::array({utf8(spoken)}).dump())}};
 
     void SetUp() override {
-        EngineFixture::SetUp();
-        ASSERT_NE(server.port(), 0);
-        server.setModels({"qwen2.5:7b"});
-        engine->setOllamaTimings({3, 10ms, 50ms});
-        updateSettings([&](ParlivoSettings &s) {
-            s.correctionEnabled = true;
-            s.ollamaEndpoint = server.endpoint(); // txt, the default format
-        });
+        CorrectionFixture::SetUp(); // txt, the default format
         makeAudio(src + "/memo.m4a", 1.2);
         engine->setSourceFolder(QUrl::fromLocalFile(src));
     }
@@ -122,7 +114,7 @@ TEST_F(RepliesInABatch, ARefusalOrABareOkNeverReplacesWhatWasSaid) {
         engine->transcribeSelection({entryNamed("memo.m4a").id});
         ASSERT_TRUE(runTask(engine->waitForRun()));
         EXPECT_EQ(entryNamed("memo.m4a").status, FileStatus::done);
-        const QString transcript = readText(src + "/memo.txt");
+        const QString transcript = readText(out + "/memo.txt");
         EXPECT_TRUE(transcript.endsWith("\n\n" + spoken + "\n")) << transcript.toStdString();
         EXPECT_FALSE(transcript.contains(reply));
     }
@@ -145,20 +137,20 @@ TEST_F(RepliesInABatch, ARecogniserResultOfTheWrongTypesIsAnError) {
     ASSERT_TRUE(runQueue());
     EXPECT_EQ(entryNamed("memo.m4a").status, FileStatus::error);
     EXPECT_EQ(entryNamed("memo.m4a").errorMessage, "Échec de whisper-cli (code 0).\n");
-    EXPECT_FALSE(QFileInfo::exists(src + "/memo.txt"));
+    EXPECT_FALSE(QFileInfo::exists(out + "/memo.txt"));
 }
 
 // ---------------------------------------------------------------- the correction pass
 
 TEST_F(RepliesInABatch, APassThatCorrectedNothingSaysSo) {
     updateSettings([](ParlivoSettings &s) { s.correctionEnabled = false; });
-    writeRawTranscript(src, "ancien", dictation("Ancien", 80));
+    writeRawTranscript(out, "ancien", dictation("Ancien", 80));
     server.answerWith("OK");
     engine->startCorrectionPass();
     ASSERT_TRUE(runTask(engine->waitForCorrectionPass(), 20000));
     EXPECT_TRUE(logHas("Correction échouée : ancien.md"));
     EXPECT_TRUE(logHas("Correction IA terminée : 0/1."));
-    EXPECT_TRUE(isRawTranscript(readText(src + "/ancien.md")));
+    EXPECT_TRUE(isRawTranscript(readText(out + "/ancien.md")));
 }
 
 } // namespace
