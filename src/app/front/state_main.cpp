@@ -3,7 +3,6 @@
 // handed on to parlivo-engine.
 #include <QCoreApplication>
 
-#include <string>
 
 #include "app/front/launch.h"
 #include "app/front/look_commands.h"
