@@ -3,7 +3,6 @@
 // handed on to parlivo-engine.
 #include <QCoreApplication>
 
-
 #include "app/front/launch.h"
 #include "app/front/look_commands.h"
 #include "core/event_log.h"
