@@ -276,6 +276,11 @@ TEST_F(Window, SelectionActionsRetranscribeRequeueOpenAndReveal) {
     EXPECT_EQ(cell(doneRow, QueueModel::NameColumn, Qt::ToolTipRole), src + "/memo 02.m4a");
 
     QueueView *view = window->queueView();
+    // The file list's menu, as the user reads it.
+    EXPECT_EQ(view->transcribeSelectionAction()->text(), "Transcrire la sélection");
+    EXPECT_EQ(view->retrySelectionAction()->text(), "Remettre en attente");
+    EXPECT_EQ(view->openTranscriptAction()->text(), "Ouvrir la transcription");
+    EXPECT_EQ(view->revealFileAction()->text(), "Afficher dans le dossier");
     selectRows({doneRow});
     EXPECT_TRUE(view->openTranscriptAction()->isEnabled());
     view->openTranscriptAction()->trigger();
