@@ -13,13 +13,15 @@ namespace {
 const QString settingsFile = QStringLiteral("settings.json");
 const QString queueFile = QStringLiteral("queue.json");
 const QString ledgerFile = QStringLiteral("ledger.json");
+
+QString statePath(const QString &name) { return folders::supportDir() + QLatin1Char('/') + name; }
 } // namespace
 
 namespace {
 // Writes `text` unless the file already holds it; a file removed meanwhile is written again.
-UnsavedState::Outcome writeIfChanged(const QString &dir, const QString &name, QByteArray text, QByteArray &onDisk,
+UnsavedState::Outcome writeIfChanged(const QString &name, QByteArray text, QByteArray &onDisk,
                                      FileAccess access = FileAccess::standard) {
-    const QString path = dir + name;
+    const QString path = statePath(name);
     if (text == onDisk && QFileInfo(path).size() == text.size()) return {name, std::nullopt};
     auto error = writeFileAtomically(path, text, access);
     if (!error) onDisk = std::move(text);
@@ -28,15 +30,14 @@ UnsavedState::Outcome writeIfChanged(const QString &dir, const QString &name, QB
 } // namespace
 
 QList<UnsavedState::Outcome> StateSnapshot::write(StateTexts &onDisk) const {
-    const QString dir = folders::supportDir() + QLatin1Char('/');
     // Each file is written on its own: one failing does not stop the others.
     // settings.json holds the API key, so only its owner may read it.
     // The history goes before the queue: a crash between the two leaves
     // a queue behind its history, which the next run catches up from it;
     // the other way round a file would stay done with no history entry.
-    return {writeIfChanged(dir, settingsFile, dumpCompact(toJson(settings)), onDisk.settings, FileAccess::ownerOnly),
-            writeIfChanged(dir, ledgerFile, encodeLedger(ledger), onDisk.ledger),
-            writeIfChanged(dir, queueFile, encodeQueue(queue), onDisk.queue)};
+    return {writeIfChanged(settingsFile, dumpCompact(toJson(settings)), onDisk.settings, FileAccess::ownerOnly),
+            writeIfChanged(ledgerFile, encodeLedger(ledger), onDisk.ledger),
+            writeIfChanged(queueFile, encodeQueue(queue), onDisk.queue)};
 }
 
 StateStore::StateStore(EventLog &log, Snapshot snapshot, QObject *parent)
@@ -51,7 +52,7 @@ StateStore::~StateStore() = default;
 
 template <typename T, typename Decode>
 std::optional<T> StateStore::readStateFile(const QString &name, Decode decode, QByteArray *text) {
-    const QString path = folders::supportDir() + QLatin1Char('/') + name;
+    const QString path = statePath(name);
     auto bytes = readWholeFile(path);
     if (!bytes) return std::nullopt;
     try {
@@ -79,7 +80,7 @@ StoredState StateStore::read(StateParts parts) {
     // one left readable by others by an earlier version is rewritten
     // owner-only at the first save.
     const QFile::Permissions others = QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther;
-    const bool ownerOnly = !(QFile::permissions(folders::supportDir() + QLatin1Char('/') + settingsFile) & others);
+    const bool ownerOnly = !(QFile::permissions(statePath(settingsFile)) & others);
     stored.settings =
         readStateFile<SettingsReading>(settingsFile, document(readSettings), ownerOnly ? &m_onDisk.settings : nullptr);
     if (stored.settings) {
