@@ -81,6 +81,24 @@ TEST_F(WatchedFolder, FilesWrittenSlowlyInPiecesAreTranscribedOnceAfterTheirLast
     EXPECT_TRUE(QFileInfo::exists(src + "/a.txt") && QFileInfo::exists(src + "/b.txt"));
 }
 
+TEST_F(WatchedFolder, DurationsAreReadWhileFilesSettleForTheVersionThatSettles) {
+    settleMs = 1500;
+    watch();
+    writeFile(src + "/memo.m4a", sample(1.2));
+    ASSERT_TRUE(spinUntil([&] { return probeCalls() == 1; }, 5000));
+    EXPECT_TRUE(engine->files().isEmpty()) << "read ahead, before it settled";
+    ASSERT_TRUE(quietWith(1));
+    EXPECT_EQ(probeCalls(), 1) << "its turn used the reading";
+    EXPECT_NEAR(durationOf(src + "/memo.m4a"), 1.2, 0.1);
+
+    // Written again once read: the version that settles is the one read.
+    writeFile(src + "/autre.m4a", sample(1.2));
+    ASSERT_TRUE(spinUntil([&] { return probeCalls() == 2; }, 5000));
+    writeFile(src + "/autre.m4a", sample(2.0));
+    ASSERT_TRUE(quietWith(2));
+    EXPECT_NEAR(durationOf(src + "/autre.m4a"), 2.0, 0.1);
+}
+
 TEST_F(WatchedFolder, ABurstOfFiftyFilesGivesFiftyTranscriptsAndNothingMore) {
     updateSettings([](ParlivoSettings &s) { s.parallelism = std::min(2, maxParallelism()); });
     watch();

@@ -40,6 +40,7 @@ WatchHooks Transcriber::watchHooks() {
         return it == ledger().end() || !sameIdentity(identity, it->second.size, it->second.mtime);
     };
     hooks.settled = [this](const QStringList &paths) { return takeSettledFiles(paths); };
+    hooks.quiet = [this](const QStringList &paths) { m_pipeline->probeAhead(paths); };
     return hooks;
 }
 

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QPointer>
 #include <QScopeGuard>
+#include <QThread>
 
 #include <unistd.h>
 
@@ -129,6 +130,32 @@ QCoro::Task<std::optional<double>> FilePipeline::probeDuration(QUuid id, QString
     co_return parseAfinfoDuration(probe.standardOutput);
 }
 
+void FilePipeline::probeAhead(const QStringList &paths) {
+    if (!m_tools.ffprobe) return; // the fallback reader is not on this system
+    m_durationsAhead.want(paths);
+    startProbesAhead();
+}
+
+void FilePipeline::startProbesAhead() {
+    // One per processor: short programs that would otherwise wait for the settle delay.
+    while (const std::optional<QString> source = m_durationsAhead.next(QThread::idealThreadCount()))
+        probeOneAhead(*source);
+}
+
+QCoro::Task<> FilePipeline::probeOneAhead(QString source) {
+    QPointer<FilePipeline> self(this);
+    const std::optional<FileIdentity> before = fileIdentity(source);
+    std::optional<double> seconds;
+    if (before) {
+        std::optional<ScratchFile> link;
+        // An id of its own: its time limit applies, and a cancel may end it (the file is then read in its turn).
+        seconds = co_await probeDuration(QUuid::createUuid(), pathForPrograms(source, link));
+        if (!self) co_return;
+    }
+    m_durationsAhead.finished(source, before, seconds);
+    startProbesAhead();
+}
+
 bool FilePipeline::transcriptHeldByAnother(const QString &stem, const QUuid &id, const QString &source) const {
     if (m_transcriptNames.heldByOther(stem, id)) return true;
     // A recording that already has this name in the history keeps it, as long
@@ -192,7 +219,8 @@ QCoro::Task<> FilePipeline::process(QUuid id, std::optional<int> server) {
 
     std::optional<ScratchFile> link;
     const QString input = pathForPrograms(source, link);
-    const std::optional<double> duration = co_await probeDuration(id, input);
+    std::optional<double> duration = m_durationsAhead.take(source, *before);
+    if (!duration) duration = co_await probeDuration(id, input);
     if (AudioFile *file = m_queue.mutableEntry(id)) {
         file->durationSeconds = duration;
         emit m_queue.entryChanged(id);

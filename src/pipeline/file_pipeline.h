@@ -16,6 +16,7 @@
 #include "core/event_log.h"
 #include "core/settings.h"
 #include "correction/run_correction.h"
+#include "pipeline/durations_ahead.h"
 #include "pipeline/pipeline_rules.h"
 #include "pipeline/process_runner.h"
 #include "pipeline/remote_recogniser.h"
@@ -37,6 +38,9 @@ public:
     void setRemoteRecogniser(RemoteRecogniser *remote) { m_remote = remote; }
     // Registered under the file's id: a cancel or the time limit ends it.
     QCoro::Task<std::optional<double>> probeDuration(QUuid id, QString source);
+    // Reads ahead the durations of recordings that will soon be queued (a
+    // watched folder's files while they settle), a few at a time.
+    void probeAhead(const QStringList &paths);
     void markEmpty(const QUuid &id, std::optional<double> duration);
     void fail(const QUuid &id, const QString &message);
     // Scratch files left behind by a crash or a kill.
@@ -57,6 +61,8 @@ private:
                                                                  std::optional<double> duration, int server);
     std::optional<TranscriptPaths> chooseTranscriptNames(const QUuid &id, const QString &source, const QUrl &url);
     bool transcriptHeldByAnother(const QString &stem, const QUuid &id, const QString &source) const;
+    void startProbesAhead();
+    QCoro::Task<> probeOneAhead(QString source);
     bool settleFromLedger(const QUuid &id, const QString &source, const QString &txt, const QString &md);
     void deferChangedFile(const QUuid &id);
     QString destinationOf(const QUrl &url) const;
@@ -72,5 +78,6 @@ private:
     EventLog &m_log;
     TranscriptNameClaims m_transcriptNames;
     TimeLimits m_timeLimits;
+    DurationsAhead m_durationsAhead;
     RemoteRecogniser *m_remote = nullptr;
 };

@@ -200,6 +200,8 @@ void FolderWatch::sweep() {
         for (const QString &path : later)
             if (const auto identity = regularFileIdentity(path)) m_settling.touch(path, *identity, t);
     }
+    const QStringList quiet = m_settling.takeQuiet(now());
+    if (!quiet.isEmpty() && m_hooks.quiet) m_hooks.quiet(quiet);
     armTimer();
 }
 

@@ -37,6 +37,9 @@ struct WatchHooks {
     // Recordings that held still, in natural order. Returns those that cannot
     // be taken yet (being transcribed): they are offered again later.
     std::function<QStringList(const QStringList &paths)> settled;
+    // Recordings still settling that have held still a while: what only
+    // reads them (their duration) may be read ahead. Optional.
+    std::function<void(const QStringList &paths)> quiet;
 };
 
 class FolderWatch : public QObject {

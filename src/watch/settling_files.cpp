@@ -1,7 +1,7 @@
 #include "watch/settling_files.h"
 
 void SettlingFiles::touch(const QString &path, const FileIdentity &identity, qint64 now) {
-    m_files.insert(path, Waiting{identity, now + m_delay});
+    m_files.insert(path, waiting(identity, now));
 }
 
 void SettlingFiles::forgetUnder(const QString &folder) {
@@ -18,7 +18,7 @@ QStringList SettlingFiles::takeSettled(qint64 now, const Look &look) {
         const std::optional<FileIdentity> current = look(it.key());
         if (current && *current != it->identity) {
             // Written to without an event (a network folder): wait again.
-            *it = Waiting{*current, now + m_delay};
+            *it = waiting(*current, now);
             ++it;
             continue;
         }
@@ -29,9 +29,22 @@ QStringList SettlingFiles::takeSettled(qint64 now, const Look &look) {
     return settled;
 }
 
+QStringList SettlingFiles::takeQuiet(qint64 now) {
+    QStringList quiet;
+    for (auto it = m_files.begin(); it != m_files.end(); ++it) {
+        if (it->quietTold || it->quiet > now) continue;
+        it->quietTold = true;
+        quiet.append(it.key());
+    }
+    naturalSort(quiet);
+    return quiet;
+}
+
 std::optional<qint64> SettlingFiles::nextDue() const {
     std::optional<qint64> next;
-    for (const Waiting &waiting : m_files)
-        if (!next || waiting.due < *next) next = waiting.due;
+    for (const Waiting &file : m_files) {
+        const qint64 due = file.quietTold ? file.due : file.quiet;
+        if (!next || due < *next) next = due;
+    }
     return next;
 }

@@ -19,6 +19,10 @@ public:
     void setDelay(qint64 ms) { m_delay = ms; }
     qint64 delay() const { return m_delay; }
 
+    // A third of the delay: a file still being written rarely holds still that
+    // long, and work that only reads it may start ahead of its turn.
+    qint64 quietAfter() const { return m_delay / 3; }
+
     // The file changed (or was found) at `now`, as `identity`: its wait starts again.
     void touch(const QString &path, const FileIdentity &identity, qint64 now);
     void forget(const QString &path) { m_files.remove(path); }
@@ -30,7 +34,11 @@ public:
     // file as it is now: one unchanged since its last change has settled and
     // leaves; one that changed without a word waits again; one gone leaves.
     QStringList takeSettled(qint64 now, const Look &look);
-    // When the next wait ends; nothing when no file waits.
+    // The files that have held still for quietAfter() since their last change,
+    // each once per change, in natural order. They may still change: whatever
+    // is read of them ahead stands only for the version it was read from.
+    QStringList takeQuiet(qint64 now);
+    // When the next wait (or quiet time) ends; nothing when no file waits.
     std::optional<qint64> nextDue() const;
     int size() const { return int(m_files.size()); }
 
@@ -38,7 +46,12 @@ private:
     struct Waiting {
         FileIdentity identity;
         qint64 due = 0;
+        qint64 quiet = 0;
+        bool quietTold = false;
     };
+    Waiting waiting(const FileIdentity &identity, qint64 now) const {
+        return {identity, now + m_delay, now + quietAfter(), false};
+    }
     QHash<QString, Waiting> m_files;
     qint64 m_delay = 3000;
 };
