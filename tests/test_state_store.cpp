@@ -96,6 +96,21 @@ TEST(StateStore, ABurstOfChangesGivesOneWriteAfterTheDelay) {
     // 1.2 s after the last change, not before; Qt's coarse timers may fire up to 5 % early.
     EXPECT_GE(savedAfter.first(), 1140);
     EXPECT_EQ(parseJson(readText(home.supportDir() + "/settings.json").toUtf8())["parallelism"], 10);
+
+    // Changes that never pause (a busy batch) are saved 5 s after the first one all the same.
+    savedAfter.clear();
+    QElapsedTimer sinceFirstChange;
+    QList<qint64> savedWhileChanging;
+    QObject::connect(&engine, &Transcriber::stateSaved, [&] { savedWhileChanging << sinceFirstChange.elapsed(); });
+    sinceFirstChange.start();
+    for (int i = 1; i <= 22; ++i) {
+        s.parallelism = i % 4 + 1;
+        engine.setSettings(s);
+        spin(300);
+    }
+    ASSERT_FALSE(savedWhileChanging.isEmpty());
+    EXPECT_GE(savedWhileChanging.first(), 4750);
+    EXPECT_LE(savedWhileChanging.first(), 5800);
 }
 
 // Gives a file a second name: while both names share the file, it has not

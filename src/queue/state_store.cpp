@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+
 #include <qcoro/qcorotask.h>
 
 #include "core/atomic_file.h"
@@ -43,7 +45,6 @@ QList<UnsavedState::Outcome> StateSnapshot::write(StateTexts &onDisk) const {
 StateStore::StateStore(EventLog &log, Snapshot snapshot, QObject *parent)
     : QObject(parent), m_log(log), m_snapshot(std::move(snapshot)) {
     m_saveTimer.setSingleShot(true);
-    m_saveTimer.setInterval(1200);
     connect(&m_saveTimer, &QTimer::timeout, this, &StateStore::saveAtOnce);
     m_writer.setMaxThreadCount(1);
 }
@@ -146,6 +147,10 @@ QCoro::Task<> StateStore::waitForWrites() {
 void StateStore::scheduleSave() {
     if (!m_writable) return;
     // Restarting the single-shot timer drops the pending save: a burst of
-    // changes gives one write, 1.2 s after the last one.
-    m_saveTimer.start();
+    // changes gives one write, 1.2 s after the last one, but never later
+    // than 5 s after the first, or a busy batch would be saved only at its
+    // end and a crash would lose its history.
+    if (!m_saveTimer.isActive()) m_firstUnsavedChange.start();
+    const qint64 left = maxSaveDelayMs - m_firstUnsavedChange.elapsed();
+    m_saveTimer.start(int(std::clamp<qint64>(left, 0, saveDelayMs)));
 }

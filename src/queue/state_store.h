@@ -3,6 +3,7 @@
 // them now or 1.2 s after the last change (on a writer thread), and which of
 // them could not be written. Owns the save timer and the writer thread.
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QThreadPool>
@@ -63,7 +64,8 @@ public:
     // One write now, made by the writer thread after those before it: the
     // window never waits for the disk.
     void saveAtOnce();
-    // One write 1.2 s after the last change, made by the writer thread.
+    // One write 1.2 s after the last change (at most 5 s after the first
+    // one not saved), made by the writer thread.
     void scheduleSave();
     // Awaitable end of the writes under way (returns at once when none is).
     QCoro::Task<> waitForWrites();
@@ -85,7 +87,10 @@ private:
     EventLog &m_log;
     Snapshot m_snapshot;
     StateTexts m_onDisk;
+    static constexpr qint64 saveDelayMs = 1200;
+    static constexpr qint64 maxSaveDelayMs = 5000;
     QTimer m_saveTimer;
+    QElapsedTimer m_firstUnsavedChange;
     int m_savesInFlight = 0;
     bool m_writable = true; // false after a partial read
     quint64 m_savesStarted = 0; // saves are numbered, so an outdated outcome is ignored
