@@ -15,7 +15,7 @@
 
 class DurationsAhead {
 public:
-    // Readings kept at most; beyond, the oldest wanted are dropped first.
+    // Readings kept at most; beyond, the oldest are dropped first.
     static constexpr int keptAtMost = 1000;
 
     // Paths to read, in order; one already waiting or being read is not added again.

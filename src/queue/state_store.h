@@ -1,7 +1,8 @@
 #pragma once
 // settings.json, queue.json and ledger.json: reading them at start, saving
-// them now or 1.2 s after the last change (on a writer thread), and which of
-// them could not be written. Owns the save timer and the writer thread.
+// them now or 1.2 s after the last change, 5 s after the first at most (on a
+// writer thread), and which of them could not be written. Owns the save timer
+// and the writer thread.
 
 #include <QElapsedTimer>
 #include <QList>
