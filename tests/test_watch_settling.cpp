@@ -83,13 +83,14 @@ TEST(SettlingFiles, GoneFilesLeaveAndTheRestComeInNaturalOrder) {
 }
 
 TEST(DurationsAhead, AReadingStandsOnlyForTheVersionItWasReadFromAndIsTakenOnce) {
+    Disk disk;
     DurationsAhead ahead;
-    ahead.want({"/m/a.m4a", "/m/b.m4a", "/m/c.m4a"});
-    ahead.want({"/m/a.m4a"}); // already wanted
+    ahead.want({"/m/a.m4a", "/m/b.m4a", "/m/c.m4a"}, disk.look());
+    ahead.want({"/m/a.m4a"}, disk.look()); // already wanted
     EXPECT_EQ(ahead.next(2), "/m/a.m4a");
     EXPECT_EQ(ahead.next(2), "/m/b.m4a");
     EXPECT_FALSE(ahead.next(2)) << "two at once at most";
-    ahead.want({"/m/a.m4a"}); // being read
+    ahead.want({"/m/a.m4a"}, disk.look()); // being read
     ahead.finished("/m/a.m4a", FileIdentity{100, 5.0}, 3.5);
     ahead.finished("/m/b.m4a", FileIdentity{100, 5.0}, 2.0);
     EXPECT_EQ(ahead.next(2), "/m/c.m4a");
@@ -105,23 +106,38 @@ TEST(DurationsAhead, AReadingStandsOnlyForTheVersionItWasReadFromAndIsTakenOnce)
     EXPECT_FALSE(ahead.take("/m/c.m4a", FileIdentity{50, 1.0}));
 
     // A file whose turn came before its reading began is not read ahead any more.
-    ahead.want({"/m/d.m4a", "/m/e.m4a"});
+    ahead.want({"/m/d.m4a", "/m/e.m4a"}, disk.look());
     EXPECT_FALSE(ahead.take("/m/d.m4a", FileIdentity{1, 1.0}));
     EXPECT_EQ(ahead.next(1), "/m/e.m4a");
     EXPECT_FALSE(ahead.next(2));
 }
 
-TEST(DurationsAhead, KeepsAThousandReadingsDroppingTheOldestFirst) {
+TEST(DurationsAhead, HoldsAThousandPathsAtMostAndStaleReadingsMakeRoom) {
+    Disk disk;
     DurationsAhead ahead;
-    for (int i = 0; i <= 1000; ++i) {
-        const QString path = QStringLiteral("/m/%1.m4a").arg(i);
-        ahead.want({path});
-        ASSERT_EQ(ahead.next(1), path);
-        ahead.finished(path, FileIdentity{i, 1.0}, 2.0);
+    QStringList first;
+    for (int i = 0; i < 1000; ++i) {
+        first << QStringLiteral("/m/%1.m4a").arg(i);
+        disk.files[first.last()] = FileIdentity{i, 1.0};
     }
-    EXPECT_FALSE(ahead.take("/m/0.m4a", FileIdentity{0, 1.0}));
-    EXPECT_EQ(ahead.take("/m/1.m4a", FileIdentity{1, 1.0}), 2.0);
-    EXPECT_EQ(ahead.take("/m/1000.m4a", FileIdentity{1000, 1.0}), 2.0);
+    ahead.want(first, disk.look());
+    for (int i = 0; i < 1000; ++i) {
+        ASSERT_EQ(ahead.next(1), first[i]);
+        ahead.finished(first[i], FileIdentity{i, 1.0}, 2.0);
+    }
+    // Full: a further file is read in its turn.
+    ahead.want({"/m/autre.m4a"}, disk.look());
+    EXPECT_FALSE(ahead.next(1));
+    // One read file removed, another rewritten: their readings go, two places free.
+    disk.files.remove("/m/0.m4a");
+    disk.files["/m/1.m4a"] = FileIdentity{50, 9.0};
+    ahead.want({"/m/autre.m4a", "/m/encore.m4a", "/m/trop.m4a"}, disk.look());
+    EXPECT_EQ(ahead.next(2), "/m/autre.m4a");
+    EXPECT_EQ(ahead.next(2), "/m/encore.m4a");
+    EXPECT_FALSE(ahead.next(3));
+    EXPECT_FALSE(ahead.take("/m/1.m4a", FileIdentity{1, 1.0}));
+    EXPECT_EQ(ahead.take("/m/2.m4a", FileIdentity{2, 1.0}), 2.0);
+    EXPECT_EQ(ahead.take("/m/999.m4a", FileIdentity{999, 1.0}), 2.0);
 }
 
 } // namespace

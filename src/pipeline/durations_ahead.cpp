@@ -1,8 +1,17 @@
 #include "pipeline/durations_ahead.h"
 
-void DurationsAhead::want(const QStringList &paths) {
-    for (const QString &path : paths)
-        if (!m_waiting.contains(path) && !m_reading.contains(path)) m_waiting.append(path);
+void DurationsAhead::want(const QStringList &paths, const Look &look) {
+    for (const QString &path : paths) {
+        if (m_waiting.contains(path) || m_reading.contains(path)) continue;
+        if (held() >= keptAtMost) dropStale(look);
+        if (held() >= keptAtMost) return;
+        m_waiting.append(path);
+    }
+}
+
+void DurationsAhead::dropStale(const Look &look) {
+    // Removed, or changed again since it was read: that reading can never be used.
+    m_read.removeIf([&](decltype(m_read)::iterator item) { return look(item.key()) != item->identity; });
 }
 
 std::optional<QString> DurationsAhead::next(int atOnce) {
@@ -15,12 +24,8 @@ std::optional<QString> DurationsAhead::next(int atOnce) {
 void DurationsAhead::finished(const QString &path, const std::optional<FileIdentity> &identity,
                               std::optional<double> seconds) {
     m_reading.remove(path);
-    m_readOrder.removeOne(path);
     m_read.remove(path);
-    if (!seconds || !identity) return;
-    m_read.insert(path, Reading{*identity, *seconds});
-    m_readOrder.append(path);
-    while (m_readOrder.size() > keptAtMost) m_read.remove(m_readOrder.takeFirst());
+    if (seconds && identity) m_read.insert(path, Reading{*identity, *seconds});
 }
 
 std::optional<double> DurationsAhead::take(const QString &path, const FileIdentity &identity) {
@@ -29,7 +34,6 @@ std::optional<double> DurationsAhead::take(const QString &path, const FileIdenti
     if (found == m_read.constEnd()) return std::nullopt;
     const Reading reading = *found;
     m_read.erase(found);
-    m_readOrder.removeOne(path);
     if (reading.identity != identity) return std::nullopt;
     return reading.seconds;
 }

@@ -9,17 +9,23 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 #include "core/source_files.h"
 
 class DurationsAhead {
 public:
-    // Readings kept at most; beyond, the oldest are dropped first.
+    using Look = std::function<std::optional<FileIdentity>(const QString &path)>;
+
+    // Paths waiting, being read and read, at most: beyond, a file is read in
+    // its turn (a folder found full of recordings would otherwise be read far
+    // ahead of the batch, and the readings wanted first dropped).
     static constexpr int keptAtMost = 1000;
 
-    // Paths to read, in order; one already waiting or being read is not added again.
-    void want(const QStringList &paths);
+    // Paths to read, in order; one already waiting or being read is not added
+    // again. When full, readings of versions no longer on disk (`look`) make room.
+    void want(const QStringList &paths, const Look &look);
     // The next path to read while fewer than `atOnce` are being read; it then counts as being read.
     std::optional<QString> next(int atOnce);
     // A reading ended, of the file as it was (`identity`) when it began. Kept
@@ -34,8 +40,10 @@ private:
         FileIdentity identity;
         double seconds = 0;
     };
+    qsizetype held() const { return m_waiting.size() + m_reading.size() + m_read.size(); }
+    void dropStale(const Look &look);
+
     QStringList m_waiting;
     QSet<QString> m_reading;
     QHash<QString, Reading> m_read;
-    QStringList m_readOrder; // oldest first, for the bound
 };

@@ -132,7 +132,7 @@ QCoro::Task<std::optional<double>> FilePipeline::probeDuration(QUuid id, QString
 
 void FilePipeline::probeAhead(const QStringList &paths) {
     if (!m_tools.ffprobe) return; // the fallback reader is not on this system
-    m_durationsAhead.want(paths);
+    m_durationsAhead.want(paths, fileIdentity);
     startProbesAhead();
 }
 
