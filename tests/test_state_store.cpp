@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "core/atomic_file.h"
+#include "core/folders.h"
 #include "core/json_coding.h"
 #include "core/state_lock.h"
 #include "core/unsaved_state.h"
@@ -229,6 +230,40 @@ TEST(StateStore, FormerSupportFolderIsCopiedOnlyWhenTheNewOneIsMissing) {
     writeFile(base + "/Talvo/queue.json", "newer former");
     Transcriber again{Tools{}};
     EXPECT_EQ(*readWholeFile(base + "/Parlivo/queue.json"), "former");
+}
+
+int modeOf(const QString &path) {
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
+}
+
+// Converted recordings are the user's voice: the shared temporary folder gets
+// a folder of this user's own, which nobody else may enter or replace.
+TEST(ScratchFolder, PrivateToTheUserAndNeverAFolderSomeoneElseLeftThere) {
+    TempHome home;
+    const QString mine = home.file(QStringLiteral("tmp/Parlivo-%1").arg(::geteuid()));
+    EXPECT_EQ(folders::tempDir(), mine);
+    EXPECT_EQ(modeOf(mine), 0700);
+    ::chmod(QFile::encodeName(mine).constData(), 0755); // left open by an earlier version
+    EXPECT_EQ(folders::tempDir(), mine);
+    EXPECT_EQ(modeOf(mine), 0700);
+
+    // A link under that name is not followed, even to a private-looking folder:
+    // whoever made the link chose where the recordings would go.
+    const QString instead = home.supportDir() + "/Scratch";
+    ASSERT_TRUE(QDir().rmdir(mine));
+    QDir().mkpath(home.file("ailleurs"));
+    ::chmod(QFile::encodeName(home.file("ailleurs")).constData(), 0700);
+    ASSERT_EQ(::symlink(QFile::encodeName(home.file("ailleurs")).constData(), QFile::encodeName(mine).constData()), 0);
+    EXPECT_EQ(folders::tempDir(), instead);
+    EXPECT_EQ(modeOf(instead), 0700);
+
+    if (::geteuid() != 0) GTEST_SKIP() << "another user's folder needs root to be made here";
+    ASSERT_EQ(::unlink(QFile::encodeName(mine).constData()), 0);
+    QDir().mkpath(mine);
+    ASSERT_EQ(::chown(QFile::encodeName(mine).constData(), 65534, 65534), 0);
+    ::chmod(QFile::encodeName(mine).constData(), 0700);
+    EXPECT_EQ(folders::tempDir(), instead);
 }
 
 TEST(UnsavedState, AFileThatKeepsFailingIsReportedOnceAndItsRecoveryOnce) {

@@ -6,6 +6,10 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace folders {
 
 std::optional<QString> overrideHome() {
@@ -33,7 +37,36 @@ QString supportDir() {
 
 QString formerSupportDir() { return userSupportBase() + QStringLiteral("/Talvo"); }
 
-QString tempDir() { return created(QDir::tempPath() + QStringLiteral("/Parlivo")); }
+namespace {
+// Only this user may enter it, and it is no link: converted recordings are the user's voice.
+bool isPrivateFolder(const QByteArray &path) {
+    struct stat st {};
+    return ::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+           (st.st_mode & 077) == 0;
+}
+
+std::optional<QString> privateFolder(const QString &path) {
+    const QByteArray encoded = QFile::encodeName(path);
+    if (::mkdir(encoded.constData(), 0700) != 0 && errno != EEXIST) return std::nullopt;
+    struct stat st {};
+    // Ours but left open to others (an earlier version, a umask): closed again.
+    if (::lstat(encoded.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid())
+        ::chmod(encoded.constData(), 0700);
+    return isPrivateFolder(encoded) ? std::optional(path) : std::nullopt;
+}
+} // namespace
+
+QString tempDir() {
+    // The system's temporary folder is shared by every user of the machine:
+    // each gets a folder of their own that nobody else may enter, so that no
+    // one reads another's recordings, and a run's clean-up of what a crash
+    // left only ever touches its own user's files.
+    const QString base = QDir::tempPath();
+    if (auto folder = privateFolder(base + QStringLiteral("/Parlivo-%1").arg(::geteuid()))) return *folder;
+    // That name is taken by someone else, or by a link: the support folder
+    // (in the user's home) holds the scratch files instead.
+    return privateFolder(supportDir() + QStringLiteral("/Scratch")).value_or(supportDir());
+}
 
 QString hestiaDir() { return overrideHome().value_or(realHome()) + QStringLiteral("/.hestia"); }
 

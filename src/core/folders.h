@@ -13,7 +13,7 @@ std::optional<QString> overrideHome();
 QString supportDir();       // state files; created on each call
 QString formerSupportDir(); // the folder of the application's former name (real user base)
 QString userSupportBase();  // the real per-user application data folder
-QString tempDir();          // converted audio during processing; created on each call
+QString tempDir();          // converted audio during processing, private to the user; created on each call
 QString hestiaDir();        // whisper models; not created here
 QString realHome();
 

@@ -55,7 +55,7 @@ const AudioFile &EngineFixture::entryNamed(const QString &fileName) const {
 }
 
 QStringList EngineFixture::scratchFiles() const {
-    return QDir(QDir::tempPath() + QStringLiteral("/Parlivo")).entryList(QDir::Files);
+    return QDir(home.scratchDir()).entryList(QDir::Files);
 }
 
 } // namespace testing_support

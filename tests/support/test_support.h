@@ -13,8 +13,10 @@
 
 #include <functional>
 #include <optional>
-#include <vector>
 #include <ostream>
+#include <vector>
+
+#include <unistd.h>
 
 #include "core/atomic_file.h"
 
@@ -52,6 +54,8 @@ public:
     QString path() const { return m_dir.path(); }
     QString supportDir() const { return file(QStringLiteral("Library/Application Support/Parlivo")); }
     QString file(const QString &relative) const { return path() + QLatin1Char('/') + relative; }
+    // This user's folder inside the scratch folder, where converted audio goes.
+    QString scratchDir() const { return file(QStringLiteral("tmp/Parlivo-%1").arg(::geteuid())); }
 
 private:
     QTemporaryDir m_dir;
