@@ -216,6 +216,18 @@ TEST(StateStore, APartialReadLeavesTheOtherFilesUnreadAndWritesNothing) {
     EXPECT_EQ(readText(dir + "/settings.json"), R"({"language":"fr"})");
     EXPECT_EQ(readText(dir + "/ledger.json"), "pas du JSON");
     EXPECT_FALSE(QFileInfo::exists(dir + "/ledger.json.corrupt"));
+
+    // A broken file it does read is reported but left in place: without the
+    // lock, a rename could hide the file another program is writing.
+    writeFile(dir + "/queue.json", "{");
+    Transcriber looking{Tools{}, StateParts::settingsAndQueue};
+    EXPECT_TRUE(looking.files().isEmpty());
+    ASSERT_EQ(looking.logLines().size(), 1);
+    EXPECT_TRUE(looking.logLines().first().endsWith(
+        "Fichier d'état illisible : queue.json. Les valeurs par défaut sont affichées ; il sera mis de côté au "
+        "prochain lancement de Parlivo."));
+    EXPECT_EQ(readText(dir + "/queue.json"), "{");
+    EXPECT_FALSE(QFileInfo::exists(dir + "/queue.json.corrupt"));
 }
 
 TEST(StateStore, FormerSupportFolderIsCopiedOnlyWhenTheNewOneIsMissing) {

@@ -61,6 +61,14 @@ std::optional<T> StateStore::readStateFile(const QString &name, Decode decode, Q
         if (text) *text = std::move(*bytes);
         return value;
     } catch (const std::exception &) {
+        if (!m_writable) {
+            // A command that only looks holds no lock: the program that does
+            // may be replacing this very file, and a rename would hide the new one.
+            m_log.log(QStringLiteral("Fichier d'état illisible : %1. Les valeurs par défaut sont affichées ; il sera "
+                                     "mis de côté au prochain lancement de Parlivo.")
+                          .arg(name));
+            return std::nullopt;
+        }
         // Kept aside rather than overwritten by the next save: the user's
         // queue or history may still be recovered from it by hand.
         const QString aside = path + QStringLiteral(".corrupt");
