@@ -74,7 +74,7 @@ protected:
         return spinUntil([&] { return process.state() == QProcess::NotRunning; }, 15000);
     }
     // Sockets and pipes count too.
-    QStringList scratch() const { return QDir(home.scratchDir()).entryList(QDir::Files | QDir::System); }
+    QStringList scratch() const { return home.scratchFiles(); }
 };
 
 TEST_F(CliSignals, TermAndHangUpCancelLikeCtrlC) {

@@ -250,20 +250,31 @@ int modeOf(const QString &path) {
 }
 
 // Converted recordings are the user's voice: the shared temporary folder gets
-// a folder of this user's own, which nobody else may enter or replace.
-TEST(ScratchFolder, PrivateToTheUserAndNeverAFolderSomeoneElseLeftThere) {
+// a folder of this user's own, which nobody else may enter or replace, and
+// in it one folder per state folder, which only that state's batches clean up.
+TEST(ScratchFolder, PrivateToTheUserOnePerStateFolderAndNeverAFolderSomeoneElseLeftThere) {
     TempHome home;
     const QString mine = home.file(QStringLiteral("tmp/Parlivo-%1").arg(::geteuid()));
-    EXPECT_EQ(folders::tempDir(), mine);
+    const QString here = folders::tempDir();
+    EXPECT_EQ(QFileInfo(here).absolutePath(), mine);
+    EXPECT_EQ(QFileInfo(here).fileName().size(), 16);
+    EXPECT_EQ(folders::tempDir(), here);
     EXPECT_EQ(modeOf(mine), 0700);
+    EXPECT_EQ(modeOf(here), 0700);
+    {
+        ScopedEnv otherState{{"PARLIVO_HOME", home.file("autre")}};
+        const QString there = folders::tempDir();
+        EXPECT_EQ(QFileInfo(there).absolutePath(), mine);
+        EXPECT_NE(there, here);
+    }
     ::chmod(QFile::encodeName(mine).constData(), 0755); // left open by an earlier version
-    EXPECT_EQ(folders::tempDir(), mine);
+    EXPECT_EQ(folders::tempDir(), here);
     EXPECT_EQ(modeOf(mine), 0700);
 
     // A link under that name is not followed, even to a private-looking folder:
     // whoever made the link chose where the recordings would go.
     const QString instead = home.supportDir() + "/Scratch";
-    ASSERT_TRUE(QDir().rmdir(mine));
+    ASSERT_TRUE(QDir(mine).removeRecursively());
     QDir().mkpath(home.file("ailleurs"));
     ::chmod(QFile::encodeName(home.file("ailleurs")).constData(), 0700);
     ASSERT_EQ(::symlink(QFile::encodeName(home.file("ailleurs")).constData(), QFile::encodeName(mine).constData()), 0);

@@ -2,6 +2,7 @@
 
 #include "core/atomic_file.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -61,11 +62,18 @@ QString tempDir() {
     // each gets a folder of their own that nobody else may enter, so that no
     // one reads another's recordings, and a run's clean-up of what a crash
     // left only ever touches its own user's files.
+    // Inside it, one folder per state folder: only the program holding that
+    // state folder's lock runs batches there, so its clean-up never reaches
+    // the files of a batch run for another state folder.
+    const QString state = supportDir();
+    const QString name = QString::fromLatin1(
+        QCryptographicHash::hash(QFile::encodeName(state), QCryptographicHash::Sha256).toHex().left(16));
     const QString base = QDir::tempPath();
-    if (auto folder = privateFolder(base + QStringLiteral("/Parlivo-%1").arg(::geteuid()))) return *folder;
-    // That name is taken by someone else, or by a link: the support folder
+    if (auto user = privateFolder(base + QStringLiteral("/Parlivo-%1").arg(::geteuid())))
+        if (auto folder = privateFolder(*user + QLatin1Char('/') + name)) return *folder;
+    // That name is taken by someone else, or by a link: the state folder
     // (in the user's home) holds the scratch files instead.
-    return privateFolder(supportDir() + QStringLiteral("/Scratch")).value_or(supportDir());
+    return privateFolder(state + QStringLiteral("/Scratch")).value_or(state);
 }
 
 QString hestiaDir() { return overrideHome().value_or(realHome()) + QStringLiteral("/.hestia"); }

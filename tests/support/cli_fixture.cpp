@@ -32,6 +32,6 @@ QStringList CliFixture::transcripts() const {
     return found;
 }
 
-QStringList CliFixture::scratch() const { return QDir(home.scratchDir()).entryList(QDir::Files); }
+QStringList CliFixture::scratch() const { return home.scratchFiles(); }
 
 } // namespace testing_support

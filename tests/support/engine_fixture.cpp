@@ -55,7 +55,7 @@ const AudioFile &EngineFixture::entryNamed(const QString &fileName) const {
 }
 
 QStringList EngineFixture::scratchFiles() const {
-    return QDir(home.scratchDir()).entryList(QDir::Files);
+    return home.scratchFiles();
 }
 
 } // namespace testing_support

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -14,6 +15,15 @@
 namespace testing_support {
 
 QString buildPath(const QString &name) { return QStringLiteral(PARLIVO_BIN_DIR "/") + name; }
+
+QStringList TempHome::scratchFiles() const {
+    const QString user = file(QStringLiteral("tmp/Parlivo-%1").arg(::geteuid()));
+    QStringList found;
+    // Links left dangling count too.
+    QDirIterator it(user, QDir::Files | QDir::System | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) found << QDir(user).relativeFilePath(it.next());
+    return found;
+}
 
 ScopedEnv::ScopedEnv(std::initializer_list<std::pair<const char *, QString>> values) {
     for (const auto &[name, value] : values) {

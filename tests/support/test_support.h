@@ -54,8 +54,9 @@ public:
     QString path() const { return m_dir.path(); }
     QString supportDir() const { return file(QStringLiteral("Library/Application Support/Parlivo")); }
     QString file(const QString &relative) const { return path() + QLatin1Char('/') + relative; }
-    // This user's folder inside the scratch folder, where converted audio goes.
-    QString scratchDir() const { return file(QStringLiteral("tmp/Parlivo-%1").arg(::geteuid())); }
+    // What lies in this user's folder of the scratch folder (converted audio
+    // and the like), wherever below it.
+    QStringList scratchFiles() const;
 
 private:
     QTemporaryDir m_dir;
