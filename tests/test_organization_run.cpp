@@ -140,6 +140,16 @@ TEST_F(Organization, TranscriptsBecomeAThemedArchiveWithAnIndex) {
     EXPECT_EQ(engine->pendingOrganizationCount(), 1);
     ASSERT_TRUE(organize());
     EXPECT_EQ(memoFolders(), folders);
+
+    // An index that cannot be written is said once, not taken for written.
+    QFile::remove(archive + "/INDEX.md");
+    QDir().mkpath(archive + "/INDEX.md/occupé");
+    ASSERT_TRUE(organize());
+    const QStringList said = engine->logLines().filter("Impossible d'écrire l'index de l'archive : ");
+    ASSERT_EQ(said.size(), 1) << engine->logLines().join('\n').toStdString();
+    EXPECT_TRUE(said.first().endsWith("Impossible d'écrire l'index de l'archive : « " + archive +
+                                      "/INDEX.md » : un dossier porte ce nom"))
+        << said.first().toStdString();
 }
 
 TEST_F(Organization, LinksTheAudioWhenCopyingIsOff) {

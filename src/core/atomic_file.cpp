@@ -18,11 +18,14 @@ QString systemReason(int error) {
     case EROFS: return QStringLiteral("disque en lecture seule");
     case EIO: return QStringLiteral("erreur d'entrée-sortie du disque");
     case ENAMETOOLONG: return QStringLiteral("nom trop long");
+    case EISDIR: return QStringLiteral("un dossier porte ce nom");
     default: return QStringLiteral("erreur du système (code %1)").arg(error);
     }
 }
 
 WriteError errorFor(const QString &path, int error) {
+    // Qt refuses a folder in the file's place without setting errno.
+    if (error == 0 && QFileInfo(path).isDir()) error = EISDIR;
     if (error == ENOSPC) return {QStringLiteral("Disque plein : « %1 » n'a pas pu être écrit.").arg(path), true};
     if (error == EDQUOT)
         return {QStringLiteral("Quota disque dépassé : « %1 » n'a pas pu être écrit.").arg(path), true};

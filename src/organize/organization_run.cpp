@@ -72,6 +72,12 @@ void OrganizationRun::saveLedger() {
     m_hooks.reportSave({QStringLiteral("organize.json"), saveOrgLedger(orgLedgerPath(), m_ledger)});
 }
 
+void OrganizationRun::writeArchiveIndex(const QString &root) {
+    if (auto error = writeIndex(root, m_ledger))
+        m_log.log(error->diskFull ? error->reason
+                                  : QStringLiteral("Impossible d'écrire l'index de l'archive : ") + error->reason);
+}
+
 void OrganizationRun::revealArchive() const {
     const auto root = archiveRoot();
     if (root && QFileInfo(*root).isDir()) m_hooks.openUrl(QUrl::fromLocalFile(*root));
@@ -124,13 +130,14 @@ QCoro::Task<> OrganizationRun::run() {
     setProgress(QStringLiteral("Préparation"), 0);
     loadLedger();
     std::optional<QString> root;
+    bool indexWritten = false;
     // Every way out, cancellation included, leaves the ledger saved and the
     // index matching what is in the archive.
-    auto finish = qScopeGuard([this, &root] {
+    auto finish = qScopeGuard([this, &root, &indexWritten] {
         m_active = false;
         m_current.reset();
         saveLedger();
-        if (root && ::organizedCount(m_ledger) > 0) writeIndex(*root, m_ledger);
+        if (root && !indexWritten && ::organizedCount(m_ledger) > 0) writeArchiveIndex(*root);
         emit changed();
         emit finished();
     });
@@ -187,7 +194,8 @@ QCoro::Task<> OrganizationRun::run() {
         emit changed();
     }
 
-    writeIndex(*root, m_ledger);
+    writeArchiveIndex(*root);
+    indexWritten = true;
     m_organizedCount = ::organizedCount(m_ledger);
     saveLedger();
     m_phase = QStringLiteral("Terminé");

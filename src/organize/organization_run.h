@@ -73,6 +73,8 @@ private:
     QCoro::Task<> run();
     void ensureLoaded() const;
     void setProgress(const QString &phase, int total);
+    // INDEX.md as the ledger has it; a failure is said, never taken for success.
+    void writeArchiveIndex(const QString &root);
 
     const ParlivoSettings &m_settings;
     EventLog &m_log;
