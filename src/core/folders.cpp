@@ -39,21 +39,17 @@ QString supportDir() {
 QString formerSupportDir() { return userSupportBase() + QStringLiteral("/Talvo"); }
 
 namespace {
-// Only this user may enter it, and it is no link: converted recordings are the user's voice.
-bool isPrivateFolder(const QByteArray &path) {
-    struct stat st {};
-    return ::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
-           (st.st_mode & 077) == 0;
-}
-
+// The folder, made if need be, when only this user may enter it and it is no
+// link: converted recordings are the user's voice.
 std::optional<QString> privateFolder(const QString &path) {
     const QByteArray encoded = QFile::encodeName(path);
     if (::mkdir(encoded.constData(), 0700) != 0 && errno != EEXIST) return std::nullopt;
     struct stat st {};
+    if (::lstat(encoded.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
+        return std::nullopt;
     // Ours but left open to others (an earlier version, a umask): closed again.
-    if (::lstat(encoded.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid())
-        ::chmod(encoded.constData(), 0700);
-    return isPrivateFolder(encoded) ? std::optional(path) : std::nullopt;
+    if ((st.st_mode & 077) != 0 && ::chmod(encoded.constData(), 0700) != 0) return std::nullopt;
+    return path;
 }
 } // namespace
 
