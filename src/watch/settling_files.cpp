@@ -32,7 +32,7 @@ QStringList SettlingFiles::takeSettled(qint64 now, const Look &look) {
 QStringList SettlingFiles::takeQuiet(qint64 now) {
     QStringList quiet;
     for (auto it = m_files.begin(); it != m_files.end(); ++it) {
-        if (it->quietTold || it->quiet > now) continue;
+        if (it->quietTold || quietAt(*it) > now) continue;
         it->quietTold = true;
         quiet.append(it.key());
     }
@@ -43,7 +43,7 @@ QStringList SettlingFiles::takeQuiet(qint64 now) {
 std::optional<qint64> SettlingFiles::nextDue() const {
     std::optional<qint64> next;
     for (const Waiting &file : m_files) {
-        const qint64 due = file.quietTold ? file.due : file.quiet;
+        const qint64 due = file.quietTold ? file.due : quietAt(file);
         if (!next || due < *next) next = due;
     }
     return next;

@@ -46,12 +46,11 @@ private:
     struct Waiting {
         FileIdentity identity;
         qint64 due = 0;
-        qint64 quiet = 0;
         bool quietTold = false;
     };
-    Waiting waiting(const FileIdentity &identity, qint64 now) const {
-        return {identity, now + m_delay, now + quietAfter(), false};
-    }
+    Waiting waiting(const FileIdentity &identity, qint64 now) const { return {identity, now + m_delay, false}; }
+    // When a file that settles at `due` has held still for quietAfter().
+    qint64 quietAt(const Waiting &file) const { return file.due - m_delay + quietAfter(); }
     QHash<QString, Waiting> m_files;
     qint64 m_delay = 3000;
 };
