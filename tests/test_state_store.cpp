@@ -53,9 +53,7 @@ TEST(StateStore, FilesGoUnderParlivoHomeCompactAndInOrder) {
         << queue.constData();
     EXPECT_TRUE(readWholeFile(dir + "/settings.json")->startsWith("{\"modelPath\":\"\",\"language\":\"auto\""));
     // The settings file carries the API key: its owner only may read it.
-    struct stat st {};
-    ASSERT_EQ(::stat(QFile::encodeName(dir + "/settings.json").constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600);
+    EXPECT_EQ(fileMode(dir + "/settings.json"), 0600);
 }
 
 TEST(StateStore, LoadBringsRunningEntriesBackPendingAtZeroAndRebuildsAnEmptyLedger) {
@@ -244,11 +242,6 @@ TEST(StateStore, FormerSupportFolderIsCopiedOnlyWhenTheNewOneIsMissing) {
     EXPECT_EQ(*readWholeFile(base + "/Parlivo/queue.json"), "former");
 }
 
-int modeOf(const QString &path) {
-    struct stat st {};
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
-}
-
 // Converted recordings are the user's voice: the shared temporary folder gets
 // a folder of this user's own, which nobody else may enter or replace, and
 // in it one folder per state folder, which only that state's batches clean up.
@@ -259,8 +252,8 @@ TEST(ScratchFolder, PrivateToTheUserOnePerStateFolderAndNeverAFolderSomeoneElseL
     EXPECT_EQ(QFileInfo(here).absolutePath(), mine);
     EXPECT_EQ(QFileInfo(here).fileName().size(), 16);
     EXPECT_EQ(folders::tempDir(), here);
-    EXPECT_EQ(modeOf(mine), 0700);
-    EXPECT_EQ(modeOf(here), 0700);
+    EXPECT_EQ(fileMode(mine), 0700);
+    EXPECT_EQ(fileMode(here), 0700);
     {
         ScopedEnv otherState{{"PARLIVO_HOME", home.file("autre")}};
         const QString there = folders::tempDir();
@@ -269,7 +262,7 @@ TEST(ScratchFolder, PrivateToTheUserOnePerStateFolderAndNeverAFolderSomeoneElseL
     }
     ::chmod(QFile::encodeName(mine).constData(), 0755); // left open by an earlier version
     EXPECT_EQ(folders::tempDir(), here);
-    EXPECT_EQ(modeOf(mine), 0700);
+    EXPECT_EQ(fileMode(mine), 0700);
 
     // A link under that name is not followed, even to a private-looking folder:
     // whoever made the link chose where the recordings would go.
@@ -279,7 +272,7 @@ TEST(ScratchFolder, PrivateToTheUserOnePerStateFolderAndNeverAFolderSomeoneElseL
     ::chmod(QFile::encodeName(home.file("ailleurs")).constData(), 0700);
     ASSERT_EQ(::symlink(QFile::encodeName(home.file("ailleurs")).constData(), QFile::encodeName(mine).constData()), 0);
     EXPECT_EQ(folders::tempDir(), instead);
-    EXPECT_EQ(modeOf(instead), 0700);
+    EXPECT_EQ(fileMode(instead), 0700);
 
     if (::geteuid() != 0) GTEST_SKIP() << "another user's folder needs root to be made here";
     ASSERT_EQ(::unlink(QFile::encodeName(mine).constData()), 0);

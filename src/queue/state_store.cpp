@@ -17,9 +17,7 @@ const QString queueFile = QStringLiteral("queue.json");
 const QString ledgerFile = QStringLiteral("ledger.json");
 
 QString statePath(const QString &name) { return folders::supportDir() + QLatin1Char('/') + name; }
-} // namespace
 
-namespace {
 // Writes `text` unless the file already holds it; a file removed meanwhile is written again.
 UnsavedState::Outcome writeIfChanged(const QString &name, QByteArray text, QByteArray &onDisk,
                                      FileAccess access = FileAccess::standard) {

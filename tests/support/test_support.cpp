@@ -88,6 +88,11 @@ QString readText(const QString &path) {
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
+int fileMode(const QString &path) {
+    struct stat st {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
+}
+
 QStringList linesOf(const QString &path) { return readText(path).split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
 
 QString makeAudio(const QString &path, double seconds, const QStringList &options) {

@@ -87,6 +87,8 @@ bool spinUntil(const std::function<bool()> &condition, int timeoutMs = 10000);
 QString writeFile(const QString &path, const QByteArray &content);
 // A file's text (UTF-8), or its lines without the empty ones; empty when it cannot be read.
 QString readText(const QString &path);
+// The permission bits of `path` itself (a link is not followed); -1 when it is missing.
+int fileMode(const QString &path);
 QStringList linesOf(const QString &path);
 
 // A sine tone made by ffmpeg: `seconds` long, in the container the extension
