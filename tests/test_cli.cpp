@@ -75,15 +75,6 @@ TEST(CliSettings, PrintsSetsAndResets) {
     EXPECT_EQ(runCli({"settings", "customDestination"}).out, "");
 }
 
-// A program run as a user would, by its path.
-CliResult runProgram(const QString &program, const QStringList &args) {
-    QProcess p;
-    p.start(program, args);
-    p.waitForFinished(60000);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
-}
-
 TEST(CliFront, AnswersWhatOnlyReadsTheStateAloneAndHandsOverTheRest) {
     TempHome home;
     writeFile(home.file("memos/a.m4a"), "x");

@@ -138,6 +138,10 @@ std::optional<QString> ffmpegSubtitles(const QString &path) {
 }
 
 CliResult runCli(const QStringList &args, const QStringList &extraEnv, int timeoutMs) {
+    return runProgram(buildPath(QStringLiteral("parlivo-cli")), args, extraEnv, timeoutMs);
+}
+
+CliResult runProgram(const QString &program, const QStringList &args, const QStringList &extraEnv, int timeoutMs) {
     QProcess cli;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const QString &pair : extraEnv) {
@@ -148,12 +152,12 @@ CliResult runCli(const QStringList &args, const QStringList &extraEnv, int timeo
             env.insert(pair.left(eq), pair.mid(eq + 1));
     }
     cli.setProcessEnvironment(env);
-    cli.start(buildPath(QStringLiteral("parlivo-cli")), args);
+    cli.start(program, args);
     // The event loop keeps turning, so stand-in servers of this process answer the child.
     if (!spinUntil([&] { return cli.state() == QProcess::NotRunning; }, timeoutMs)) {
         cli.kill();
         cli.waitForFinished();
-        ADD_FAILURE() << "parlivo-cli did not finish: " << args.join(' ').toStdString();
+        ADD_FAILURE() << program.toStdString() << " did not finish: " << args.join(' ').toStdString();
     }
     return {cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1,
             QString::fromUtf8(cli.readAllStandardOutput()), QString::fromUtf8(cli.readAllStandardError())};

@@ -116,5 +116,8 @@ struct CliResult {
     QString err;
 };
 CliResult runCli(const QStringList &args, const QStringList &extraEnv = {}, int timeoutMs = 60000);
+// The same for another program, run by its path as a user would.
+CliResult runProgram(const QString &program, const QStringList &args, const QStringList &extraEnv = {},
+                     int timeoutMs = 60000);
 
 } // namespace testing_support
