@@ -152,20 +152,29 @@ TEST(StateStore, ASaveLeavesAloneTheFilesWhoseTextIsUnchanged) {
     }
     settings = witness(dir + "settings.json");
     queue = witness(dir + "queue.json");
-
+    {
+        Transcriber engine{Tools{}};
+        engine.setSettings([&] {
+            ParlivoSettings s = engine.settings();
+            s.language = "fr";
+            return s;
+        }());
+        engine.saveNow();
+        EXPECT_TRUE(replaced(settings));
+        EXPECT_FALSE(replaced(queue));
+        // Removed meanwhile, an unchanged file is written again.
+        QFile::remove(dir + "ledger.json");
+        engine.saveNow();
+        EXPECT_EQ(readWholeFile(dir + "ledger.json"), "{}");
+    }
+    // A history read from the disk and then changed is written with the change.
+    const QByteArray key = src.path().toUtf8() + "/a.m4a";
+    writeFile(dir + "ledger.json", "{\"" + key + R"(":{"size":1,"mtime":2,"status":"error","date":3,"attempts":2}})");
     Transcriber engine{Tools{}};
-    engine.setSettings([&] {
-        ParlivoSettings s = engine.settings();
-        s.language = "fr";
-        return s;
-    }());
+    engine.retry({engine.files()[0].id});
     engine.saveNow();
-    EXPECT_TRUE(replaced(settings));
-    EXPECT_FALSE(replaced(queue));
-    // Removed meanwhile, an unchanged file is written again.
-    QFile::remove(dir + "ledger.json");
-    engine.saveNow();
-    EXPECT_TRUE(readWholeFile(dir + "ledger.json").has_value());
+    EXPECT_EQ(readWholeFile(dir + "ledger.json")->toStdString(),
+              ("{\"" + key + R"(":{"size":1,"mtime":2.0,"status":"error","date":3.0,"attempts":0}})").toStdString());
 }
 
 TEST(StateStore, UndecodableFilesAreSetAsideAndDefaultsUsed) {

@@ -17,7 +17,7 @@ Transcriber::Transcriber(Tools tools, StateParts parts, QObject *parent)
                                                return StateSnapshot{m_settings,
                                                                     PersistedState{m_queue->sourceFolder(),
                                                                                    m_queue->files(), isRunning()},
-                                                                    m_queue->ledger()};
+                                                                    m_queue->sharedLedger()};
                                            })),
       m_ollama(std::make_unique<OllamaRuntime>(m_settings, m_log, m_tools.ollama,
                                                [this](const QUrl &url) { openUrl(url); })),
@@ -98,7 +98,7 @@ void Transcriber::load(StateParts parts) {
     m_isLoading = true;
     StoredState stored = m_store->read(parts);
     if (stored.settings) setSettings(stored.settings->settings);
-    if (stored.ledger) m_queue->setLedger(std::move(*stored.ledger));
+    if (stored.ledger) m_queue->setLedger(std::move(stored.ledger));
     if (stored.queue) {
         m_pendingWasRunning = stored.queue->wasRunning;
         m_queue->restore(std::move(stored.queue->files));

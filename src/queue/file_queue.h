@@ -13,6 +13,7 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include "core/event_log.h"
@@ -50,9 +51,12 @@ public:
     void requeue(const QUuid &id);
 
     // ---- History ----
-    const Ledger &ledger() const { return m_ledger; }
-    Ledger &ledger() { return m_ledger; }
-    void setLedger(Ledger ledger) { m_ledger = std::move(ledger); }
+    const Ledger &ledger() const { return *m_ledger; }
+    // The history as it is now, shared rather than copied: a save holding it
+    // sees it unchanged, since an edit while it is held works on a copy.
+    std::shared_ptr<const Ledger> sharedLedger() const { return m_ledger; }
+    Ledger &editLedger();
+    void setLedger(std::shared_ptr<Ledger> ledger) { m_ledger = std::move(ledger); }
     // A first start after an update from a version without a history.
     void rebuildLedgerFromQueue();
     // The history entry of `source` while the file is still the one it describes.
@@ -97,6 +101,6 @@ private:
     WrittenFolders m_writtenFolders;
     QList<AudioFile> m_files;
     std::array<int, fileStatusCount> m_counts{};
-    Ledger m_ledger;
+    std::shared_ptr<Ledger> m_ledger = std::make_shared<Ledger>();
     std::optional<QUrl> m_sourceFolder;
 };

@@ -2,21 +2,28 @@
 // recognised again by its size and modification time.
 #include "queue/file_queue.h"
 
+Ledger &FileQueue::editLedger() {
+    // Shared with a save in progress (or with the text last written): that
+    // one keeps the history it was given.
+    if (m_ledger.use_count() > 1) m_ledger = std::make_shared<Ledger>(*m_ledger);
+    return *m_ledger;
+}
+
 void FileQueue::rebuildLedgerFromQueue() {
     const double now = nowSince1970();
     for (const auto &file : std::as_const(m_files)) {
         if (file.status != FileStatus::done && file.status != FileStatus::skipped) continue;
         auto identity = fileIdentity(file.path());
         if (!identity) continue;
-        m_ledger[file.path()] = LedgerEntry{identity->size, identity->mtime, QStringLiteral("done"),
+        editLedger()[file.path()] = LedgerEntry{identity->size, identity->mtime, QStringLiteral("done"),
                                             file.outputPath,  now,           std::nullopt,
                                             std::nullopt};
     }
 }
 
 std::optional<LedgerEntry> FileQueue::matchingLedgerEntry(const QString &source) const {
-    auto it = m_ledger.find(source);
-    if (it == m_ledger.end()) return std::nullopt;
+    auto it = m_ledger->find(source);
+    if (it == m_ledger->end()) return std::nullopt;
     auto identity = fileIdentity(source);
     if (!identity || !sameIdentity(*identity, it->second.size, it->second.mtime)) return std::nullopt;
     return it->second;
@@ -28,10 +35,10 @@ void FileQueue::recordLedger(const QString &source, const QString &status, std::
     if (!identity) return;
     int attempts = 0;
     if (status == QLatin1String("error")) {
-        auto previous = m_ledger.find(source);
-        attempts = (previous != m_ledger.end() ? previous->second.attempts.value_or(0) : 0) + 1;
+        auto previous = m_ledger->find(source);
+        attempts = (previous != m_ledger->end() ? previous->second.attempts.value_or(0) : 0) + 1;
     }
-    m_ledger[source] = LedgerEntry{identity->size,          identity->mtime, status, std::move(outputPath),
+    editLedger()[source] = LedgerEntry{identity->size,          identity->mtime, status, std::move(outputPath),
                                    nowSince1970(),          std::move(errorMessage), attempts};
     emit saveWanted();
 }
@@ -51,8 +58,8 @@ AudioFile FileQueue::restoredFromLedger(const QUrl &url) const {
 }
 
 bool FileQueue::changedSinceRecorded(const QString &path) const {
-    auto it = m_ledger.find(path);
-    if (it == m_ledger.end()) return false;
+    auto it = m_ledger->find(path);
+    if (it == m_ledger->end()) return false;
     auto identity = fileIdentity(path);
     return identity && !sameIdentity(*identity, it->second.size, it->second.mtime);
 }

@@ -251,7 +251,7 @@ void Scheduler::transcribeSelection(const IdSet &ids) {
     for (const auto &file : m_queue.files()) {
         if (!ids.contains(file.id) || file.status == FileStatus::running) continue;
         m_queue.requeue(file.id);
-        m_queue.ledger().erase(file.path());
+        m_queue.editLedger().erase(file.path());
         requeued.insert(file.id);
     }
     if (requeued.isEmpty()) return;
@@ -278,8 +278,9 @@ void Scheduler::retry(const IdSet &ids) {
     for (const auto &file : m_queue.files()) {
         if (!ids.contains(file.id) || file.status == FileStatus::running) continue;
         m_queue.requeue(file.id);
-        auto it = m_queue.ledger().find(file.path());
-        if (it != m_queue.ledger().end()) it->second.attempts = 0;
+        Ledger &ledger = m_queue.editLedger();
+        auto it = ledger.find(file.path());
+        if (it != ledger.end()) it->second.attempts = 0;
     }
     m_hooks.scheduleSave();
 }

@@ -27,6 +27,16 @@ UnsavedState::Outcome writeIfChanged(const QString &name, QByteArray text, QByte
     if (!error) onDisk = std::move(text);
     return {name, std::move(error)};
 }
+
+UnsavedState::Outcome writeLedger(const std::shared_ptr<const Ledger> &ledger, StateTexts &onDisk) {
+    // Most saves leave the history as it was: encoding thousands of entries
+    // only to find the same text would be wasted.
+    if (ledger == onDisk.ledgerWritten && QFileInfo(statePath(ledgerFile)).size() == onDisk.ledger.size())
+        return {ledgerFile, std::nullopt};
+    UnsavedState::Outcome outcome = writeIfChanged(ledgerFile, encodeLedger(*ledger), onDisk.ledger);
+    if (!outcome.error) onDisk.ledgerWritten = ledger;
+    return outcome;
+}
 } // namespace
 
 QList<UnsavedState::Outcome> StateSnapshot::write(StateTexts &onDisk) const {
@@ -36,7 +46,7 @@ QList<UnsavedState::Outcome> StateSnapshot::write(StateTexts &onDisk) const {
     // a queue behind its history, which the next run catches up from it;
     // the other way round a file would stay done with no history entry.
     return {writeIfChanged(settingsFile, dumpCompact(toJson(settings)), onDisk.settings, FileAccess::ownerOnly),
-            writeIfChanged(ledgerFile, encodeLedger(ledger), onDisk.ledger),
+            writeLedger(ledger, onDisk),
             writeIfChanged(queueFile, encodeQueue(queue), onDisk.queue)};
 }
 
@@ -96,7 +106,12 @@ StoredState StateStore::read(StateParts parts) {
             m_log.log(
                 QStringLiteral("Réglage invalide dans settings.json : %1. Sa valeur par défaut est utilisée.").arg(key));
     }
-    if (parts == StateParts::all) stored.ledger = readStateFile<Ledger>(ledgerFile, ledgerFromText, &m_onDisk.ledger);
+    if (parts == StateParts::all) {
+        if (auto ledger = readStateFile<Ledger>(ledgerFile, ledgerFromText, &m_onDisk.ledger)) {
+            stored.ledger = std::make_shared<Ledger>(std::move(*ledger));
+            m_onDisk.ledgerWritten = stored.ledger;
+        }
+    }
     if (parts != StateParts::settings)
         stored.queue = readStateFile<PersistedState>(queueFile, document(persistedStateFromJson), &m_onDisk.queue);
     return stored;

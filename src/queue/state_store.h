@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include <qcoro/qcorotask.h>
@@ -28,6 +29,9 @@ struct StateTexts {
     QByteArray settings;
     QByteArray ledger;
     QByteArray queue;
+    // The history that `ledger` is the text of: while the queue still holds
+    // this very one, a save need not even encode it again.
+    std::shared_ptr<const Ledger> ledgerWritten;
 };
 
 // What one save writes: a copy taken on the main thread, so it can be encoded
@@ -35,7 +39,7 @@ struct StateTexts {
 struct StateSnapshot {
     ParlivoSettings settings;
     PersistedState queue;
-    Ledger ledger;
+    std::shared_ptr<const Ledger> ledger;
 
     QList<UnsavedState::Outcome> write(StateTexts &onDisk) const;
 };
@@ -43,7 +47,7 @@ struct StateSnapshot {
 // What the state folder held at start; nothing for a file missing or unreadable.
 struct StoredState {
     std::optional<SettingsReading> settings;
-    std::optional<Ledger> ledger;
+    std::shared_ptr<Ledger> ledger;
     std::optional<PersistedState> queue;
 };
 
