@@ -6,6 +6,7 @@
 #include "core/atomic_file.h"
 #include "core/json_coding.h"
 #include "core/settings.h"
+#include "support/cli_fixture.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
@@ -114,5 +115,29 @@ TEST(CliFront, AnswersWhatOnlyReadsTheStateAloneAndHandsOverTheRest) {
     EXPECT_TRUE(state.contains("[libQt6Core.so.6]"));
     for (const char *library : {"libQt6Network", "libQt6DBus", "libQt6Sql", "libQCoro6Network"})
         EXPECT_FALSE(state.contains(library)) << library;
+}
+
+// The engine gets huge pages for its heap from the front; what the engine
+// starts (here the recogniser) gets the environment the user gave. (The
+// loader may rewrite the engine's own copy past the first tunable.)
+class CliEnvironment : public CliFixture {};
+TEST_F(CliEnvironment, TheEnginesAllocatorTuningStaysOutOfTheProgramsItStarts) {
+    makeAudio(src + "/a.m4a", 1.0);
+    const QString seen = home.file("seen.log");
+    const QString recogniser = writeFile(
+        home.file("recogniser.sh"),
+        ("#!/bin/sh\n"
+         "echo \"engine: $(tr '\\0' '\\n' < /proc/$PPID/environ | grep -o '^GLIBC_TUNABLES=[^:]*')\" >> '" + seen + "'\n"
+         "echo \"recogniser: ${GLIBC_TUNABLES-none}\" >> '" + seen + "'\n"
+         "exec '" + buildPath("fake-whisper-cli") + "' \"$@\"\n")
+            .toUtf8());
+    QFile::setPermissions(recogniser, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    env << "PARLIVO_WHISPER_CLI=" + recogniser;
+    ASSERT_EQ(cli({"run", src}, {"GLIBC_TUNABLES"}).code, 0);
+    ASSERT_EQ(cli({"force", src + "/a.m4a"}, {"GLIBC_TUNABLES=glibc.malloc.arena_max=2"}).code, 0);
+    EXPECT_EQ(linesOf(seen), (QStringList{"engine: GLIBC_TUNABLES=glibc.malloc.hugetlb=1",
+                                          "recogniser: none",
+                                          "engine: GLIBC_TUNABLES=glibc.malloc.arena_max=2",
+                                          "recogniser: glibc.malloc.arena_max=2"}));
 }
 } // namespace

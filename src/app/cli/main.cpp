@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/cli/cli.h"
+#include "app/front/launch.h"
 #include "core/folders.h"
 #include "core/state_lock.h"
 #include "engine/transcriber.h"
@@ -47,6 +48,7 @@ QCoro::Task<> runCommand(cli::Command command, cli::Context &ctx, bool holdsStat
 } // namespace
 
 int main(int argc, char **argv) {
+    cli::forgetAllocatorTuning();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Parlivo"));
     QTextStream out(stdout);

@@ -5,7 +5,12 @@
 namespace cli {
 
 // Returns only when the program could not be started, after saying why on
-// standard error; the result is then the exit status to give.
+// standard error; the result is then the exit status to give. The program
+// gets huge pages for its heap, unless the user tuned the allocator already.
 int launchBeside(const char *program, char **argv);
+
+// Called first by the programs launched: what they start (ffmpeg, the
+// recogniser) gets the environment the user gave.
+void forgetAllocatorTuning();
 
 } // namespace cli

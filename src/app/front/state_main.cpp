@@ -34,6 +34,7 @@ int answer(const cli::Words &words, const QStringList &args) {
 int main(int argc, char **argv) {
     const cli::Words words(argv + 1, argv + argc);
     if (!cli::answeredFromState(words)) return cli::launchBeside("parlivo-engine", argv);
+    cli::forgetAllocatorTuning();
 
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Parlivo"));
