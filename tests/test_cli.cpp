@@ -6,6 +6,7 @@
 #include "core/atomic_file.h"
 #include "core/json_coding.h"
 #include "core/settings.h"
+#include "core/state_lock.h"
 #include "support/cli_fixture.h"
 #include "support/test_support.h"
 
@@ -21,7 +22,8 @@ QStringList column(const QString &out, int index) {
 
 TEST(CliScan, ListsAudioFilesInNaturalOrderWhateverTheLanguage) {
     TempHome home;
-    for (const char *name : {"b10.m4a", "b2.m4a", "A1.MP3", ".hidden.m4a", "notes.txt", "ApplicationAssets/x.m4a"})
+    for (const char *name : {"b10.m4a", "b2.m4a", "A1.MP3", ".hidden.m4a", "notes.txt", "ApplicationAssets/x.m4a",
+                             "Archive organisée/copie.m4a"})
         writeFile(home.file("memos/") + name, "x");
     const QString folder = home.file("memos");
     for (const QStringList &env : {QStringList{"LANG", "LC_ALL", "LC_COLLATE"},
@@ -43,6 +45,14 @@ TEST(CliScan, ListsAudioFilesInNaturalOrderWhateverTheLanguage) {
     const CliResult missing = runCli({"scan", home.file("nowhere")});
     EXPECT_EQ(missing.code, 2);
     EXPECT_TRUE(missing.err.contains("Dossier introuvable"));
+
+    // A scan changes the state: not while another process holds it.
+    StateLock held(home.supportDir());
+    ASSERT_TRUE(held.tryLock());
+    const CliResult refused = runCli({"scan", folder});
+    EXPECT_EQ(refused.code, 2);
+    EXPECT_TRUE(refused.err.startsWith("Le dossier d'état « " + home.supportDir() + " » est déjà utilisé par "))
+        << refused.err.toStdString();
 }
 
 TEST(CliSettings, PrintsSetsAndResets) {
@@ -92,6 +102,10 @@ TEST(CliFront, AnswersWhatOnlyReadsTheStateAloneAndHandsOverTheRest) {
     const CliResult status = runProgram(front, {"status"});
     EXPECT_EQ(status.out, "En attente 1, En cours 0, Terminé 0, Sauté 0, Erreur 0, Vide 0\npending\t-\t" +
                               home.file("memos/a.m4a") + "\t\n");
+    writeFile(home.file("memos/b.m4a"), "x");
+    const CliResult scan = runProgram(front, {"scan", home.file("memos")});
+    EXPECT_EQ(scan.code, 0) << scan.err.toStdString();
+    EXPECT_EQ(scan.out, "pending\t-\t" + home.file("memos/a.m4a") + "\t\npending\t-\t" + home.file("memos/b.m4a") + "\t\n");
     const CliResult unknown = runProgram(front, {"settings", "colour"});
     EXPECT_EQ(unknown.code, 2);
     EXPECT_TRUE(unknown.err.startsWith("Réglage inconnu : colour. Réglages : modelPath, language,"));

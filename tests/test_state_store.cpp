@@ -317,6 +317,7 @@ TEST(StateLock, TheRefusalNamesTheHolderAsTheUserKnowsIt) {
     EXPECT_EQ(holderDescription({4242, "parlivo"}), "la fenêtre de Parlivo (processus 4242)");
     EXPECT_EQ(holderDescription({17, "parlivo-cli"}), "parlivo-cli (processus 17)");
     EXPECT_EQ(holderDescription({18, "parlivo-engine"}), "parlivo-cli (processus 18)");
+    EXPECT_EQ(holderDescription({19, "parlivo-state"}), "parlivo-cli (processus 19)");
     EXPECT_EQ(lockHeldMessage("/home/léa/.local/share/Parlivo", StateLock::Holder{17, "parlivo-cli"}),
               "Le dossier d'état « /home/léa/.local/share/Parlivo » est déjà utilisé par parlivo-cli (processus 17). "
               "Attends la fin de son travail ou ferme-le, puis réessaie.");

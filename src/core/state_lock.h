@@ -17,9 +17,10 @@ public:
         qint64 pid = 0;
         QString program;
 
-        // A command line's engine: it has no window to bring forward.
+        // A command line's program: it has no window to bring forward.
         bool isCommand() const {
-            return program == QLatin1String("parlivo-engine") || program == QLatin1String("parlivo-cli");
+            return program == QLatin1String("parlivo-engine") || program == QLatin1String("parlivo-state") ||
+                   program == QLatin1String("parlivo-cli");
         }
     };
 

@@ -98,13 +98,7 @@ void Transcriber::load(StateParts parts) {
     m_isLoading = true;
     StoredState stored = m_store->read(parts);
     if (stored.settings) setSettings(stored.settings->settings);
-    if (stored.ledger) m_queue->setLedger(std::move(stored.ledger));
-    if (stored.queue) {
-        m_pendingWasRunning = stored.queue->wasRunning;
-        m_queue->restore(std::move(stored.queue->files));
-        m_queue->restoreSourceFolder(stored.queue->sourceFolder);
-    }
-    if (parts == StateParts::all && m_queue->ledger().empty()) m_queue->rebuildLedgerFromQueue();
+    m_pendingWasRunning = m_queue->restoreStored(stored, parts);
     m_isLoading = false;
 }
 
@@ -115,9 +109,7 @@ std::optional<QString> Transcriber::outputRootPath() const {
     return root ? std::optional(root->toLocalFile()) : std::nullopt;
 }
 
-QStringList Transcriber::writtenFolders() const {
-    return {organizeRootFolder().value_or(QString()), outputRootPath().value_or(QString())};
-}
+QStringList Transcriber::writtenFolders() const { return ::writtenFolders(m_settings, sourceFolder()); }
 
 std::optional<WatchTarget> Transcriber::watchTarget() const {
     if (!sourceFolder()) return std::nullopt;

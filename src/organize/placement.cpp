@@ -29,9 +29,3 @@ QString memoFolderName(const QDateTime &recordedAt, const OrgEntry &entry) {
     return archiveStamp(recordedAt) + QStringLiteral(" - ") + sanitizeFolder(title);
 }
 
-std::optional<QString> organizeRootFolder(const std::optional<QString> &organizeRootSetting,
-                                          const std::optional<QString> &outputRoot) {
-    if (organizeRootSetting && !organizeRootSetting->isEmpty()) return *organizeRootSetting;
-    if (outputRoot) return *outputRoot + QStringLiteral("/Archive organisée");
-    return std::nullopt;
-}

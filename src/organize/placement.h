@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "organize/org_entry.h"
+#include "queue/places.h" // the archive root
 
 inline const QString personalFolder = QStringLiteral("Vie perso");
 inline const QString professionalFolder = QStringLiteral("Vie pro");
@@ -33,7 +34,3 @@ QString archiveStamp(const QDateTime &recordedAt);
 // stamp + " - " + the title (or the transcript's name) made folder-safe.
 QString memoFolderName(const QDateTime &recordedAt, const OrgEntry &entry);
 
-// The archive root: the setting when non-empty, else "Archive organisée" in
-// the transcript destination; nothing when neither is known.
-std::optional<QString> organizeRootFolder(const std::optional<QString> &organizeRootSetting,
-                                          const std::optional<QString> &outputRoot);

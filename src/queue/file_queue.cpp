@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "queue/state_store.h"
+
 FileQueue::FileQueue(EventLog &log, WrittenFolders written, QObject *parent)
     : QObject(parent), m_log(log), m_writtenFolders(std::move(written)) {}
 
@@ -65,6 +67,19 @@ void FileQueue::restore(QList<AudioFile> files) {
         if (file.status != FileStatus::done && file.status != FileStatus::skipped) file.progress = 0;
     }
     replace(std::move(files));
+}
+
+bool FileQueue::restoreStored(StoredState &stored, StateParts parts) {
+    if (stored.ledger) setLedger(std::move(stored.ledger));
+    bool wasRunning = false;
+    if (stored.queue) {
+        wasRunning = stored.queue->wasRunning;
+        restore(std::move(stored.queue->files));
+        restoreSourceFolder(stored.queue->sourceFolder);
+    }
+    // A first start after an update from a version without a history.
+    if (parts == StateParts::all && ledger().empty()) rebuildLedgerFromQueue();
+    return wasRunning;
 }
 
 void FileQueue::setProgress(const QUuid &id, double fraction) {

@@ -19,6 +19,9 @@
 #include "core/event_log.h"
 #include "core/records.h"
 #include "core/source_files.h"
+#include "core/state_parts.h"
+
+struct StoredState;
 
 class FileQueue : public QObject {
     Q_OBJECT
@@ -45,6 +48,9 @@ public:
     void replace(QList<AudioFile> files);
     // The stored queue as loaded: nothing is running any more.
     void restore(QList<AudioFile> files);
+    // Takes over the queue, its source folder and the history the state
+    // folder held; returns whether a batch was under way when it was saved.
+    bool restoreStored(StoredState &stored, StateParts parts);
     void setProgress(const QUuid &id, double fraction);
     void returnToPending(const QUuid &id);
     // Pending again with its results forgotten.

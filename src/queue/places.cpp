@@ -21,6 +21,19 @@ std::optional<QUrl> outputRootFolder(const ParlivoSettings &settings, const std:
     return sourceFolder;
 }
 
+std::optional<QString> organizeRootFolder(const std::optional<QString> &organizeRootSetting,
+                                          const std::optional<QString> &outputRoot) {
+    if (organizeRootSetting && !organizeRootSetting->isEmpty()) return *organizeRootSetting;
+    if (outputRoot) return *outputRoot + QStringLiteral("/Archive organisée");
+    return std::nullopt;
+}
+
+QStringList writtenFolders(const ParlivoSettings &settings, const std::optional<QUrl> &sourceFolder) {
+    const auto root = outputRootFolder(settings, sourceFolder);
+    const std::optional<QString> output = root ? std::optional(root->toLocalFile()) : std::nullopt;
+    return {organizeRootFolder(settings.organizeRoot, output).value_or(QString()), output.value_or(QString())};
+}
+
 QString outputLocationDescription(const ParlivoSettings &settings) {
     const auto &custom = settings.customDestination;
     if (settings.destinationMode == DestinationMode::custom) {

@@ -1,8 +1,6 @@
 // Commands that choose the source folder and show the state.
-#include <QDir>
-#include <QFileInfo>
-
 #include "app/cli/cli.h"
+#include "app/front/state_commands.h"
 #include "engine/transcriber.h"
 
 namespace cli {
@@ -27,20 +25,7 @@ int usage(QTextStream &err) {
     return badUsage;
 }
 
-bool chooseFolder(Context &ctx, const QString &path) {
-    const QFileInfo folder(path);
-    if (!folder.isDir()) {
-        ctx.err << "Dossier introuvable : " << path << Qt::endl;
-        return false;
-    }
-    const QUrl url = QUrl::fromLocalFile(QDir::cleanPath(folder.absoluteFilePath()));
-    const auto &current = ctx.engine.sourceFolder();
-    if (current && QDir::cleanPath(current->toLocalFile()) == url.toLocalFile())
-        ctx.engine.rescan();
-    else
-        ctx.engine.setSourceFolder(url);
-    return true;
-}
+bool chooseFolder(Context &ctx, const QString &path) { return chooseSourceFolder(ctx.engine, path, ctx.err); }
 
 QCoro::Task<int> scan(Context &ctx) {
     if (ctx.args.size() != 1) co_return usage(ctx.err);

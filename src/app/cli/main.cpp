@@ -8,7 +8,7 @@
 
 #include "app/cli/cli.h"
 #include "app/front/launch.h"
-#include "core/folders.h"
+#include "app/front/state_commands.h"
 #include "core/state_lock.h"
 #include "engine/transcriber.h"
 
@@ -64,14 +64,7 @@ int main(int argc, char **argv) {
     const cli::Words words(texts.begin(), texts.end());
     const bool holdsState = !cli::onlyLooks(words);
     std::optional<StateLock> lock;
-    if (holdsState) {
-        folders::migrateFormerSupportDir(); // before the lock creates the support folder
-        lock.emplace(folders::supportDir());
-        if (!lock->tryLock()) {
-            err << lock->refusal() << Qt::endl;
-            return cli::badUsage;
-        }
-    }
+    if (holdsState && !cli::holdState(lock, err)) return cli::badUsage;
 
     // Looking at the state runs nothing: no need to search for the tools.
     Transcriber engine(holdsState ? Tools::resolve() : Tools{}, cli::partsRead(words));

@@ -13,7 +13,8 @@ bool onlyLooks(const Words &words) {
 }
 
 bool answeredFromState(const Words &words) {
-    // `status` with arguments is a usage error, which the engine program words.
+    // Usage errors (`status` or `scan` with the wrong arguments) are worded by the engine program.
+    if (words.size() == 2 && words.front() == "scan") return true;
     if (!onlyLooks(words)) return false;
     return words.front() == "settings" || (words.front() == "status" && words.size() == 1);
 }

@@ -16,7 +16,8 @@ using Words = std::vector<std::string_view>;
 // without its lock, and write nothing (but the memo library, a cache that
 // SQLite keeps whole between processes).
 bool onlyLooks(const Words &words);
-// Those of them that need nothing but the state files: parlivo-state answers them.
+// Commands that need nothing but the state files, and the source folder for
+// a scan: parlivo-state answers them.
 bool answeredFromState(const Words &words);
 // What a command reads of the state.
 StateParts partsRead(const Words &words);
