@@ -7,11 +7,13 @@
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QLocale>
+#include <QThread>
 
 #include <algorithm>
 #include <cmath>
 #include <dirent.h>
 #include <sys/stat.h>
+#include <thread>
 
 namespace {
 std::optional<FileIdentity> identityOf(const QString &path, bool regularOnly) {
@@ -25,6 +27,23 @@ std::optional<FileIdentity> identityOf(const QString &path, bool regularOnly) {
 std::optional<FileIdentity> fileIdentity(const QString &path) { return identityOf(path, false); }
 
 std::optional<FileIdentity> regularFileIdentity(const QString &path) { return identityOf(path, true); }
+
+QList<std::optional<FileIdentity>> fileIdentities(const QStringList &paths) {
+    QList<std::optional<FileIdentity>> identities(paths.size());
+    // Each thread fills its own stretch of the list: nothing is shared but
+    // the paths, read only. A few hundred files are not worth a thread.
+    const qsizetype threads = std::clamp<qsizetype>(paths.size() / 500, 1, QThread::idealThreadCount());
+    const qsizetype stretch = (paths.size() + threads - 1) / threads;
+    std::optional<FileIdentity> *out = identities.data();
+    const auto fill = [&paths, out, stretch](qsizetype from) {
+        for (qsizetype i = from; i < std::min(from + stretch, paths.size()); ++i) out[i] = fileIdentity(paths[i]);
+    };
+    std::vector<std::thread> helpers;
+    for (qsizetype t = 1; t < threads; ++t) helpers.emplace_back(fill, t * stretch);
+    fill(0);
+    for (auto &helper : helpers) helper.join();
+    return identities;
+}
 
 bool sameIdentity(const FileIdentity &now, qint64 size, double mtime) {
     return now.size == size && std::fabs(now.mtime - mtime) < 1.0;

@@ -21,6 +21,9 @@ struct FileIdentity {
 std::optional<FileIdentity> fileIdentity(const QString &path);
 // The same for a regular file (or a link to one) only: a pipe is never a recording.
 std::optional<FileIdentity> regularFileIdentity(const QString &path);
+// fileIdentity of each path, read by every processor at once: in a scan of
+// thousands of known files the stat calls are a fifth of the time.
+QList<std::optional<FileIdentity>> fileIdentities(const QStringList &paths);
 
 // Ledger identity: same size and modification times less than a second apart.
 bool sameIdentity(const FileIdentity &now, qint64 size, double mtime);

@@ -99,7 +99,10 @@ signals:
 
 private:
     AudioFile restoredFromLedger(const QUrl &url) const;
-    bool changedSinceRecorded(const QString &path) const;
+    // The entries of a scan in line with the history, the files it holds
+    // looked at all at once: a new (pending) entry takes what the history
+    // says of its file; a finished one whose file changed since is new again.
+    void alignWithLedger(QList<AudioFile> &files) const;
     QList<QUrl> scanSource() const;
     void logVanished(const QString &path);
 

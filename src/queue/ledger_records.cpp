@@ -43,23 +43,44 @@ void FileQueue::recordLedger(const QString &source, const QString &status, std::
     emit saveWanted();
 }
 
+namespace {
+// What the history says of a file still the version it describes.
+void takeFromLedger(AudioFile &file, const LedgerEntry &entry) {
+    if (entry.status == QLatin1String("done")) {
+        file.status = FileStatus::done;
+        file.outputPath = entry.outputPath;
+    } else if (entry.status == QLatin1String("empty")) {
+        file.status = FileStatus::empty;
+        file.errorMessage = entry.errorMessage;
+    }
+}
+} // namespace
+
 AudioFile FileQueue::restoredFromLedger(const QUrl &url) const {
     AudioFile file(url);
-    auto entry = matchingLedgerEntry(file.path());
-    if (!entry) return file;
-    if (entry->status == QLatin1String("done")) {
-        file.status = FileStatus::done;
-        file.outputPath = entry->outputPath;
-    } else if (entry->status == QLatin1String("empty")) {
-        file.status = FileStatus::empty;
-        file.errorMessage = entry->errorMessage;
-    }
+    if (auto entry = matchingLedgerEntry(file.path())) takeFromLedger(file, *entry);
     return file;
 }
 
-bool FileQueue::changedSinceRecorded(const QString &path) const {
-    auto it = m_ledger->find(path);
-    if (it == m_ledger->end()) return false;
-    auto identity = fileIdentity(path);
-    return identity && !sameIdentity(*identity, it->second.size, it->second.mtime);
+void FileQueue::alignWithLedger(QList<AudioFile> &files) const {
+    QStringList known;
+    QList<qsizetype> at;
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        QString path = files[i].path();
+        if (!m_ledger->count(path)) continue;
+        known.append(std::move(path));
+        at.append(i);
+    }
+    const QList<std::optional<FileIdentity>> now = fileIdentities(known);
+    for (qsizetype k = 0; k < known.size(); ++k) {
+        AudioFile &file = files[at[k]];
+        const LedgerEntry &entry = m_ledger->at(known[k]);
+        const bool same = !now[k] || sameIdentity(*now[k], entry.size, entry.mtime);
+        if (file.status == FileStatus::pending) {
+            if (now[k] && same) takeFromLedger(file, entry);
+        } else if (!same) {
+            // Re-recorded or edited since its transcript: to be transcribed again.
+            file = AudioFile(file.url);
+        }
+    }
 }

@@ -42,7 +42,8 @@ void FileQueue::setSourceFolder(const QUrl &folder) {
     const QList<QUrl> found = scanSource();
     QList<AudioFile> queue;
     queue.reserve(found.size());
-    for (const QUrl &url : found) queue.append(restoredFromLedger(url));
+    for (const QUrl &url : found) queue.append(AudioFile(url));
+    alignWithLedger(queue);
     replace(std::move(queue));
     m_log.log(QStringLiteral("Dossier scanné : %1 - %2 fichier(s) audio trouvé(s).")
                   .arg(folder.toLocalFile())
@@ -60,10 +61,9 @@ void FileQueue::rescan() {
         auto it = current.constFind(url);
         const bool finished = it != current.constEnd() && (m_files[*it].status == FileStatus::done ||
                                                             m_files[*it].status == FileStatus::skipped);
-        // A finished file re-recorded or edited since its transcript must be
-        // transcribed again, not kept as done.
-        queue.append(finished && !changedSinceRecorded(url.toLocalFile()) ? m_files[*it] : restoredFromLedger(url));
+        queue.append(finished ? m_files[*it] : AudioFile(url));
     }
+    alignWithLedger(queue);
     // Entries not found again leave the queue; those whose file is gone say so.
     const QSet<QUrl> still(found.cbegin(), found.cend());
     for (const AudioFile &file : std::as_const(m_files))
