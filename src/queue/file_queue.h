@@ -77,6 +77,12 @@ public:
     // Scans the folder into a new queue (the history restores finished files).
     void setSourceFolder(const QUrl &folder);
     void rescan();
+    // What a scan of `folder` finds, leaving out the folders Parlivo writes
+    // (`written`) inside it. It needs nothing of the queue: a command can walk
+    // the folder while the state is still being read, and hand the result on.
+    static QList<QUrl> audioFilesIn(const QUrl &folder, const QStringList &written);
+    void setSourceFolder(const QUrl &folder, const QList<QUrl> &found);
+    void rescan(const QList<QUrl> &found);
     // Files gone from the disk leave the queue, each with a log line.
     void dropVanishedFiles();
 
@@ -103,7 +109,6 @@ private:
     // looked at all at once: a new (pending) entry takes what the history
     // says of its file; a finished one whose file changed since is new again.
     void alignWithLedger(QList<AudioFile> &files) const;
-    QList<QUrl> scanSource() const;
     void logVanished(const QString &path);
 
     EventLog &m_log;

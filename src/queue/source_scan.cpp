@@ -7,11 +7,10 @@
 const QStringList FileQueue::audioExtensions = {
     "m4a", "mp3", "wav", "aac", "m4b", "ogg", "flac", "aiff", "aif", "caf", "opus", "wma", "mp4", "mov", "m4v"};
 
-QList<QUrl> FileQueue::scanSource() const {
+QList<QUrl> FileQueue::audioFilesIn(const QUrl &folder, const QStringList &written) {
     // What Parlivo writes inside the source (the organized archive, a
     // transcript destination) holds copies of recordings, not new ones.
-    const QString source = m_sourceFolder->toLocalFile();
-    return scanAudioFiles(*m_sourceFolder, audioExtensions, foldersStrictlyInside(source, m_writtenFolders()));
+    return scanAudioFiles(folder, audioExtensions, foldersStrictlyInside(folder.toLocalFile(), written));
 }
 
 void FileQueue::logVanished(const QString &path) {
@@ -39,7 +38,11 @@ void FileQueue::restoreSourceFolder(std::optional<QUrl> folder) {
 
 void FileQueue::setSourceFolder(const QUrl &folder) {
     restoreSourceFolder(folder);
-    const QList<QUrl> found = scanSource();
+    setSourceFolder(folder, audioFilesIn(folder, m_writtenFolders()));
+}
+
+void FileQueue::setSourceFolder(const QUrl &folder, const QList<QUrl> &found) {
+    if (m_sourceFolder != folder) restoreSourceFolder(folder);
     QList<AudioFile> queue;
     queue.reserve(found.size());
     for (const QUrl &url : found) queue.append(AudioFile(url));
@@ -51,10 +54,13 @@ void FileQueue::setSourceFolder(const QUrl &folder) {
 }
 
 void FileQueue::rescan() {
+    if (m_sourceFolder) rescan(audioFilesIn(*m_sourceFolder, m_writtenFolders()));
+}
+
+void FileQueue::rescan(const QList<QUrl> &found) {
     if (!m_sourceFolder) return;
     QHash<QUrl, qsizetype> current;
     for (qsizetype i = 0; i < m_files.size(); ++i) current.insert(m_files[i].url, i);
-    const QList<QUrl> found = scanSource();
     QList<AudioFile> queue;
     queue.reserve(found.size());
     for (const QUrl &url : found) {

@@ -3,7 +3,10 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <QScopeGuard>
+
 #include <algorithm>
+#include <thread>
 
 #include <qcoro/qcorotask.h>
 
@@ -59,40 +62,76 @@ StateStore::StateStore(EventLog &log, Snapshot snapshot, QObject *parent)
 
 StateStore::~StateStore() = default;
 
-template <typename T, typename Decode>
-std::optional<T> StateStore::readStateFile(const QString &name, Decode decode, QByteArray *text) {
-    const QString path = statePath(name);
+// A state file read and decoded, which a worker thread may do: setting it
+// aside and saying so, when it is unreadable, is the store's own work.
+template <typename T> struct DecodedStateFile {
+    std::optional<T> value;
+    QByteArray text;
+    bool unreadable = false; // there, but not a state file
+};
+
+namespace {
+template <typename T, typename Decode> DecodedStateFile<T> decodeStateFile(const QString &path, Decode decode) {
+    DecodedStateFile<T> decoded;
     auto bytes = readWholeFile(path);
-    if (!bytes) return std::nullopt;
+    if (!bytes) return decoded;
     try {
-        std::optional<T> value = decode(*bytes);
-        if (text) *text = std::move(*bytes);
-        return value;
+        decoded.value = decode(*bytes);
+        decoded.text = std::move(*bytes);
     } catch (const std::exception &) {
-        if (!m_writable) {
-            // A command that only looks holds no lock: the program that does
-            // may be replacing this very file, and a rename would hide the new one.
-            m_log.log(QStringLiteral("Fichier d'état illisible : %1. Les valeurs par défaut sont affichées ; il sera "
-                                     "mis de côté au prochain lancement de Parlivo.")
-                          .arg(name));
-            return std::nullopt;
-        }
-        // Kept aside rather than overwritten by the next save: the user's
-        // queue or history may still be recovered from it by hand.
-        const QString aside = path + QStringLiteral(".corrupt");
-        QFile::remove(aside);
-        QFile::rename(path, aside);
-        m_log.log(QStringLiteral("Fichier d'état illisible : %1. Il est mis de côté sous le nom %2 ; les valeurs par "
-                                 "défaut sont utilisées.")
-                      .arg(name, name + QStringLiteral(".corrupt")));
-        return std::nullopt;
+        decoded.unreadable = true;
     }
+    return decoded;
+}
+} // namespace
+
+void StateStore::setAside(const QString &name) {
+    if (!m_writable) {
+        // A command that only looks holds no lock: the program that does
+        // may be replacing this very file, and a rename would hide the new one.
+        m_log.log(QStringLiteral("Fichier d'état illisible : %1. Les valeurs par défaut sont affichées ; il sera "
+                                 "mis de côté au prochain lancement de Parlivo.")
+                      .arg(name));
+        return;
+    }
+    // Kept aside rather than overwritten by the next save: the user's
+    // queue or history may still be recovered from it by hand.
+    const QString path = statePath(name);
+    const QString aside = path + QStringLiteral(".corrupt");
+    QFile::remove(aside);
+    QFile::rename(path, aside);
+    m_log.log(QStringLiteral("Fichier d'état illisible : %1. Il est mis de côté sous le nom %2 ; les valeurs par "
+                             "défaut sont utilisées.")
+                  .arg(name, name + QStringLiteral(".corrupt")));
 }
 
-StoredState StateStore::read(StateParts parts) {
+template <typename T, typename Decode>
+std::optional<T> StateStore::readStateFile(const QString &name, Decode decode, QByteArray *text) {
+    return accepted(name, decodeStateFile<T>(statePath(name), decode), text);
+}
+
+template <typename T>
+std::optional<T> StateStore::accepted(const QString &name, DecodedStateFile<T> &&decoded, QByteArray *text) {
+    if (decoded.unreadable) setAside(name);
+    if (decoded.value && text) *text = std::move(decoded.text);
+    return std::move(decoded.value);
+}
+
+StoredState StateStore::read(StateParts parts, const SettingsKnown &settingsKnown) {
     m_writable = parts == StateParts::all;
     auto document = [](auto decode) { return [decode](const QByteArray &bytes) { return decode(parseJson(bytes)); }; };
     StoredState stored;
+    // The history, the largest file, is decoded on a worker meanwhile: it
+    // needs nothing of the others.
+    DecodedStateFile<Ledger> ledger;
+    std::thread worker;
+    auto joined = qScopeGuard([&worker] {
+        if (worker.joinable()) worker.join();
+    });
+    if (parts == StateParts::all)
+        worker = std::thread([&ledger, path = statePath(ledgerFile)] {
+            ledger = decodeStateFile<Ledger>(path, ledgerFromText);
+        });
     // The settings' text is kept only from a file its owner alone may read:
     // one left readable by others by an earlier version is rewritten
     // owner-only at the first save.
@@ -106,14 +145,16 @@ StoredState StateStore::read(StateParts parts) {
             m_log.log(
                 QStringLiteral("Réglage invalide dans settings.json : %1. Sa valeur par défaut est utilisée.").arg(key));
     }
-    if (parts == StateParts::all) {
-        if (auto ledger = readStateFile<Ledger>(ledgerFile, ledgerFromText, &m_onDisk.ledger)) {
-            stored.ledger = std::make_shared<Ledger>(std::move(*ledger));
+    if (settingsKnown) settingsKnown(stored.settings ? stored.settings->settings : ParlivoSettings{});
+    if (parts != StateParts::settings)
+        stored.queue = readStateFile<PersistedState>(queueFile, document(persistedStateFromJson), &m_onDisk.queue);
+    if (worker.joinable()) {
+        worker.join();
+        if (auto read = accepted(ledgerFile, std::move(ledger), &m_onDisk.ledger)) {
+            stored.ledger = std::make_shared<Ledger>(std::move(*read));
             m_onDisk.ledgerWritten = stored.ledger;
         }
     }
-    if (parts != StateParts::settings)
-        stored.queue = readStateFile<PersistedState>(queueFile, document(persistedStateFromJson), &m_onDisk.queue);
     return stored;
 }
 

@@ -51,6 +51,8 @@ struct StoredState {
     std::optional<PersistedState> queue;
 };
 
+template <typename T> struct DecodedStateFile;
+
 class StateStore : public QObject {
     Q_OBJECT
 
@@ -62,8 +64,10 @@ public:
 
     // An unreadable file is set aside under ".corrupt", with a log line.
     // After a partial read nothing is ever written: the files left unread
-    // would be replaced by empty ones.
-    StoredState read(StateParts parts = StateParts::all);
+    // would be replaced by empty ones. `settingsKnown` runs on this thread
+    // as soon as the settings are, while the history is still decoded.
+    using SettingsKnown = std::function<void(const ParlivoSettings &)>;
+    StoredState read(StateParts parts = StateParts::all, const SettingsKnown &settingsKnown = {});
     // Writes the three files now, on the calling thread.
     void saveNow();
     // One write now, made by the writer thread after those before it: the
@@ -87,6 +91,8 @@ signals:
 private:
     template <typename T, typename Decode>
     std::optional<T> readStateFile(const QString &name, Decode decode, QByteArray *text = nullptr);
+    template <typename T> std::optional<T> accepted(const QString &name, DecodedStateFile<T> &&decoded, QByteArray *text);
+    void setAside(const QString &name);
     void noteSave(quint64 save, const QList<UnsavedState::Outcome> &outcomes);
 
     EventLog &m_log;

@@ -2,8 +2,6 @@
 // What the two programs behind parlivo-cli share to change the state: the
 // lock on the state folder and the choice of the source folder.
 
-#include <QDir>
-#include <QFileInfo>
 #include <QTextStream>
 #include <QUrl>
 
@@ -17,21 +15,21 @@ namespace cli {
 // place; false, with the reason on `err`, when it cannot be had.
 bool holdState(std::optional<StateLock> &lock, QTextStream &err);
 
-// `path` becomes the source folder: scanned again when it already is, scanned
-// anew otherwise. False, with a message, when it is not a folder. Source is
-// the engine or its file queue.
+// The folder named on the command line as a clean URL; nothing, with a
+// message, when it is not a folder.
+std::optional<QUrl> folderArgument(const QString &path, QTextStream &err);
+// Whether `folder` already is the source folder: scanned again, not anew.
+bool isSourceFolder(const std::optional<QUrl> &current, const QUrl &folder);
+
+// `path` becomes the source folder. False, with a message, when it is not a
+// folder. Source is the engine or its file queue.
 template <typename Source> bool chooseSourceFolder(Source &source, const QString &path, QTextStream &err) {
-    const QFileInfo folder(path);
-    if (!folder.isDir()) {
-        err << "Dossier introuvable : " << path << Qt::endl;
-        return false;
-    }
-    const QUrl url = QUrl::fromLocalFile(QDir::cleanPath(folder.absoluteFilePath()));
-    const auto &current = source.sourceFolder();
-    if (current && QDir::cleanPath(current->toLocalFile()) == url.toLocalFile())
+    const auto folder = folderArgument(path, err);
+    if (!folder) return false;
+    if (isSourceFolder(source.sourceFolder(), *folder))
         source.rescan();
     else
-        source.setSourceFolder(url);
+        source.setSourceFolder(*folder);
     return true;
 }
 

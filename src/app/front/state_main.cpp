@@ -17,16 +17,26 @@ namespace {
 int scan(const QString &path, EventLog &log, QTextStream &out, QTextStream &err) {
     std::optional<StateLock> lock;
     if (!cli::holdState(lock, err)) return cli::badUsage;
+    const auto folder = cli::folderArgument(path, err);
+    if (!folder) return cli::badUsage;
     ParlivoSettings settings;
     FileQueue queue(log, [&] { return writtenFolders(settings, queue.sourceFolder()); });
     StateStore store(log, [&] {
         return StateSnapshot{settings, PersistedState{queue.sourceFolder(), queue.files(), false},
                              queue.sharedLedger()};
     });
-    StoredState stored = store.read(StateParts::all);
-    if (stored.settings) settings = stored.settings->settings;
+    // The folder is walked while the history is decoded: the two largest
+    // parts of a scan, and neither needs the other.
+    QList<QUrl> found;
+    StoredState stored = store.read(StateParts::all, [&](const ParlivoSettings &known) {
+        settings = known;
+        found = FileQueue::audioFilesIn(*folder, writtenFolders(settings, folder));
+    });
     queue.restoreStored(stored, StateParts::all);
-    if (!cli::chooseSourceFolder(queue, path, err)) return cli::badUsage;
+    if (cli::isSourceFolder(queue.sourceFolder(), *folder))
+        queue.rescan(found);
+    else
+        queue.setSourceFolder(*folder, found);
     store.saveNow();
     cli::printQueue(queue.files(), out);
     // The scan is done but its record is not: the exit status says so.
