@@ -23,9 +23,11 @@ QStringList column(const QString &out, int index) {
 TEST(CliScan, ListsAudioFilesInNaturalOrderWhateverTheLanguage) {
     TempHome home;
     for (const char *name : {"b10.m4a", "b2.m4a", "A1.MP3", ".hidden.m4a", "notes.txt", "ApplicationAssets/x.m4a",
-                             "Archive organisée/copie.m4a"})
+                             "Rangé/copie.m4a"})
         writeFile(home.file("memos/") + name, "x");
     const QString folder = home.file("memos");
+    // Parlivo's own folders inside the source hold copies, not recordings.
+    ASSERT_EQ(runCli({"settings", "organizeRoot", folder + "/Rangé"}).code, 0);
     for (const QStringList &env : {QStringList{"LANG", "LC_ALL", "LC_COLLATE"},
                                    QStringList{"LANG=fr_FR.UTF-8", "LC_ALL=fr_FR.UTF-8"}}) {
         CliResult r = runCli({"scan", folder}, env);
