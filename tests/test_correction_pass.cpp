@@ -1,13 +1,12 @@
 // The correction pass: which transcripts count as raw, how one is rewritten,
-// and the pass over the output root against the stand-in server.
+// and the pass over the output root against the stand-in server, also sent
+// nowhere or cancelled mid-request: nothing is lost or labelled wrongly.
+#include <QElapsedTimer>
 #include <QSignalSpy>
 
 #include "core/folders.h"
-#include "correction/correction_pass_end.h"
 #include "correction/raw_transcripts.h"
 #include "support/correction_test_support.h"
-#include "support/engine_fixture.h"
-#include "support/fake_llm_server.h"
 
 using namespace testing_support;
 using namespace std::chrono_literals;
@@ -18,13 +17,42 @@ QString withMarker(const QString &marker) {
     return "---\nsource: a.m4a\n" + marker + "\n---\n\n# Mémo\n\nTexte.\n";
 }
 
-// ---------------------------------------------------------------- pure text
-
-TEST(RawTranscripts, OnlyALineSayingExactlyAucuneMarksARawTranscript) {
+TEST(RawTranscripts, OnlyALineSayingExactlyAucuneMarksARawTranscriptWhoseBodyIsTheTextUnderTheHeading) {
     EXPECT_TRUE(isRawTranscript(withMarker("correction:   aucune  ")));
     for (const char *other : {"correction: Ollama (local) (qwen2.5:7b)", "Correction: aucune", "correction: aucune retouche",
                               "Le mot correction: aucune au milieu d'une phrase."})
         EXPECT_FALSE(isRawTranscript(withMarker(other))) << other;
+
+    // The body is the text under the heading, without an earlier raw section.
+    EXPECT_EQ(correctionBody("---\ncorrection: aucune\n---\n\n# Mémo vocal\n\n  Le texte corrigé.\n\n"
+                             "## Transcription brute\n\nle texte brut\n"),
+              "Le texte corrigé.");
+    for (const char *unusable : {"correction: aucune\nPas de titre ici.\n", "# Titre\n\n  \n## Transcription brute\n\nbrut\n",
+                                 "# Titre sans retour à la ligne"})
+        EXPECT_EQ(correctionBody(unusable), std::nullopt) << unusable;
+}
+
+TEST(RawTranscripts, TheRewriteNamesTheModelKeepsExactlyOneRawSectionAndThePlainTextsHeader) {
+    ParlivoSettings settings;
+    EXPECT_EQ(passCorrectionLabel(settings), "Ollama (qwen2.5:7b)");
+    settings.correctionBackend = CorrectionBackend::anthropic;
+    EXPECT_EQ(passCorrectionLabel(settings), "Anthropic (claude-haiku-4-5-20251001)");
+
+    // The label is taken literally, never as a replacement pattern.
+    EXPECT_EQ(correctedMarkdown("---\ncorrection: aucune\n---\n\n# Mémo vocal\n\nvieux texte\n\n"
+                                "## Transcription brute\n\nle brut\n",
+                                "Ollama (qwen$1:\\1)", "le brut", "Le texte propre."),
+              "---\ncorrection: Ollama (qwen$1:\\1)\n---\n\n# Mémo vocal\n\nLe texte propre.\n\n"
+              "## Transcription brute\n\nle brut\n");
+
+    // Without a heading only the marker changes.
+    EXPECT_EQ(correctedMarkdown("correction: aucune\ntexte\n", "Ollama (m)", "texte", "Texte."),
+              "correction: Ollama (m)\ntexte\n");
+
+    // The plain text keeps its header and takes the corrected text alone.
+    const QString header = "Mémo vocal du 5 décembre 2026 à 14h07\nSource : a.m4a\n" + QString(56, '=') + "\n\n";
+    EXPECT_EQ(correctedPlainText(header + "texte brut\n", "Texte propre."), header + "Texte propre.\n");
+    EXPECT_EQ(correctedPlainText("=== trop court\n\ntexte brut\n", "Texte propre."), "Texte propre.\n");
 }
 
 TEST(RawTranscripts, TheWalkFindsRawMarkdownOnlyShortestFirstAndSkipsHiddenItems) {
@@ -43,41 +71,6 @@ TEST(RawTranscripts, TheWalkFindsRawMarkdownOnlyShortestFirstAndSkipsHiddenItems
     EXPECT_EQ(rawTranscripts(root), (QStringList{shortest, middle, longest, root + "/h.MD"}));
     EXPECT_TRUE(rawTranscripts(home.file("nowhere")).isEmpty());
 }
-
-TEST(RawTranscripts, TheBodyIsTheTextUnderTheHeadingWithoutAnEarlierRawSection) {
-    EXPECT_EQ(correctionBody("---\ncorrection: aucune\n---\n\n# Mémo vocal\n\n  Le texte corrigé.\n\n"
-                             "## Transcription brute\n\nle texte brut\n"),
-              "Le texte corrigé.");
-    for (const char *unusable : {"correction: aucune\nPas de titre ici.\n", "# Titre\n\n  \n## Transcription brute\n\nbrut\n",
-                                 "# Titre sans retour à la ligne"})
-        EXPECT_EQ(correctionBody(unusable), std::nullopt) << unusable;
-}
-
-TEST(RawTranscripts, TheRewriteNamesTheModelAndKeepsExactlyOneRawSection) {
-    ParlivoSettings settings;
-    EXPECT_EQ(passCorrectionLabel(settings), "Ollama (qwen2.5:7b)");
-    settings.correctionBackend = CorrectionBackend::anthropic;
-    EXPECT_EQ(passCorrectionLabel(settings), "Anthropic (claude-haiku-4-5-20251001)");
-
-    // The label is taken literally, never as a replacement pattern.
-    EXPECT_EQ(correctedMarkdown("---\ncorrection: aucune\n---\n\n# Mémo vocal\n\nvieux texte\n\n"
-                                "## Transcription brute\n\nle brut\n",
-                                "Ollama (qwen$1:\\1)", "le brut", "Le texte propre."),
-              "---\ncorrection: Ollama (qwen$1:\\1)\n---\n\n# Mémo vocal\n\nLe texte propre.\n\n"
-              "## Transcription brute\n\nle brut\n");
-
-    // Without a heading only the marker changes.
-    EXPECT_EQ(correctedMarkdown("correction: aucune\ntexte\n", "Ollama (m)", "texte", "Texte."),
-              "correction: Ollama (m)\ntexte\n");
-}
-
-TEST(RawTranscripts, ThePlainTextKeepsItsHeaderAndTakesTheCorrectedTextAlone) {
-    const QString header = "Mémo vocal du 5 décembre 2026 à 14h07\nSource : a.m4a\n" + QString(56, '=') + "\n\n";
-    EXPECT_EQ(correctedPlainText(header + "texte brut\n", "Texte propre."), header + "Texte propre.\n");
-    EXPECT_EQ(correctedPlainText("=== trop court\n\ntexte brut\n", "Texte propre."), "Texte propre.\n");
-}
-
-// ---------------------------------------------------------------- the pass in the engine
 
 class CorrectionPass : public CorrectionFixture {
 protected:
@@ -99,10 +92,14 @@ protected:
     static int storedJobTotal() { return folders::preferences()->value("correctionJobTotal", -1).toInt(); }
 };
 
-TEST_F(CorrectionPass, CorrectsShortestFirstAndRewritesBothFiles) {
+TEST_F(CorrectionPass, CorrectsShortestFirstAndRewritesBothFilesButNotTheArchiveCopies) {
     writeRawTranscript(out, "a", dictation("A", 500));
     const QString b = writeRawTranscript(out + "/sous", "b", dictation("B", 40));
     writeRawTranscript(out, "c", dictation("C", 200));
+    // The organized archive's copies are left alone.
+    const QString copy = writeRawTranscript(out + "/Archive organisée/Vie pro/Projet/2026-12-05 14h07 - D", "d",
+                                            dictation("D", 60));
+    const QByteArray copyBefore = *readWholeFile(copy);
     server.echo([](const QString &text) { return "Voici le texte corrigé :\n\n" + text.toUpper(); });
     int highestJobTotal = 0;
     std::optional<RateEstimate> atFirstFile;
@@ -131,7 +128,9 @@ TEST_F(CorrectionPass, CorrectsShortestFirstAndRewritesBothFiles) {
     const QString txt = readText(out + "/sous/b.txt");
     EXPECT_TRUE(txt.startsWith("Mémo vocal du 5 décembre 2026 à 14h07  (durée 0:05)\nSource : b.m4a\n"));
     EXPECT_TRUE(txt.endsWith("=\n\n" + dictation("B", 40).toUpper() + "\n"));
-    EXPECT_TRUE(rawTranscripts(out).isEmpty());
+    EXPECT_EQ(rawTranscripts(out), QStringList{copy});
+    EXPECT_EQ(*readWholeFile(copy), copyBefore);
+    EXPECT_TRUE(spinUntil([&] { return engine->rawCount() == 0; }));
 
     // The high-water mark rose to the pass total and went back to 0, stored.
     EXPECT_EQ(highestJobTotal, 3);
@@ -250,6 +249,49 @@ TEST_F(CorrectionPass, TheCountAtLaunchStartsNothingWithAnotherBackend) {
     spin(100);
     EXPECT_FALSE(engine->correctionPassActive());
     EXPECT_EQ(server.count(FakeLlmServer::chatPath), 0);
+}
+
+TEST_F(CorrectionPass, ServiceNoneStartsNoPassAndLabelsNothing) {
+    updateSettings([](ParlivoSettings &s) {
+        s.correctionBackend = CorrectionBackend::none;
+        s.outputFormat = OutputFormat::md;
+    });
+    makeAudio(src + "/a.m4a", 1.2);
+    engine->setSourceFolder(QUrl::fromLocalFile(src));
+    ASSERT_TRUE(runQueue());
+    ASSERT_EQ(engine->doneCount(), 1);
+    spin(200); // whatever the end of the run would start
+    EXPECT_FALSE(engine->correctionPassActive());
+    EXPECT_FALSE(logHas("Correction IA"));
+
+    engine->startCorrectionPass(); // asked for by hand
+    EXPECT_FALSE(engine->correctionPassActive());
+    EXPECT_TRUE(logHas("Aucun service de correction choisi : les transcriptions restent brutes."));
+    EXPECT_EQ(engine->lastCorrectionPassEnd(), Transcriber::CorrectionPassEnd::noService);
+    const QString md = readText(out + "/a.md");
+    EXPECT_TRUE(md.contains("\ncorrection: aucune\n")) << md.toStdString();
+    EXPECT_EQ(md.count("## Transcription brute"), 0);
+    EXPECT_EQ(server.count(FakeLlmServer::chatPath), 0);
+}
+
+TEST_F(CorrectionPass, CancelCutsTheRequestInFlightAndTheFileStaysRaw) {
+    const QString memo = writeRawTranscript(out, "a", dictation("A", 60));
+    const QByteArray before = *readWholeFile(memo);
+    server.enqueue(FakeReply::answer("Trop tard.").delayed(20000));
+
+    engine->startCorrectionPass();
+    ASSERT_TRUE(spinUntil([&] { return server.count(FakeLlmServer::chatPath) == 1; }));
+    QElapsedTimer sinceCancel;
+    sinceCancel.start();
+    engine->cancelCorrectionPass();
+    ASSERT_TRUE(runTask(engine->waitForCorrectionPass(), 5000)) << "the pass waited for the model";
+    EXPECT_LT(sinceCancel.elapsed(), 2000);
+    EXPECT_EQ(engine->lastCorrectionPassEnd(), Transcriber::CorrectionPassEnd::cancelled);
+    EXPECT_EQ(engine->correctionPassDone(), 0);
+    EXPECT_FALSE(logHas("Correction échouée"));
+    EXPECT_TRUE(logHas("Correction IA terminée : 0/1."));
+    EXPECT_EQ(*readWholeFile(memo), before);
+    EXPECT_TRUE(spinUntil([&] { return engine->rawCount() == 1; }));
 }
 
 } // namespace

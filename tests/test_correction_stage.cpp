@@ -5,8 +5,6 @@
 
 #include "correction/raw_transcripts.h"
 #include "support/correction_test_support.h"
-#include "support/engine_fixture.h"
-#include "support/fake_llm_server.h"
 
 using namespace testing_support;
 using namespace std::chrono_literals;
@@ -73,21 +71,6 @@ TEST_F(CorrectionStage, ABatchWritesCorrectedTranscriptsAndSendsTheExpectedReque
     EXPECT_TRUE(rawTranscripts(out).isEmpty());
 }
 
-TEST_F(CorrectionStage, WithoutKeepingTheRawTextTheMarkdownHoldsTheCorrectionOnly) {
-    updateSettings([](ParlivoSettings &s) {
-        s.keepRawTranscript = false;
-        s.outputFormat = OutputFormat::md;
-    });
-    server.echo([](const QString &text) { return text.toUpper(); });
-    record({"memo"});
-    ASSERT_TRUE(runQueue());
-    const QString markdown = md("memo");
-    EXPECT_TRUE(markdown.endsWith("\n\n" + heardText(120).toUpper() + "\n"));
-    EXPECT_FALSE(markdown.contains("Transcription brute"));
-    EXPECT_FALSE(QFileInfo::exists(out + "/memo.txt"));
-    EXPECT_EQ(entryNamed("memo.m4a").outputPath, out + "/memo.md");
-}
-
 TEST_F(CorrectionStage, AFailedOrEmptyCorrectionKeepsTheRawTextAndTheBatchGoesOn) {
     server.enqueue({FakeReply::error(500, "surcharge"), FakeReply::answer("Voici le texte corrigé :\n\n")});
     record({"a", "b", "c"});
@@ -101,15 +84,28 @@ TEST_F(CorrectionStage, AFailedOrEmptyCorrectionKeepsTheRawTextAndTheBatchGoesOn
     EXPECT_EQ(logCount("Ollama injoignable"), 0);
 }
 
-TEST_F(CorrectionStage, TheFileBeingCorrectedIsShownAtNinetySevenPercent) {
+TEST_F(CorrectionStage, TheFileBeingCorrectedIsShownAtNinetySevenPercentAndWithoutTheRawTextOnlyTheCorrectionIsKept) {
+    updateSettings([](ParlivoSettings &s) {
+        s.keepRawTranscript = false;
+        s.outputFormat = OutputFormat::md;
+    });
+    server.echo([](const QString &text) { return text.toUpper(); });
     server.setDelay(300);
     record({"memo"});
     engine->start();
     ASSERT_TRUE(spinUntil([&] { return server.count(FakeLlmServer::chatPath) == 1; }, 30000));
     EXPECT_EQ(engine->correctingName(), "memo.m4a");
     EXPECT_DOUBLE_EQ(entryNamed("memo.m4a").progress, 0.97);
+    engine->startCorrectionPass(); // a pass waits for the batch
+    EXPECT_FALSE(engine->correctionPassActive());
     ASSERT_TRUE(runTask(engine->waitForRun()));
     EXPECT_FALSE(engine->correctingName());
+
+    const QString markdown = md("memo");
+    EXPECT_TRUE(markdown.endsWith("\n\n" + heardText(120).toUpper() + "\n"));
+    EXPECT_FALSE(markdown.contains("Transcription brute"));
+    EXPECT_FALSE(QFileInfo::exists(out + "/memo.txt"));
+    EXPECT_EQ(entryNamed("memo.m4a").outputPath, out + "/memo.md");
 }
 
 TEST_F(CorrectionStage, TheServerStoppingMidBatchLeavesTheRestRawUntilThePassCorrectsIt) {
@@ -151,22 +147,6 @@ TEST_F(CorrectionStage, TheServerStoppingMidBatchLeavesTheRestRawUntilThePassCor
         EXPECT_TRUE(txt(name).endsWith("\n\n" + heardText(120).toUpper() + "\n"));
     }
     EXPECT_TRUE(md("a").contains(firstAnswer)); // untouched
-}
-
-TEST_F(CorrectionStage, ABatchEndingWithRawTranscriptsChainsThePass) {
-    record({"a"});
-    updateSettings([](ParlivoSettings &s) { s.correctionEnabled = false; });
-    ASSERT_TRUE(runQueue());
-    EXPECT_TRUE(isRawTranscript(md("a")));
-    EXPECT_FALSE(engine->correctionPassActive()); // correction off: nothing chained
-
-    updateSettings([](ParlivoSettings &s) { s.correctionEnabled = true; });
-    makeAudio(src + "/b.m4a", 1.2);
-    engine->rescan();
-    ASSERT_TRUE(runQueue());
-    EXPECT_TRUE(engine->correctionPassActive()); // started as the batch ended
-    ASSERT_TRUE(runTask(engine->waitForCorrectionPass()));
-    EXPECT_TRUE(rawTranscripts(out).isEmpty());
 }
 
 TEST_F(CorrectionStage, ThePreflightLeavesTheBatchRawWhenTheBackendCannotServe) {

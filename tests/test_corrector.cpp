@@ -1,13 +1,11 @@
 // The language-model client: which texts are sent, how they are cut and
 // cleaned, what goes over the wire and how failures come back, against the
 // in-process stand-in server.
-
 #include <QElapsedTimer>
 
 #include "correction/corrector.h"
 #include "support/call_outcome.h"
 #include "support/fake_llm_server.h"
-#include "support/test_support.h"
 
 using namespace testing_support;
 
@@ -39,9 +37,8 @@ QString longDictation() {
 
 } // namespace
 
-// ---------------------------------------------------------------- what is sent at all
-
-TEST(CorrectorShortTexts, CountCharactersAfterTrimmingAndComeBackWithoutARequest) {
+TEST(CorrectorUnsent, ShortTextsAndTheBackendNoneComeBackWithoutARequestButAskStillUsesOllama) {
+    // Characters are counted after trimming.
     EXPECT_TRUE(Corrector::isTooShortToCorrect("  \n" + QString(29, 'x') + " \n"));
     EXPECT_FALSE(Corrector::isTooShortToCorrect(QString(30, 'x')));
     // 29 letters with combining accents are 58 UTF-16 units but 29 characters.
@@ -52,28 +49,20 @@ TEST(CorrectorShortTexts, CountCharactersAfterTrimmingAndComeBackWithoutARequest
 
     FakeLlmServer server;
     const QString text = "  bonjour à tous  \n\n";
+    ParlivoSettings settings = ollamaSettings(server);
+    settings.anthropicKey = "sk";
     for (CorrectionBackend backend : {CorrectionBackend::ollama, CorrectionBackend::anthropic}) {
-        ParlivoSettings settings = ollamaSettings(server);
         settings.correctionBackend = backend;
-        settings.anthropicKey = "sk";
         EXPECT_EQ(runCall(Corrector::correct(text, settings)).value, text);
     }
-    EXPECT_TRUE(server.requests().isEmpty());
-}
-
-TEST(CorrectorBackendNone, CorrectLeavesTextButAskStillUsesOllama) {
-    FakeLlmServer server;
-    server.answerWith("Voici la réponse :\nbrute");
-    ParlivoSettings settings = ollamaSettings(server);
     settings.correctionBackend = CorrectionBackend::none;
-    const QString text = "une dictée assez longue pour être corrigée normalement\n";
-    EXPECT_EQ(runCall(Corrector::correct(text, settings)).value, text);
+    const QString longer = "une dictée assez longue pour être corrigée normalement\n";
+    EXPECT_EQ(runCall(Corrector::correct(longer, settings)).value, longer);
     EXPECT_TRUE(server.requests().isEmpty());
+    server.answerWith("Voici la réponse :\nbrute");
     EXPECT_EQ(ask(settings).value, "Voici la réponse :\nbrute"); // raw: no preamble stripping
     EXPECT_EQ(server.count(FakeLlmServer::chatPath), 1);
 }
-
-// ---------------------------------------------------------------- chunking
 
 TEST(CorrectorChunks, CutAtLineBreaksAndCutLongLinesWithoutLosingText) {
     using Corrector::splitIntoChunks;
@@ -95,7 +84,7 @@ TEST(CorrectorChunks, CutAtLineBreaksAndCutLongLinesWithoutLosingText) {
     EXPECT_EQ(chunks.join('\n'), text);
 }
 
-TEST(CorrectorChunks, SentOneAfterAnotherInOrderAndJoined) {
+TEST(CorrectorChunks, SentOneAfterAnotherInOrderAndJoinedUnlessOneIsEmpty) {
     FakeLlmServer server;
     server.echo([](const QString &user) { return "Voici le texte corrigé :\n\n" + user.toUpper(); });
     server.setDelay(40); // overlapping requests would show in peakConcurrent
@@ -107,21 +96,17 @@ TEST(CorrectorChunks, SentOneAfterAnotherInOrderAndJoined) {
     for (int i = 0; i < 3; ++i) EXPECT_EQ(chats[i].userMessage(), chunks[i]) << "chunk " << i;
     EXPECT_EQ(server.peakConcurrent(), 1);
     EXPECT_EQ(outcome.value, chunks.join("\n\n").toUpper());
-}
 
-TEST(CorrectorChunks, AnAnswerOfNothingButPreambleFailsTheTextAndStopsSending) {
-    FakeLlmServer server;
-    const QStringList chunks = Corrector::splitIntoChunks(longDictation());
+    // An answer of nothing but preamble fails the text and stops the sending.
+    server.clearRequests();
     server.enqueue({FakeReply::answer(chunks[0].toUpper()), FakeReply::answer("Voici le texte corrigé :\n"),
                     FakeReply::answer(chunks[2].toUpper())});
-    const auto outcome = runCall(Corrector::correct(longDictation(), ollamaSettings(server)));
-    ASSERT_TRUE(outcome.error);
-    EXPECT_EQ(outcome.error->errorDescription(), "Réponse vide du modèle");
-    EXPECT_FALSE(outcome.error->isBackendDown());
+    const auto failed = runCall(Corrector::correct(text, ollamaSettings(server)));
+    ASSERT_TRUE(failed.error);
+    EXPECT_EQ(failed.error->errorDescription(), "Réponse vide du modèle");
+    EXPECT_FALSE(failed.error->isBackendDown());
     EXPECT_EQ(server.count(FakeLlmServer::chatPath), 2);
 }
-
-// ---------------------------------------------------------------- preamble stripping
 
 TEST(CorrectorPreamble, RemovesIntroductionsHeadingsAndFencesButNotTheDictation) {
     using Corrector::stripPreamble;
@@ -140,8 +125,6 @@ TEST(CorrectorPreamble, RemovesIntroductionsHeadingsAndFencesButNotTheDictation)
         EXPECT_EQ(stripPreamble(kept), kept);
 }
 
-// ---------------------------------------------------------------- Ollama requests
-
 TEST(CorrectorOllamaRequest, SizesFollowTheTextLength) {
     using Corrector::OllamaSize;
     EXPECT_EQ(Corrector::ollamaSize(2000), (OllamaSize{666, 1321, 8192}));
@@ -150,13 +133,13 @@ TEST(CorrectorOllamaRequest, SizesFollowTheTextLength) {
     EXPECT_EQ(Corrector::ollamaSize(60000), (OllamaSize{20000, 4096, 16384}));
 }
 
-TEST(CorrectorOllamaRequest, AskSendsTheChatCallAsOllamaExpectsIt) {
+TEST(CorrectorOllamaRequest, TheChatCallAsOllamaExpectsItWithTheSettingsPromptAndModelAndRepliesWithoutAnAnswer) {
     FakeLlmServer server;
     server.answerWith("réponse");
+    ParlivoSettings settings = ollamaSettings(server);
     const QString user(2000, 'u');
-    const auto outcome =
-        runCall(Corrector::ask("Tu es un classeur.", user, ollamaSettings(server), QString("llama3.1:8b"), 12000));
-    EXPECT_EQ(outcome.value, "réponse");
+    EXPECT_EQ(runCall(Corrector::ask("Tu es un classeur.", user, settings, QString("llama3.1:8b"), 12000)).value,
+              "réponse");
     ASSERT_EQ(server.requests().size(), 1);
     const FakeRequest &request = server.requests().first();
     EXPECT_EQ(request.method, "POST");
@@ -167,23 +150,17 @@ TEST(CorrectorOllamaRequest, AskSendsTheChatCallAsOllamaExpectsIt) {
                      {"role": "user", "content": ")" + user.toStdString() + R"("}],
         "options": {"temperature": 0.2, "num_ctx": 12000, "num_predict": 1321, "repeat_penalty": 1.1}})");
     EXPECT_EQ(request.json(), expected); // key order included
-}
 
-TEST(CorrectorOllamaRequest, CorrectUsesTheSettingsPromptAndModel) {
-    FakeLlmServer server;
-    ParlivoSettings settings = ollamaSettings(server);
     settings.correctionPrompt = "Corrige.";
+    server.echo();
     ASSERT_TRUE(runCall(Corrector::correct(dictated, settings)).value);
     EXPECT_EQ(server.requests().last().systemMessage(), "Corrige.");
     EXPECT_EQ(server.requests().last().model(), "qwen2.5:7b");
     // An empty model name given to ask means the settings' model.
     runCall(Corrector::ask("s", "u", settings, QString()));
     EXPECT_EQ(server.requests().last().model(), "qwen2.5:7b");
-}
 
-TEST(CorrectorOllamaRequest, RepliesWithoutAnAnswerAreUnreadable) {
-    FakeLlmServer server;
-    const ParlivoSettings settings = ollamaSettings(server);
+    // Replies without an answer are unreadable.
     for (const FakeReply &reply : {FakeReply::brokenJson(), FakeReply::raw(200, R"({"message": {"content": 3}})"),
                                    FakeReply::raw(200, R"(["not", "an", "object"])")}) {
         server.enqueue(reply);
@@ -197,9 +174,7 @@ TEST(CorrectorOllamaRequest, RepliesWithoutAnAnswerAreUnreadable) {
     EXPECT_EQ(corrected.error->kind(), CorrectionError::Kind::unreadable);
 }
 
-// ---------------------------------------------------------------- Anthropic requests
-
-TEST(CorrectorAnthropic, SendsKeyVersionAndBodyAndJoinsTextBlocks) {
+TEST(CorrectorAnthropic, SendsKeyVersionAndBodyJoinsTextBlocksAndTellsADeadBackendFromAFailedText) {
     FakeLlmServer server;
     ScopedEnv at{{"PARLIVO_ANTHROPIC_URL", server.anthropicUrl()}};
     server.enqueue(FakeReply::raw(200, R"({"content": [{"type": "text", "text": "Texte dicté assez long "},
@@ -225,11 +200,8 @@ TEST(CorrectorAnthropic, SendsKeyVersionAndBodyAndJoinsTextBlocks) {
     runCall(Corrector::ask("Classe.", "mémo", settings, QString("ignored-model"), 12000));
     EXPECT_EQ(server.requests().last().systemMessage(), "Classe.");
     EXPECT_EQ(server.requests().last().model(), "claude-haiku-4-5-20251001");
-}
 
-TEST(CorrectorAnthropic, StatusesTellADeadBackendFromOneFailedTextAndAMissingKeySendsNothing) {
-    FakeLlmServer server;
-    ScopedEnv at{{"PARLIVO_ANTHROPIC_URL", server.anthropicUrl()}};
+    // Statuses tell a dead backend from one failed text; a missing key sends nothing.
     server.enqueue(FakeReply::error(401, R"({"type":"error"})"));
     const auto unauthorized = runCall(Corrector::correct(dictated, anthropicSettings()));
     ASSERT_TRUE(unauthorized.error);
@@ -254,9 +226,7 @@ TEST(CorrectorAnthropic, StatusesTellADeadBackendFromOneFailedTextAndAMissingKey
     EXPECT_TRUE(server.requests().isEmpty());
 }
 
-// ---------------------------------------------------------------- failures
-
-TEST(CorrectorFailures, ServerGoingDownMidTextIsUnreachable) {
+TEST(CorrectorFailures, ServerGoingDownDroppedConnectionModelNotFoundAndBadRequest) {
     FakeLlmServer server;
     server.enqueue({FakeReply::answer(Corrector::splitIntoChunks(longDictation())[0].toUpper()), FakeReply::stopServer()});
     const auto outcome = runCall(Corrector::correct(longDictation(), ollamaSettings(server)));
@@ -268,10 +238,7 @@ TEST(CorrectorFailures, ServerGoingDownMidTextIsUnreachable) {
     EXPECT_EQ(server.count(FakeLlmServer::chatPath), 2);
     ASSERT_TRUE(server.resume());
     EXPECT_TRUE(ask(ollamaSettings(server)).value);
-}
 
-TEST(CorrectorFailures, DroppedConnectionModelNotFoundAndBadRequest) {
-    FakeLlmServer server;
     const ParlivoSettings settings = ollamaSettings(server);
     // The client resends a request whose connection closed unanswered, so hang up every time.
     server.respondWith([](const FakeRequest &) { return FakeReply::drop(); });
@@ -308,20 +275,6 @@ TEST(CorrectorFailures, InvalidEndpointsAndUndecodableBodies) {
     EXPECT_EQ(Corrector::bodyExcerpt((QString(299, 'a') + "😀").toUtf8()), QString(299, 'a'));
 }
 
-// ---------------------------------------------------------------- probe and model list
-
-TEST(CorrectorOllamaProbe, ReachableOnlyOnStatus200) {
-    FakeLlmServer server;
-    EXPECT_EQ(runTaskFor(Corrector::ollamaReachable(server.endpoint())), true);
-    EXPECT_EQ(server.requests().first().method, "GET");
-    EXPECT_EQ(server.requests().first().path, FakeLlmServer::tagsPath);
-    server.setTagsReply(FakeReply::error(500, "boom"));
-    EXPECT_EQ(runTaskFor(Corrector::ollamaReachable(server.endpoint())), false);
-    EXPECT_EQ(runTaskFor(Corrector::ollamaReachable("pas une adresse")), false);
-    server.stop();
-    EXPECT_EQ(runTaskFor(Corrector::ollamaReachable(server.endpoint())), false);
-}
-
 TEST(CorrectorOllamaProbe, GivesUpAfterFourSeconds) {
     FakeLlmServer server;
     server.setDelay(10000);
@@ -332,8 +285,15 @@ TEST(CorrectorOllamaProbe, GivesUpAfterFourSeconds) {
     EXPECT_LT(clock.elapsed(), 8000);
 }
 
-TEST(CorrectorOllamaModels, NamesSkipMalformedEntriesAndFailuresGiveNothing) {
+TEST(CorrectorOllamaLookups, ReachableOnlyOnStatus200AndModelNamesSkipMalformedEntries) {
     FakeLlmServer server;
+    EXPECT_EQ(runTaskFor(Corrector::ollamaReachable(server.endpoint())), true);
+    EXPECT_EQ(server.requests().first().method, "GET");
+    EXPECT_EQ(server.requests().first().path, FakeLlmServer::tagsPath);
+    server.setTagsReply(FakeReply::error(500, "boom"));
+    EXPECT_EQ(runTaskFor(Corrector::ollamaReachable(server.endpoint())), false);
+    EXPECT_EQ(runTaskFor(Corrector::ollamaReachable("pas une adresse")), false);
+    server.setTagsReply(std::nullopt);
     server.setModels({"qwen2.5:7b", "llama3.1:8b"});
     EXPECT_EQ(runTaskFor(Corrector::ollamaModels(server.endpoint())), (QStringList{"qwen2.5:7b", "llama3.1:8b"}));
     // The status is not looked at, only the list.
@@ -343,6 +303,7 @@ TEST(CorrectorOllamaModels, NamesSkipMalformedEntriesAndFailuresGiveNothing) {
     EXPECT_EQ(runTaskFor(Corrector::ollamaModels(server.endpoint())), QStringList{});
     server.stop();
     EXPECT_EQ(runTaskFor(Corrector::ollamaModels(server.endpoint())), QStringList{});
+    EXPECT_EQ(runTaskFor(Corrector::ollamaReachable(server.endpoint())), false);
 
     const QStringList names{"qwen2.5:7b", "llama3.1:latest"};
     EXPECT_TRUE(Corrector::modelInstalled(names, "qwen2.5"));
