@@ -4,14 +4,11 @@
 // stand-in language-model server.
 #include <QFile>
 
-#include "core/folders.h"
 #include "library/library.h"
 #include "library/library_memo.h"
 #include "library/memo_library.h"
 #include "library/search_query.h"
 #include "support/correction_test_support.h"
-#include "support/engine_fixture.h"
-#include "support/fake_llm_server.h"
 
 using namespace testing_support;
 
@@ -46,9 +43,12 @@ protected:
     QString indexFile() const { return home.supportDir() + "/library.sqlite"; }
 };
 
-TEST_F(LibraryWiring, AWrittenTranscriptIsFoundAtTheSecondItWasSaid) {
+TEST_F(LibraryWiring, AWrittenTranscriptIsFoundAtTheSecondItWasSaidThenByItsCorrectedOrNewWords) {
+    EXPECT_FALSE(QFile::exists(indexFile())); // the index stays closed until it is needed
     record("cours");
+    EXPECT_FALSE(QFile::exists(indexFile())); // a scan writes no transcript
     ASSERT_TRUE(runQueue());
+    EXPECT_TRUE(QFile::exists(indexFile()));
     const auto hits = find("ELEVE");
     ASSERT_EQ(hits.size(), 1);
     EXPECT_EQ(hits[0].transcriptPath, src + "/cours.md"); // the .txt beside it is the same memo
@@ -56,32 +56,8 @@ TEST_F(LibraryWiring, AWrittenTranscriptIsFoundAtTheSecondItWasSaid) {
     EXPECT_EQ(hits[0].time, std::optional<double>(2.0));
     EXPECT_EQ(hits[0].passage.marked(), "Bonjour à tous. L'«élève» écoute la leçon.");
     EXPECT_TRUE(find("bonsoir").isEmpty());
-}
 
-TEST_F(LibraryWiring, StartingTheEngineLeavesTheIndexClosedUntilItIsNeeded) {
-    EXPECT_FALSE(QFile::exists(indexFile()));
-    record("cours");
-    EXPECT_FALSE(QFile::exists(indexFile())); // a scan writes no transcript
-    ASSERT_TRUE(runQueue());
-    EXPECT_TRUE(QFile::exists(indexFile()));
-}
-
-TEST_F(LibraryWiring, TranscribingAgainReplacesTheTextAndItsTimes) {
-    record("cours");
-    ASSERT_TRUE(runQueue());
-    hear(R"([{"text": " Rien à signaler.", "from": 0, "to": 1000},
-             {"text": " La récréation commence.", "from": 1000, "to": 4000}])");
-    engine->transcribeSelection({entryNamed("cours.m4a").id});
-    ASSERT_TRUE(runTask(engine->waitForRun()));
-    EXPECT_TRUE(find("élève").isEmpty());
-    const auto hits = find("recreation");
-    ASSERT_EQ(hits.size(), 1);
-    EXPECT_EQ(hits[0].time, std::optional<double>(1.0));
-}
-
-TEST_F(LibraryWiring, ACorrectedTranscriptIsFoundByItsNewWordsAndKeepsItsTimes) {
-    record("cours");
-    ASSERT_TRUE(runQueue());
+    // Corrected: found by its new words, keeping the times of the words said.
     FakeLlmServer server;
     ASSERT_NE(server.port(), 0);
     server.setModels({"qwen2.5:7b"});
@@ -92,14 +68,24 @@ TEST_F(LibraryWiring, ACorrectedTranscriptIsFoundByItsNewWordsAndKeepsItsTimes) 
     });
     ASSERT_EQ(runTaskFor(engine->correctTranscript(src + "/cours.md")), std::optional<bool>(true));
     EXPECT_TRUE(find("\"la leçon\"").isEmpty());
-    const auto hits = find("\"sa leçon\"");
-    ASSERT_EQ(hits.size(), 1);
-    EXPECT_EQ(hits[0].passage.marked(), "Bonjour à tous. L'élève écoute «sa leçon».");
-    EXPECT_EQ(hits[0].time, std::nullopt); // the recogniser never said "sa"
-    // Words it did say keep their times.
+    const auto corrected = find("\"sa leçon\"");
+    ASSERT_EQ(corrected.size(), 1);
+    EXPECT_EQ(corrected[0].passage.marked(), "Bonjour à tous. L'élève écoute «sa leçon».");
+    EXPECT_EQ(corrected[0].time, std::nullopt); // the recogniser never said "sa"
     const auto kept = find("écoute");
     ASSERT_EQ(kept.size(), 1);
     EXPECT_EQ(kept[0].time, std::optional<double>(2.0));
+
+    // Transcribed again: the new text and its times replace the old.
+    updateSettings([](ParlivoSettings &s) { s.correctionEnabled = false; });
+    hear(R"([{"text": " Rien à signaler.", "from": 0, "to": 1000},
+             {"text": " La récréation commence.", "from": 1000, "to": 4000}])");
+    engine->transcribeSelection({entryNamed("cours.m4a").id});
+    ASSERT_TRUE(runTask(engine->waitForRun()));
+    EXPECT_TRUE(find("élève").isEmpty());
+    const auto again = find("recreation");
+    ASSERT_EQ(again.size(), 1);
+    EXPECT_EQ(again[0].time, std::optional<double>(1.0));
 }
 
 TEST_F(LibraryWiring, ADeletedTranscriptIsNoLongerFoundNorKept) {

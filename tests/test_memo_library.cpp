@@ -1,14 +1,15 @@
-#include <QDir>
+// The memo library: its index, the search, the rebuild from the files, and
+// what the reader shows of a memo.
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QTemporaryDir>
 
 #include "core/background.h"
 #include "library/hit_segment.h"
 #include "library/library_transcripts.h"
 #include "library/memo_library.h"
+#include "library/memo_reading.h"
 #include "pipeline/transcript_files.h"
 #include "support/test_support.h"
 
@@ -33,12 +34,26 @@ QList<SearchHit> find(MemoLibrary &library, const QString &input) {
     return found.hits;
 }
 
+// Runs one statement on the library file in `folder`; the first column of its first row.
+int sql(const QString &folder, const QString &statement) {
+    int value = -1;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "by-hand");
+        db.setDatabaseName(folder + "/" + MemoLibrary::fileName());
+        EXPECT_TRUE(db.open());
+        QSqlQuery query(db);
+        EXPECT_TRUE(query.exec(statement)) << statement.toStdString();
+        if (query.next()) value = query.value(0).toInt();
+    }
+    QSqlDatabase::removeDatabase("by-hand");
+    return value;
+}
+
 class MemoLibraryTest : public ::testing::Test {
 protected:
     QTemporaryDir dir;
     MemoLibrary library{dir.path()};
 };
-} // namespace
 
 TEST_F(MemoLibraryTest, PutReplaceAndRemoveByTranscriptPath) {
     EXPECT_TRUE(library.takeRebuildRequest()); // a new file is empty
@@ -72,15 +87,7 @@ TEST_F(MemoLibraryTest, PutReplaceAndRemoveByTranscriptPath) {
     // A removed memo's segments go with it: none is left behind in the file.
     ASSERT_EQ(library.put(memo("cave", "Bonjour.\nOn range la cave.", segments)), std::nullopt);
     ASSERT_EQ(library.remove("/notes/cave.txt"), std::nullopt);
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "segments-left");
-        db.setDatabaseName(dir.filePath(MemoLibrary::fileName()));
-        ASSERT_TRUE(db.open());
-        QSqlQuery count(db);
-        ASSERT_TRUE(count.exec("SELECT count(*) FROM segments") && count.next());
-        EXPECT_EQ(count.value(0).toInt(), 0);
-    }
-    QSqlDatabase::removeDatabase("segments-left");
+    EXPECT_EQ(sql(dir.path(), "SELECT count(*) FROM segments"), 0);
 }
 
 TEST_F(MemoLibraryTest, SearchFoldsAccentsAndCaseAndMarksTheWords) {
@@ -154,7 +161,7 @@ TEST_F(MemoLibraryTest, HitsGiveTheStartOfTheSegmentTheWordsWereSaidIn) {
     EXPECT_EQ(stored->segments, segments);
 }
 
-TEST(HitSegment, FindsTheOccurrenceThePassageShows) {
+TEST(HitSegment, FindsTheOccurrenceThePassageShowsOrWhatIsLeftOfTheRecognisersWords) {
     // "budget" is said twice; the passage shows the second one.
     const QString text = "Le budget d'abord. Ensuite un long détour par les congés, les horaires, la cantine, "
                          "le parking et les travaux. Enfin le budget final.";
@@ -166,17 +173,16 @@ TEST(HitSegment, FindsTheOccurrenceThePassageShows) {
     EXPECT_EQ(segmentUnderHit(text, second, segments), 3);
     const Passage first{"Le budget d'abord. Ensuite un long", {{3, 6}}};
     EXPECT_EQ(segmentUnderHit(text, first, segments), 0);
-}
 
-TEST(HitSegment, ACorrectedTextFindsWhatIsLeftOfTheRecognisersWords) {
-    const QString text = "Nous avons parlé du budget.";
-    const QList<Segment> segments{{0, 2, " Nous avons parlé,"}, {2, 4, " euh du budjet."}};
-    EXPECT_EQ(segmentUnderHit(text, {"Nous avons parlé du budget.", {{11, 8}}}, segments), 0); // "parlé du"
-    EXPECT_EQ(segmentUnderHit(text, {"Nous avons parlé du budget.", {{20, 6}}}, segments), std::nullopt);
+    // A corrected text finds what is left of the recogniser's words.
+    const QString corrected = "Nous avons parlé du budget.";
+    const QList<Segment> said{{0, 2, " Nous avons parlé,"}, {2, 4, " euh du budjet."}};
+    EXPECT_EQ(segmentUnderHit(corrected, {"Nous avons parlé du budget.", {{11, 8}}}, said), 0); // "parlé du"
+    EXPECT_EQ(segmentUnderHit(corrected, {"Nous avons parlé du budget.", {{20, 6}}}, said), std::nullopt);
     EXPECT_EQ(foldedWords(u"L'Œuvre d'ÉTÉ, 2 fois"), (QStringList{"l", "œuvre", "d", "ete", "2", "fois"}));
 }
 
-TEST(SearchQueryParsing, EveryTermIsQuotedAndPhrasesStayWhole) {
+TEST(SearchQueryParsing, EveryTermIsQuotedPhrasesStayWholeAndAPassageIsOneLine) {
     const SearchQuery query = parseSearchQuery("  élève \"bonne  note\"\tNEAR(x) * say\"\"s ");
     EXPECT_EQ(query.terms, (QStringList{"élève", "bonne note", "NEAR(x)", "say", "s"}));
     EXPECT_EQ(query.allTermsExpression(), "\"élève\" \"bonne note\" \"NEAR(x)\" \"say\" \"s\"");
@@ -186,50 +192,44 @@ TEST(SearchQueryParsing, EveryTermIsQuotedAndPhrasesStayWhole) {
     // From the shell: an argument holding a space was quoted there.
     EXPECT_EQ(searchQueryFromArguments({"bonne note", "élève", "\"a b\" c"}).terms,
               (QStringList{"bonne note", "élève", "a b", "c"}));
-}
 
-TEST(SearchPassageText, OneLineWithTheMarkedRuns) {
+    // A passage is one line with its marked runs.
     const Passage passage = passageFromMarkedText("  un [mot]\t\n [deux  mots]\r\nfin  ", '[', ']');
     EXPECT_EQ(passage.text, "un mot deux mots fin");
     EXPECT_EQ(passage.marks, (QList<MarkedRange>{{3, 3}, {7, 9}}));
     EXPECT_EQ(passage.marked(), "un «mot» «deux mots» fin");
 }
 
-namespace {
-void writeText(const QString &path, const QString &text) {
-    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).absolutePath()));
-    ASSERT_EQ(writeFileAtomically(path, text.toUtf8()), std::nullopt);
-}
-
 const QString rule(56, '=');
 
-QString markdown(const QString &source, const QString &correction, const QString &body) {
-    return "---\nsource: " + source + "\nchemin: /voix/" + source + "\ndate: 5 décembre 2026 à 14h07\nduree: 1:05\n"
-           "modele: ggml-base.bin\nlangue: fr\ncorrection: " + correction + "\ntranscrit_le: 6 décembre 2026 à 08:00"
-           "\n---\n\n# Mémo vocal du 5 décembre 2026 à 14h07\n\n" + body + "\n";
+QByteArray markdown(const QString &source, const QString &correction, const QString &body) {
+    return ("---\nsource: " + source + "\nchemin: /voix/" + source + "\ndate: 5 décembre 2026 à 14h07\nduree: 1:05\n"
+            "modele: ggml-base.bin\nlangue: fr\ncorrection: " + correction + "\ntranscrit_le: 6 décembre 2026 à 08:00"
+            "\n---\n\n# Mémo vocal du 5 décembre 2026 à 14h07\n\n" + body + "\n")
+        .toUtf8();
 }
 
-QString plain(const QString &source, const QString &body) {
-    return "Mémo vocal du 1 août 2025 à 00h05  (durée 0:42)\nSource : " + source + "\n" + rule + "\n\n" + body + "\n";
+QByteArray plain(const QString &source, const QString &body) {
+    return ("Mémo vocal du 1 août 2025 à 00h05  (durée 0:42)\nSource : " + source + "\n" + rule + "\n\n" + body + "\n")
+        .toUtf8();
 }
 
 // Transcripts as Parlivo leaves them, with what is not one around them.
 void writeTranscripts(const QString &root) {
-    writeText(root + "/a.md", markdown("a.m4a", "aucune", "La chaudière fait du bruit."));
-    writeText(root + "/2026/b.md", markdown("b.m4a", "Ollama (mistral)", "Le plombier passe lundi.\n\n"
+    writeFile(root + "/a.md", markdown("a.m4a", "aucune", "La chaudière fait du bruit."));
+    writeFile(root + "/2026/b.md", markdown("b.m4a", "Ollama (mistral)", "Le plombier passe lundi.\n\n"
                                                                            "## Transcription brute\n\nle plonbier passe"));
-    writeText(root + "/c.txt", plain("c.m4a", "Acheter du pain."));
-    writeText(root + "/c.m4a", "audio");
-    writeText(root + "/d.txt", plain("d.m4a", "[0:00 -> 0:02] Bonjour.\n[0:02 -> 1:05] Le devis est arrivé."));
-    writeText(root + "/e.txt", plain("e.m4a", "Deux fichiers, un mémo."));
-    writeText(root + "/e.md", markdown("e.m4a", "aucune", "Deux fichiers, un mémo."));
-    writeText(root + "/courses.txt", "lait, oeufs, pain\n");
-    writeText(root + "/.cache/f.md", markdown("f.m4a", "aucune", "Caché."));
-    writeText(root + "/Archive/g.md", markdown("g.m4a", "aucune", "Une copie rangée."));
+    writeFile(root + "/c.txt", plain("c.m4a", "Acheter du pain."));
+    writeFile(root + "/c.m4a", "audio");
+    writeFile(root + "/d.txt", plain("d.m4a", "[0:00 -> 0:02] Bonjour.\n[0:02 -> 1:05] Le devis est arrivé."));
+    writeFile(root + "/e.txt", plain("e.m4a", "Deux fichiers, un mémo."));
+    writeFile(root + "/e.md", markdown("e.m4a", "aucune", "Deux fichiers, un mémo."));
+    writeFile(root + "/courses.txt", "lait, oeufs, pain\n");
+    writeFile(root + "/.cache/f.md", markdown("f.m4a", "aucune", "Caché."));
+    writeFile(root + "/Archive/g.md", markdown("g.m4a", "aucune", "Une copie rangée."));
 }
-} // namespace
 
-TEST(MemoLibraryRebuild, ReadsEveryTranscriptParlivoWrote) {
+TEST(MemoLibraryRebuild, ReadsEveryTranscriptParlivoWroteInTheLayoutTheWriterWrites) {
     QTemporaryDir dir;
     const QString root = dir.filePath("memos");
     writeTranscripts(root);
@@ -274,9 +274,8 @@ TEST(MemoLibraryRebuild, OnAWorkerThreadBesideTheOwnersConnection) {
     EXPECT_EQ(kept->segments, spoken);
     EXPECT_EQ(kept->audioPath, "/voix/a.m4a");
     EXPECT_EQ(kept->date, local(2026, 12, 5, 14, 7));
-}
 
-TEST(MemoLibraryRebuild, ReadsTheLayoutTheWriterWrites) {
+    // The layout the writer writes is read back.
     ParlivoSettings settings;
     settings.timestamps = true;
     const TranscriptInputs inputs{"/voix/20240105 093012.m4a", local(2024, 1, 5, 9, 30), local(2024, 1, 6, 8, 0), 3.0,
@@ -291,7 +290,6 @@ TEST(MemoLibraryRebuild, ReadsTheLayoutTheWriterWrites) {
     EXPECT_EQ(txt->text, "Premier.\nSecond.");
 }
 
-namespace {
 // A library of a few memos written to `folder`, then closed.
 void fillLibrary(const QString &folder) {
     MemoLibrary library(folder);
@@ -306,27 +304,17 @@ void expectEmptyAndWorking(MemoLibrary &library) {
     ASSERT_EQ(library.put(memo("neuf", "Le budget revu.")), std::nullopt);
     EXPECT_EQ(paths(find(library, "budget")), QStringList{"/notes/neuf.txt"});
 }
-} // namespace
-
-TEST(MemoLibraryRecovery, AnIntactFileIsKept) {
-    QTemporaryDir dir;
-    fillLibrary(dir.path());
-    MemoLibrary library(dir.path());
-    EXPECT_FALSE(library.takeRebuildRequest());
-    EXPECT_EQ(find(library, "numero 7").size(), 1);
-}
 
 // A missing file or one of garbage: the engine-level tests (LibraryWiring).
-TEST(MemoLibraryRecovery, AnOlderLayoutIsRecreatedEmpty) {
+TEST(MemoLibraryRecovery, AnIntactFileIsKeptAndAnOlderLayoutIsRecreatedEmpty) {
     QTemporaryDir dir;
     fillLibrary(dir.path());
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "older-layout");
-        db.setDatabaseName(dir.filePath(MemoLibrary::fileName()));
-        ASSERT_TRUE(db.open());
-        QSqlQuery(db).exec("PRAGMA user_version = 0");
+        MemoLibrary intact(dir.path());
+        EXPECT_FALSE(intact.takeRebuildRequest());
+        EXPECT_EQ(find(intact, "numero 7").size(), 1);
     }
-    QSqlDatabase::removeDatabase("older-layout");
+    sql(dir.path(), "PRAGMA user_version = 0");
     MemoLibrary library(dir.path());
     EXPECT_TRUE(library.takeRebuildRequest());
     expectEmptyAndWorking(library);
@@ -353,3 +341,75 @@ TEST(MemoLibraryRecovery, DamageFoundByASearchRecreatesItEmpty) {
     EXPECT_TRUE(library.takeRebuildRequest());
     expectEmptyAndWorking(library);
 }
+
+// ---- What the reader shows of a memo and where it lands ----
+
+const QList<Segment> meeting{{0, 3, " Bonjour à tous."},
+                             {3, 7.5, " Premier point, le budget."},
+                             {9, 12, " Deuxième point, les congés."}};
+
+LibraryMemo memoOf(const QString &text, const QList<Segment> &segments) {
+    return {"/notes/reunion.md", "/voix/reunion.m4a", std::nullopt, text, segments};
+}
+
+SearchHit hitAt(std::optional<double> time, const Passage &passage) {
+    return {"/notes/reunion.md", "/voix/reunion.m4a", std::nullopt, time, passage};
+}
+
+TEST(SegmentAtTime, TheLastSegmentStartedAPauseBelongingToTheOneBefore) {
+    EXPECT_EQ(segmentAt(meeting, -0.5), std::nullopt);
+    EXPECT_EQ(segmentAt(meeting, 0), 0);
+    EXPECT_EQ(segmentAt(meeting, 2.99), 0);
+    EXPECT_EQ(segmentAt(meeting, 3), 1);
+    EXPECT_EQ(segmentAt(meeting, 8), 1); // between 7.5 and 9 nothing is said
+    EXPECT_EQ(segmentAt(meeting, 9), 2);
+    EXPECT_EQ(segmentAt(meeting, 60), 2);
+    EXPECT_EQ(segmentAt({}, 1), std::nullopt);
+}
+
+TEST(MemoReadingLayout, TheCorrectedTextIsShownWhenItsWordsDifferAndAHitLandsOnItsSegment) {
+    // The recogniser's own words, laid out on lines and without the leading spaces.
+    const auto raw = readingOf(memoOf("Bonjour à tous.\nPremier point, le budget.\nDeuxième point, les congés.", meeting));
+    EXPECT_EQ(raw.correctedText, "");
+    EXPECT_EQ(raw.segments, meeting);
+    EXPECT_EQ(raw.hitSegment, std::nullopt);
+    EXPECT_EQ(raw.startMs, 0);
+    EXPECT_FALSE(wordsDiffer("BONJOUR a tous premier point le budget deuxieme point les conges", meeting));
+
+    const QString corrected = "Bonjour à tous. Premier point : le budget. Second point : les congés.";
+    EXPECT_EQ(readingOf(memoOf(corrected, meeting)).correctedText, corrected);
+
+    // Indexed before the times were kept: the text alone.
+    const auto untimed = readingOf(memoOf("Bonjour à tous.", {}));
+    EXPECT_EQ(untimed.plainText, "Bonjour à tous.");
+    EXPECT_EQ(untimed.correctedText, "");
+    EXPECT_TRUE(untimed.segments.isEmpty());
+
+    // A hit lands on its segment and plays from its start.
+    const QString text = "Bonjour à tous.\nPremier point, le budget.\nDeuxième point, les congés.";
+    const auto byTime = readingOf(memoOf(text, meeting), hitAt(9.0, {"… point, les congés.", {{14, 6}}}));
+    EXPECT_EQ(byTime.hitSegment, 2);
+    EXPECT_EQ(byTime.startMs, 9000);
+
+    // No time with the hit: the passage's words are looked for in the segments.
+    const auto byWords = readingOf(memoOf(text, meeting), hitAt(std::nullopt, {"Premier point, le budget.", {{18, 6}}}));
+    EXPECT_EQ(byWords.hitSegment, 1);
+    EXPECT_EQ(byWords.startMs, 3000);
+
+    // Words the recording never said (a correction reworded them): from the beginning.
+    const auto reworded = readingOf(memoOf("Salut la compagnie.", meeting), hitAt(std::nullopt, {"Salut la compagnie.", {{0, 5}}}));
+    EXPECT_EQ(reworded.hitSegment, std::nullopt);
+    EXPECT_EQ(reworded.startMs, 0);
+}
+
+TEST(MemoTranscriptFile, TheMarkdownBesideATextTranscriptHoldsTheMemo) {
+    TempHome home;
+    const QString txt = home.file("notes/cours.txt"), md = home.file("notes/cours.md");
+    writeFile(txt, "texte");
+    EXPECT_EQ(memoTranscriptPath(txt), txt);
+    writeFile(md, "texte");
+    EXPECT_EQ(memoTranscriptPath(txt), md);
+    EXPECT_EQ(memoTranscriptPath(md), md);
+}
+
+} // namespace
