@@ -1,17 +1,14 @@
 // Local whisper models and their download, against real HTTP on 127.0.0.1.
 
-#include "core/atomic_file.h"
 #include "provisioning/downloader.h"
 #include "provisioning/model_catalog.h"
 #include "support/test_support.h"
 
-#include <QDir>
 #include <QFile>
 #include <QHttpServer>
 #include <QHttpServerResponse>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <memory>
@@ -79,13 +76,13 @@ private:
 };
 
 // Every completion of one start, as it arrived.
-struct Outcome {
+struct Completions {
     int calls = 0;
     std::optional<QString> error;
 };
 
-std::shared_ptr<Outcome> start(Downloader &downloader, const QUrl &url, const QString &destination) {
-    auto outcome = std::make_shared<Outcome>();
+std::shared_ptr<Completions> start(Downloader &downloader, const QUrl &url, const QString &destination) {
+    auto outcome = std::make_shared<Completions>();
     downloader.start(url, destination, [outcome](std::optional<QString> e) {
         ++outcome->calls;
         outcome->error = std::move(e);
@@ -93,7 +90,7 @@ std::shared_ptr<Outcome> start(Downloader &downloader, const QUrl &url, const QS
     return outcome;
 }
 
-bool finished(const std::shared_ptr<Outcome> &outcome) { return spinUntil([&] { return outcome->calls > 0; }); }
+bool finished(const std::shared_ptr<Completions> &outcome) { return spinUntil([&] { return outcome->calls > 0; }); }
 
 QStringList folderContents(const QString &path) {
     return QDir(path).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
@@ -155,7 +152,7 @@ TEST(Downloader, DownloadsIntoPlaceWithProgress) {
     EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
 }
 
-TEST(Downloader, ErrorStatusRefusedConnectionAndUnwritableDestinationLeaveNoFile) {
+TEST(Downloader, ErrorStatusRefusedConnectionUnwritableDestinationAndACutTransferLeaveNoFile) {
     ModelServer server;
     QTemporaryDir dir;
     const QString destination = writeFile(dir.filePath("ggml-base.bin"), "the model in use");
@@ -179,19 +176,16 @@ TEST(Downloader, ErrorStatusRefusedConnectionAndUnwritableDestinationLeaveNoFile
     ASSERT_TRUE(finished(outcome));
     EXPECT_TRUE(outcome->error);
     EXPECT_EQ(downloader.statusText(), "Échec de l'enregistrement");
-}
 
-TEST(Downloader, TransferCutMidwayLeavesNoPartialFile) {
-    PartialServer server(true);
-    QTemporaryDir dir;
-    Downloader downloader;
-    const auto outcome = start(downloader, server.url("ggml-base.bin"), dir.filePath("ggml-base.bin"));
+    // A transfer cut midway leaves no partial file.
+    PartialServer cut(true);
+    outcome = start(downloader, cut.url("ggml-base.bin"), dir.filePath("cut/ggml-base.bin"));
     ASSERT_TRUE(finished(outcome));
     EXPECT_TRUE(outcome->error);
     EXPECT_TRUE(downloader.statusText().startsWith("Échec : ")) << downloader.statusText().toStdString();
     EXPECT_GT(downloader.progress(), 0.0);
     EXPECT_LT(downloader.progress(), 1.0);
-    EXPECT_TRUE(folderContents(dir.path()).isEmpty()) << folderContents(dir.path()).join(' ').toStdString();
+    EXPECT_TRUE(folderContents(dir.filePath("cut")).isEmpty()) << folderContents(dir.filePath("cut")).join(' ').toStdString();
 }
 
 TEST(Downloader, NewStartReplacesTheRunningTransfer) {

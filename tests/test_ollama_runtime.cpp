@@ -8,12 +8,10 @@
 #include <QSignalSpy>
 #include <QTimer>
 
-#include "provisioning/ollama_local.h"
 #include "provisioning/ollama_pull.h"
 #include "support/correction_test_support.h"
 #include "provisioning/ollama_installer.h"
 #include "provisioning/ollama_runtime.h"
-#include "support/fake_llm_server.h"
 
 using namespace testing_support;
 using namespace std::chrono_literals;
@@ -123,28 +121,27 @@ TEST_F(OllamaServer, WithNothingToStartTheWaitProbesAndGivesUp) {
     EXPECT_FALSE(logHas("Ollama démarré."));
 }
 
-TEST_F(OllamaServer, TheServerProgramIsStartedOnItsOwnAndAwaited) {
+TEST_F(OllamaServer, TheUsersLaunchStartsTheServerThenLooksOnceAndAWaitStartsItOnItsOwn) {
     writeFile(ollama::localServer(), "not a program");
     EXPECT_FALSE(runtime.findInstalled()); // only an executable counts
-    server.setModels({"qwen2.5:7b"});
-    runtime.setTimings({200, 20ms, 50ms});
-    writeStandInOllama(ollama::localServer(), calls);
-    server.stop();
-    resumer.start();
-    EXPECT_TRUE(runtime.findInstalled());
-    ASSERT_TRUE(ensureRunning());
-    EXPECT_TRUE(logHas("Ollama démarré."));
-    ASSERT_TRUE(spinUntil([&] { return !linesOf(calls).isEmpty(); }));
-    EXPECT_EQ(linesOf(calls), QStringList{"serve own-session"});
-}
-
-TEST_F(OllamaServer, TheUsersLaunchStartsTheServerThenLooksOnce) {
     writeStandInOllama(ollama::localServer(), calls);
     runtime.launch();
     ASSERT_TRUE(spinUntil([&] { return runtime.running(); }));
     ASSERT_TRUE(spinUntil([&] { return !linesOf(calls).isEmpty(); }));
     spin(200);
     EXPECT_EQ(server.count(FakeLlmServer::tagsPath), 1);
+    EXPECT_EQ(linesOf(calls), QStringList{"serve own-session"});
+
+    // Down: waiting for it starts the program, then waits for the server.
+    QFile::remove(calls);
+    server.setModels({"qwen2.5:7b"});
+    runtime.setTimings({200, 20ms, 50ms});
+    server.stop();
+    resumer.start();
+    EXPECT_TRUE(runtime.findInstalled());
+    ASSERT_TRUE(ensureRunning());
+    EXPECT_TRUE(logHas("Ollama démarré."));
+    ASSERT_TRUE(spinUntil([&] { return !linesOf(calls).isEmpty(); }));
     EXPECT_EQ(linesOf(calls), QStringList{"serve own-session"});
 }
 
