@@ -6,41 +6,13 @@
 #include <QSignalSpy>
 
 #include "engine/transcriber.h"
-#include "organize/structure_prompts.h"
 #include "pipeline/transcript_files.h"
 #include "provisioning/ollama_local.h"
-#include "support/fake_llm_server.h"
-#include "support/test_support.h"
+#include "support/organize_test_support.h"
 
 using namespace testing_support;
 
 namespace {
-
-// Answers like a model would: a document whose category and keyword follow
-// the memo's words, attributions that keep them, and no consolidation.
-FakeReply modelLike(const FakeRequest &request) {
-    const QString system = request.systemMessage();
-    const QString user = request.userMessage();
-    if (system == structurePrompt()) {
-        QString category = "incertain", theme = "Divers", title = "Note sans sujet";
-        if (user.contains("client")) category = "pro", theme = "Clients", title = "Relance du client";
-        if (user.contains("famille")) category = "perso", theme = "Famille", title = "Dimanche en famille";
-        return FakeReply::answer("---\ntitre: " + title + "\ntype: projet\ncategorie: " + category +
-                                 "\nthemes: " + theme + "\nconfiance: 0.9\nresume: Un mémo.\n---\n\n"
-                                 "## En une phrase\n" + user.left(40) + "\n");
-    }
-    if (system.contains("Tu ranges des mémos vocaux par thème")) {
-        QStringList items;
-        for (const QString &line : user.split('\n', Qt::SkipEmptyParts)) {
-            const QStringList parts = line.split(" | ");
-            if (parts.size() < 3) continue;
-            items << QStringLiteral(R"({"id":%1,"categorie":"%2","theme":"%3"})")
-                         .arg(parts[0].trimmed(), parts[1].trimmed(), parts[2].section(',', 0, 0).trimmed());
-        }
-        return FakeReply::answer("{\"attributions\":[" + items.join(',') + "]}");
-    }
-    return FakeReply::answer("{\"map\":{}}");
-}
 
 class Organization : public ::testing::Test {
 protected:
@@ -94,8 +66,14 @@ protected:
 };
 
 TEST_F(Organization, TranscriptsBecomeAThemedArchiveWithAnIndex) {
+    QList<QUrl> opened;
+    engine->setUrlOpener([&](const QUrl &url) { opened << url; });
+    engine->revealOrganizedArchive(); // not there yet: nothing to show
+    EXPECT_TRUE(opened.isEmpty());
     QSignalSpy notified(engine.get(), &Transcriber::notificationPosted);
     ASSERT_TRUE(organize());
+    engine->revealOrganizedArchive();
+    EXPECT_EQ(opened, QList<QUrl>{QUrl::fromLocalFile(archive)});
     ASSERT_EQ(notified.size(), 1);
     EXPECT_EQ(notified[0][0].toString(), "Organisation terminée");
     EXPECT_EQ(notified[0][1].toString(), "3 vocaux rangés par thème. Ouvre l'archive dans Parlivo.");
@@ -135,11 +113,17 @@ TEST_F(Organization, TranscriptsBecomeAThemedArchiveWithAnIndex) {
     EXPECT_EQ(chatCalls(), calls);
     EXPECT_EQ(memoFolders(), folders);
 
-    // A deleted memo folder makes that memo pending, and the next run puts it back.
+    // A deleted memo folder makes that memo pending, and the next run puts it
+    // back, with its audio linked now that copying is off.
     QDir(pro).removeRecursively();
     EXPECT_EQ(engine->pendingOrganizationCount(), 1);
+    ParlivoSettings s = engine->settings();
+    s.organizeCopyAudio = false;
+    engine->setSettings(s);
     ASSERT_TRUE(organize());
     EXPECT_EQ(memoFolders(), folders);
+    EXPECT_TRUE(QFileInfo(pro + "/client.m4a").isSymLink());
+    EXPECT_EQ(QFileInfo(pro + "/client.m4a").symLinkTarget(), src + "/client.m4a");
 
     // An index that cannot be written is said once, not taken for written.
     QFile::remove(archive + "/INDEX.md");
@@ -150,16 +134,6 @@ TEST_F(Organization, TranscriptsBecomeAThemedArchiveWithAnIndex) {
     EXPECT_TRUE(said.first().endsWith("Impossible d'écrire l'index de l'archive : « " + archive +
                                       "/INDEX.md » : un dossier porte ce nom"))
         << said.first().toStdString();
-}
-
-TEST_F(Organization, LinksTheAudioWhenCopyingIsOff) {
-    ParlivoSettings s = engine->settings();
-    s.organizeCopyAudio = false;
-    engine->setSettings(s);
-    ASSERT_TRUE(organize());
-    const QString linked = archive + "/" + memoFolders()[2] + "/client.m4a";
-    EXPECT_TRUE(QFileInfo(linked).isSymLink());
-    EXPECT_EQ(QFileInfo(linked).symLinkTarget(), src + "/client.m4a");
 }
 
 TEST_F(Organization, BrokenRepliesFallBackAndAFailingServerLeavesMemosPending) {
@@ -202,14 +176,13 @@ TEST_F(Organization, CancellingMidRunSavesTheLedgerAndRewritesTheIndex) {
     EXPECT_GE(engine->pendingOrganizationCount(), 1);
 }
 
-TEST_F(Organization, WithoutTheServerNothingIsTouched) {
+TEST_F(Organization, WithoutTheServerNothingIsTouchedAndHostileTitlesAndThemesStayInsideTheArchive) {
     server.stop();
     ASSERT_TRUE(organize());
     EXPECT_FALSE(engine->logLines().filter("Organisation : Ollama indisponible.").isEmpty());
     EXPECT_FALSE(QFileInfo::exists(archive));
-}
 
-TEST_F(Organization, HostileTitlesAndThemesStayInsideTheArchive) {
+    ASSERT_TRUE(server.resume());
     server.respondWith([](const FakeRequest &request) {
         if (request.systemMessage() == structurePrompt())
             return FakeReply::answer("---\ntitre: ../../../../evil\x01name/..\ntype: idee\ncategorie: pro\n"

@@ -5,15 +5,10 @@
 #include "organize/org_selection.h"
 #include "organize/placement.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
 
 #include "support/organize_test_support.h"
-#include "support/test_support.h"
 
 using namespace testing_support;
 
@@ -83,7 +78,7 @@ protected:
     QString folderOf(const QString &transcript) const { return ledger.at(transcript).folder.value_or(""); }
 };
 
-TEST_F(Materialize, RunningTwiceRefreshesTheSameFolderAndAChangedThemeMovesIt) {
+TEST_F(Materialize, RunningTwiceRefreshesTheSameFolderAChangedThemeMovesItAndAForeignFolderNever) {
     const QString t = memo("a", "pro", "Client");
     ASSERT_TRUE(materialize(t, ledger, options));
     const QString first = folderOf(t);
@@ -102,6 +97,14 @@ TEST_F(Materialize, RunningTwiceRefreshesTheSameFolderAndAChangedThemeMovesIt) {
     EXPECT_EQ(folderOf(t), root + "/Vie pro/Clients/2024-05-01 14h07 - Relance");
     EXPECT_FALSE(QFileInfo::exists(first));
     EXPECT_EQ(readText(folderOf(t) + "/mes notes.txt"), "ajouté à la main");
+
+    // A foreign folder in the ledger is never moved.
+    const QString b = memo("b", "pro", "Clients");
+    const QString precious = writeFile(dir.path() + "/Documents/contrat.pdf", "précieux");
+    ledger[b].folder = dir.path() + "/Documents";
+    ASSERT_TRUE(materialize(b, ledger, options));
+    EXPECT_EQ(readText(precious), "précieux");
+    EXPECT_TRUE(folderOf(b).startsWith(root + "/"));
 }
 
 TEST_F(Materialize, NameClashesGetASuffix) {
@@ -174,16 +177,7 @@ TEST_F(Materialize, HostileNamesStayInsideTheArchive) {
               (QStringList{"Archive organisée", "src"}));
 }
 
-TEST_F(Materialize, ForeignFolderInTheLedgerIsNeverMoved) {
-    const QString t = memo("a", "pro", "Clients");
-    const QString precious = writeFile(dir.path() + "/Documents/contrat.pdf", "précieux");
-    ledger[t].folder = dir.path() + "/Documents";
-    ASSERT_TRUE(materialize(t, ledger, options));
-    EXPECT_EQ(readText(precious), "précieux");
-    EXPECT_TRUE(folderOf(t).startsWith(root + "/"));
-}
-
-TEST(OrganizeIndex, GroupsByCategoryAndThemeWithEncodedLinks) {
+TEST(OrganizeIndex, GroupsByCategoryAndThemeWithEncodedLinksAndAnEmptyArchiveHasItsHeader) {
     const QString root = "/r/Archive organisée";
     auto entry = [&](const QString &category, const QString &theme, double confidence, const QString &folder,
                      std::optional<QString> title) {
@@ -209,9 +203,7 @@ TEST(OrganizeIndex, GroupsByCategoryAndThemeWithEncodedLinks) {
               "\n### Clients\n- [Relance devis client](Vie%20pro/Clients/2024-05-01%2014h07%20-%20Relance%20devis%20client/structure.md)\n"
               "\n## Transcription non catégorisée\n"
               "- [Idée en vrac](Transcription%20non%20cat%C3%A9goris%C3%A9e/2024-05-02%2009h15%20-%20Id%C3%A9e%20en%20vrac/structure.md)\n");
-}
-
-TEST(OrganizeIndex, EmptyArchiveStillGetsItsHeader) {
+    // An empty archive still gets its header.
     QTemporaryDir dir;
     ASSERT_FALSE(writeIndex(dir.path() + "/Archive", {}));
     EXPECT_EQ(readText(dir.path() + "/Archive/INDEX.md"), "# Archive organisée\n\nGénérée par Parlivo, en local. 0 vocaux rangés.\n");

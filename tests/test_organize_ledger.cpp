@@ -3,14 +3,9 @@
 #include "organize/org_entry.h"
 #include "organize/org_selection.h"
 
-#include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
 
 #include "support/organize_test_support.h"
-#include "support/test_support.h"
 
 using namespace testing_support;
 
@@ -104,9 +99,8 @@ TEST(OrgSelection, EachPassTakesOnlyWhatIsLeftToDo) {
     EXPECT_EQ(filesToPlace(files, ledger), (QStringList{lostDocument, unsorted, placed, folderGone}));
     EXPECT_EQ(pendingOrganizationCount(files, ledger), 4);
     EXPECT_EQ(organizedCount(ledger), 2);
-}
 
-TEST(OrgSelection, OrganizationModelFallsBackToTheCorrectionModel) {
+    // The organization's model falls back to the correction's.
     ParlivoSettings settings;
     EXPECT_EQ(organizeModelName(settings), "qwen2.5:7b");
     settings.organizeModel = "llama3.1:8b";

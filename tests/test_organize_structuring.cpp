@@ -2,14 +2,9 @@
 #include "organize/structure_prompts.h"
 #include "organize/structuring.h"
 
-#include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
 
 #include "support/organize_test_support.h"
-#include "support/test_support.h"
 
 using namespace testing_support;
 
@@ -41,8 +36,14 @@ protected:
     }
 };
 
-TEST_F(StructureOne, ShortMemoIsSentWholeAndRecorded) {
+TEST_F(StructureOne, TooShortOrUnreadableIsLeftAloneAndAShortMemoIsSentWholeAndRecorded) {
     ScriptedModel model;
+    EXPECT_EQ(run(model, transcript("Trop court.")), StructureOutcome::skipped);
+    EXPECT_EQ(runTaskFor(structureOne(dir.path() + "/absent.md", ledger, probe.hooks(model))), StructureOutcome::skipped);
+    EXPECT_TRUE(model.calls.empty());
+    EXPECT_TRUE(ledger.empty());
+    EXPECT_FALSE(QFile::exists(structurePath()));
+
     model.reply(documentReply);
     const QString body = "Il faut relancer le client pour le devis.\n\n## Transcription brute\n\nil faut relancer";
     EXPECT_EQ(run(model, transcript(body)), StructureOutcome::structured);
@@ -84,15 +85,6 @@ TEST_F(StructureOne, LongMemoGoesThroughNotesPassageByPassage) {
     EXPECT_TRUE(ledger.contains(path()));
 }
 
-TEST_F(StructureOne, TooShortOrUnreadableTranscriptIsLeftAlone) {
-    ScriptedModel model;
-    EXPECT_EQ(run(model, transcript("Trop court.")), StructureOutcome::skipped);
-    EXPECT_EQ(runTaskFor(structureOne(dir.path() + "/absent.md", ledger, probe.hooks(model))), StructureOutcome::skipped);
-    EXPECT_TRUE(model.calls.empty());
-    EXPECT_TRUE(ledger.empty());
-    EXPECT_FALSE(QFile::exists(structurePath()));
-}
-
 TEST_F(StructureOne, AFailedCallOrAnUnwritableDocumentIsLoggedAndRecordsNothing) {
     ScriptedModel model;
     model.fail(CorrectionError::http(500, "boom"));
@@ -108,23 +100,23 @@ TEST_F(StructureOne, AFailedCallOrAnUnwritableDocumentIsLoggedAndRecordsNothing)
     EXPECT_TRUE(ledger.empty());
 }
 
-TEST_F(StructureOne, DeadBackendIsReportedSoTheCallerCanRestartIt) {
+TEST_F(StructureOne, CancellationIsHonouredBeforeEachPassageAndADeadBackendIsReportedForARestart) {
+    const QString twoPassages = transcript(QString(7000, 'a') + "\n" + QString(7000, 'b'));
+    ScriptedModel cancelled([](const ScriptedModel::Call &) { return QString("notes"); });
+    probe.cancelWhen = [&] { return cancelled.calls.size() == 1; };
+    EXPECT_EQ(run(cancelled, twoPassages), StructureOutcome::skipped);
+    EXPECT_EQ(cancelled.calls.size(), 1u);
+    EXPECT_TRUE(ledger.empty());
+    EXPECT_TRUE(probe.log.isEmpty());
+
+    probe.cancelWhen = {};
     ScriptedModel model([](const ScriptedModel::Call &) { return QString(10000, 'n'); });
     model.reply("notes de la première partie");
     model.fail(CorrectionError::unreachable("connexion refusée"));
-    EXPECT_EQ(run(model, transcript(QString(7000, 'a') + "\n" + QString(7000, 'b'))), StructureOutcome::backendDown);
+    EXPECT_EQ(run(model, twoPassages), StructureOutcome::backendDown);
     EXPECT_EQ(model.calls.size(), 2u); // stopped at the failing passage
     EXPECT_EQ(probe.log, QStringList{"Structuration échouée : memo.md (Service injoignable : connexion refusée)"});
     EXPECT_TRUE(ledger.empty());
-}
-
-TEST_F(StructureOne, CancellationIsHonouredBeforeEachPassage) {
-    ScriptedModel model([](const ScriptedModel::Call &) { return QString("notes"); });
-    probe.cancelWhen = [&] { return model.calls.size() == 1; };
-    EXPECT_EQ(run(model, transcript(QString(7000, 'a') + "\n" + QString(7000, 'b'))), StructureOutcome::skipped);
-    EXPECT_EQ(model.calls.size(), 1u);
-    EXPECT_TRUE(ledger.empty());
-    EXPECT_TRUE(probe.log.isEmpty());
 }
 
 TEST_F(StructureOne, RestructuringKeepsTheSortingAndThePlace) {

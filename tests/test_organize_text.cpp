@@ -6,13 +6,11 @@
 #include "organize/text_units.h"
 #include "organize/transcript_reading.h"
 
-#include <gtest/gtest.h>
-
 #include "support/organize_test_support.h"
 
 namespace {
 
-TEST(OrganizeNames, TypeAndCategoryFromFreeWording) {
+TEST(OrganizeNames, TypeAndCategoryFromFreeWordingAndTitlesWithoutQuotesOrStars) {
     EXPECT_EQ(normalizeType("Réunion d'équipe"), "reunion");
     EXPECT_EQ(normalizeType("TÂCHES"), "taches");
     EXPECT_EQ(normalizeType("projet de cours"), "projet");
@@ -20,9 +18,8 @@ TEST(OrganizeNames, TypeAndCategoryFromFreeWording) {
     for (const char *perso : {"perso", "Personnel", "vie personnelle"}) EXPECT_EQ(normalizeCategory(perso), "perso") << perso;
     for (const char *pro : {"pro", "Professionnel", "Travail", "business", " pro"}) EXPECT_EQ(normalizeCategory(pro), "pro") << pro;
     for (const char *other : {"incertain", "", "je ne sais pas"}) EXPECT_EQ(normalizeCategory(other), "incertain") << other;
-}
 
-TEST(OrganizeNames, TitleLosesQuotesStarsAndEdgePunctuation) {
+    // A title loses its quotes, stars and edge punctuation.
     EXPECT_EQ(sanitizeTitle("**\"Relance devis client :\"**"), "Relance devis client");
     EXPECT_EQ(sanitizeTitle("  Plan\n\tdu   projet  "), "Plan du projet");
     EXPECT_EQ(sanitizeTitle("- Liste de courses -"), "Liste de courses");
@@ -115,7 +112,7 @@ TEST(OrganizeTranscriptReading, ReadsPathDateAndBodyButNeverTheRawSection) {
     EXPECT_FALSE(readTranscriptText("---\nchemin:\ndate: x\n---\n\n# T\nbody\n").audio);
 }
 
-TEST(OrganizePassages, PacksWholeLinesUpToTheLimit) {
+TEST(OrganizePassages, PacksWholeLinesUpToTheLimitAndNotesAreCutTo14000Characters) {
     const QString fits = QString(5999, 'a') + '\n' + QString(6000, 'b');
     EXPECT_EQ(packPassages(fits), QStringList{fits});
     const QString over = QString(6000, 'a') + '\n' + QString(6000, 'b');
@@ -130,9 +127,8 @@ TEST(OrganizePassages, PacksWholeLinesUpToTheLimit) {
     // A line longer than a passage stands alone.
     const QString longLine(15000, 'x');
     EXPECT_EQ(packPassages("début\n" + longLine + "\nfin"), (QStringList{"début", longLine, "fin"}));
-}
 
-TEST(OrganizePassages, NotesAreCutToTheirFirst14000Characters) {
+    // Notes are cut to their first 14 000 characters.
     const QStringList notes = {QString(10000, 'a'), QString(9998, 'b')}; // 20 000 once joined
     const QString joined = joinNotes(notes);
     EXPECT_EQ(joined.size(), 14000);
@@ -140,7 +136,7 @@ TEST(OrganizePassages, NotesAreCutToTheirFirst14000Characters) {
     EXPECT_EQ(joinNotes({QString(13998, 'a'), ""}).size(), 14000);
 }
 
-TEST(OrganizeStructuredReply, ReadsEveryHeaderField) {
+TEST(OrganizeStructuredReply, ReadsEveryHeaderFieldOrTakesTheWholeReplyAsTheBody) {
     const QString reply = "Voici le document :\n---\ntitre: **\"Relance devis client:\"**\ntype: Réunion d'équipe\n"
                           "categorie: Professionnel\nthemes: santé, , \t sport , famille, voyage\nconfiance: 0,85\n"
                           "resume: Relancer le client.\n---\n\n## En une phrase\nRelancer.\n\n";
@@ -158,16 +154,15 @@ TEST(OrganizeStructuredReply, ReadsEveryHeaderField) {
     EXPECT_DOUBLE_EQ(parseConfidence("élevée"), 0.3);
     EXPECT_DOUBLE_EQ(parseConfidence("0.8.1"), 0.3);
     EXPECT_DOUBLE_EQ(parseConfidence("85 %"), 1.0);
-}
 
-TEST(OrganizeStructuredReply, WithoutFrontMatterTheWholeReplyIsTheBody) {
-    const Structured s = parseStructured("\n  Juste du texte libre.\n\n", "memo *2024*");
-    EXPECT_EQ(s.title, "memo 2024");
-    EXPECT_EQ(s.type, "autre");
-    EXPECT_EQ(s.category, "incertain");
-    EXPECT_TRUE(s.themes.isEmpty());
-    EXPECT_DOUBLE_EQ(s.confidence, 0.3);
-    EXPECT_EQ(s.body, "Juste du texte libre.");
+    // Without front matter the whole reply is the body.
+    const Structured bare = parseStructured("\n  Juste du texte libre.\n\n", "memo *2024*");
+    EXPECT_EQ(bare.title, "memo 2024");
+    EXPECT_EQ(bare.type, "autre");
+    EXPECT_EQ(bare.category, "incertain");
+    EXPECT_TRUE(bare.themes.isEmpty());
+    EXPECT_DOUBLE_EQ(bare.confidence, 0.3);
+    EXPECT_EQ(bare.body, "Juste du texte libre.");
 
     const Structured partial = parseStructured("---\ntitre:\ntype: journal\n---\nCorps", "fallback");
     EXPECT_EQ(partial.title, "fallback");
@@ -177,7 +172,7 @@ TEST(OrganizeStructuredReply, WithoutFrontMatterTheWholeReplyIsTheBody) {
     EXPECT_EQ(partial.body, "Corps");
 }
 
-TEST(OrganizeStructuredReply, StructureFileLayout) {
+TEST(OrganizeStructuredReply, TheStructureFileLayout) {
     Structured s;
     s.title = "Relance devis";
     s.type = "projet";

@@ -1,10 +1,7 @@
 // Theme assignment in batches and theme consolidation, with a scripted model.
 #include "organize/themes.h"
 
-#include <gtest/gtest.h>
-
 #include "support/organize_test_support.h"
-#include "support/test_support.h"
 
 using namespace testing_support;
 
@@ -60,13 +57,25 @@ TEST(OrganizeThemeText, AssignmentAndConsolidationPromptsWordForWord) {
     EXPECT_EQ(consolidationPrompt({}), consolidationStart + "(aucun pour l'instant)" + consolidationEnd);
 }
 
-TEST(OrganizeThemeText, RequestLinePerMemo) {
+TEST(OrganizeThemeText, RequestLinePerMemoFallbackThemeAndWhenAConsolidationIsAccepted) {
     OrgEntry e = structuredEntry("/t/a.md", "pro", {"clients", "devis"}, QString(80, 't'));
     EXPECT_EQ(assignmentLine(3, &e), "3 | pro | clients, devis | " + QString(70, 't'));
     e.rawCategory.reset();
     e.title.reset();
     EXPECT_EQ(assignmentLine(1, &e), "1 | incertain | clients, devis | ");
     EXPECT_EQ(assignmentLine(2, nullptr), "2 | incertain |  | ");
+
+    // A fallback theme comes from the first keyword.
+    EXPECT_EQ(fallbackTheme({"santé", "sport"}), "Santé");
+    EXPECT_EQ(fallbackTheme({"éducation"}), "Éducation");
+    EXPECT_EQ(fallbackTheme({}), "Divers");
+    EXPECT_EQ(fallbackTheme({"../../.ssh"}), "ssh");
+
+    // A consolidation is accepted only when it merges into at most thirteen.
+    EXPECT_TRUE(acceptConsolidation(14, 13));
+    EXPECT_FALSE(acceptConsolidation(13, 13));
+    EXPECT_FALSE(acceptConsolidation(20, 15));
+    EXPECT_FALSE(acceptConsolidation(13, 0));
 }
 
 TEST(OrganizeThemeText, AssignmentsAcceptIdsAsNumbersOrTextsAndUnusableRepliesGiveNothing) {
@@ -78,20 +87,6 @@ TEST(OrganizeThemeText, AssignmentsAcceptIdsAsNumbersOrTextsAndUnusableRepliesGi
     for (const char *reply : {"pas de json", "} inversé {", "{\"attributions\": [", "{\"attributions\":{\"id\":1}}",
                               "[{\"id\":1,\"theme\":\"X\"}]"})
         EXPECT_TRUE(parseAssignments(reply).empty()) << reply;
-}
-
-TEST(OrganizeThemeText, FallbackThemeFromTheFirstKeyword) {
-    EXPECT_EQ(fallbackTheme({"santé", "sport"}), "Santé");
-    EXPECT_EQ(fallbackTheme({"éducation"}), "Éducation");
-    EXPECT_EQ(fallbackTheme({}), "Divers");
-    EXPECT_EQ(fallbackTheme({"../../.ssh"}), "ssh");
-}
-
-TEST(OrganizeThemeText, ConsolidationIsAcceptedOnlyWhenItMergesIntoAtMostThirteen) {
-    EXPECT_TRUE(acceptConsolidation(14, 13));
-    EXPECT_FALSE(acceptConsolidation(13, 13));
-    EXPECT_FALSE(acceptConsolidation(20, 15));
-    EXPECT_FALSE(acceptConsolidation(13, 0));
 }
 
 TEST(AssignThemes, BatchesOf50AndKnownThemesGrowBetweenBatches) {
@@ -190,13 +185,6 @@ protected:
     }
 };
 
-TEST_F(ConsolidateThemes, TwelvePendingThemesAreLeftAlone) {
-    pendingThemes(12);
-    ScriptedModel model;
-    runTask(consolidateThemes(ledger, probe.hooks(model)));
-    EXPECT_TRUE(model.calls.empty());
-}
-
 TEST_F(ConsolidateThemes, ThirteenAreMergedIntoPlacedThemesFirst) {
     pendingThemes(13);
     ledger["/placed.md"] = sortedAs("/placed.md", "perso", "Famille", true);
@@ -217,7 +205,12 @@ TEST_F(ConsolidateThemes, ThirteenAreMergedIntoPlacedThemesFirst) {
     EXPECT_EQ(probe.log, QStringList{"Thèmes perso consolidés : 13 -> 4."});
 }
 
-TEST_F(ConsolidateThemes, BrokenFailedOrNonReducingRepliesChangeNothing) {
+TEST_F(ConsolidateThemes, TwelveAreLeftAloneAndBrokenFailedOrNonReducingRepliesChangeNothing) {
+    pendingThemes(12);
+    ScriptedModel unasked;
+    runTask(consolidateThemes(ledger, probe.hooks(unasked)));
+    EXPECT_TRUE(unasked.calls.empty());
+
     pendingThemes(13);
     const OrgLedger before = ledger;
     for (const QString &reply : {QString("pas de json"), QString(R"({"map":["a"]})"), QString(R"({"map":{"T1":3}})"),
