@@ -5,10 +5,8 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
-
 
 #include "app/gui/display_texts.h"
 #include "app/gui/log_panel.h"
@@ -25,28 +23,22 @@ namespace {
 
 // ---- Texts shown for the engine's values ----
 
-TEST(DisplayTexts, CountersNameOnlyTheStatusesPresentWithFrenchPlurals) {
+TEST(DisplayTexts, CountersFiguresPercentagesLanguagesFilesAndSizesInFrench) {
+    // Counters name only the statuses present, with French plurals.
     EXPECT_EQ(countersText({}), "Aucun fichier");
     EXPECT_EQ(countersText({0, 0, 1, 0, 0, 0}), "1 fichier : 1 terminé");
     EXPECT_EQ(countersText({12, 2, 30, 0, 1, 3}),
               "48 fichiers : 12 en attente · 2 en cours · 30 terminés · 1 en erreur · 3 vides");
     EXPECT_EQ(countersText({0, 0, 0, 2, 0, 0}), "2 fichiers : 2 sautés");
-}
-
-TEST(DisplayTexts, LiveFiguresAppearOnceKnownWithFrenchNumbers) {
+    // Live figures appear once known.
     EXPECT_EQ(liveFiguresText(4, 0, std::nullopt), "Écoulé : 4 s");
     EXPECT_EQ(liveFiguresText(125, 12.5, 190), "Écoulé : 2 min 5 s · 12,5 fichiers/min · Reste : 3 min 10 s");
     EXPECT_EQ(liveFiguresText(3725, 0.25, 3725), "Écoulé : 1 h 2 min · 0,3 fichiers/min · Reste : 1 h 2 min");
-}
-
-TEST(DisplayTexts, PercentagesAreClampedRoundedAndFrenchSpaced) {
+    // Percentages are clamped and rounded.
     EXPECT_EQ(percentText(0.456), QStringLiteral("46\u00a0%"));
     EXPECT_EQ(percentText(1.7), QStringLiteral("100\u00a0%"));
     EXPECT_EQ(percentText(-0.2), QStringLiteral("0\u00a0%"));
     EXPECT_EQ(percentText(std::nan("")), QStringLiteral("0\u00a0%"));
-}
-
-TEST(DisplayTexts, LanguageRunningFilesAndSizes) {
     EXPECT_EQ(languageDisplay("auto"), "Détection automatique");
     EXPECT_EQ(languageDisplay("fr"), "Français");
     EXPECT_EQ(languageDisplay("de"), "de"); // set from the command line: shown as it is
@@ -184,7 +176,7 @@ TEST_F(Window, ControlsThatWouldReplaceTheQueueAreDisabledWhileRunning) {
     EXPECT_EQ(engine->runningCount(), 0);
 }
 
-TEST_F(Window, FolderChooserHasItsTextsAndAConfirmedFolderBecomesTheSource) {
+TEST_F(Window, MenuActionsFromTheFolderChooserToTheSettingsAndTheLogKeepsItsLast500Lines) {
     makeMemos(2);
     actions().chooseFolder->trigger();
     auto *dialog = window->findChild<QFileDialog *>("folderChooser");
@@ -206,11 +198,8 @@ TEST_F(Window, FolderChooserHasItsTextsAndAConfirmedFolderBecomesTheSource) {
     ASSERT_NE(dialog, nullptr);
     dialog->reject();
     EXPECT_EQ(engine->sourceFolder()->toLocalFile(), src);
-}
 
-TEST_F(Window, MenuActionsCallTheEngine) {
-    makeMemos(2);
-    chooseSource();
+    // The other menu actions call the engine.
     makeAudio(src + "/memo 03.m4a", 1.5);
     actions().rescan->trigger();
     EXPECT_TRUE(logHas("Nouveau scan : 3 fichier(s)."));
@@ -228,6 +217,13 @@ TEST_F(Window, MenuActionsCallTheEngine) {
     button("Effacer")->click();
     EXPECT_TRUE(engine->logLines().isEmpty());
     EXPECT_TRUE(log->toPlainText().isEmpty());
+    // The log keeps its last 500 lines, the newest in view.
+    window->resize(900, 700);
+    for (int i = 1; i <= 620; ++i) engine->log(QStringLiteral("ligne %1").arg(i));
+    EXPECT_EQ(log->blockCount(), 500);
+    EXPECT_TRUE(log->toPlainText().endsWith("ligne 620"));
+    EXPECT_TRUE(log->toPlainText().split('\n').first().endsWith("ligne 121"));
+    EXPECT_EQ(log->verticalScrollBar()->value(), log->verticalScrollBar()->maximum());
 
     actions().showSettings->trigger();
     EXPECT_TRUE(window->settingsWindow()->isVisible());
@@ -236,7 +232,16 @@ TEST_F(Window, MenuActionsCallTheEngine) {
     EXPECT_TRUE(window->settingsWindow()->isWindow());
 }
 
-TEST_F(Window, RecogniserMissingIsShownAndStartIsRefused) {
+TEST_F(Window, ModelAndLanguageFollowTheSettingsAndAMissingRecogniserIsShown) {
+    EXPECT_EQ(window->findChild<QLabel *>("modelName")->text(), "Modèle : ggml-base.bin");
+    EXPECT_EQ(window->findChild<QLabel *>("languageName")->text(), "Langue : Détection automatique");
+    updateSettings([](ParlivoSettings &s) {
+        s.language = "en";
+        s.modelPath.clear();
+    });
+    EXPECT_EQ(window->findChild<QLabel *>("modelName")->text(), "Modèle : Aucun");
+    EXPECT_EQ(window->findChild<QLabel *>("languageName")->text(), "Langue : Anglais");
+
     EXPECT_TRUE(window->findChild<QLabel *>("missingTools")->isHidden());
     window.reset();
     Tools none;
@@ -250,24 +255,15 @@ TEST_F(Window, RecogniserMissingIsShownAndStartIsRefused) {
     EXPECT_FALSE(actions().start->isEnabled());
 }
 
-TEST_F(Window, ModelAndLanguageFollowTheSettings) {
-    EXPECT_EQ(window->findChild<QLabel *>("modelName")->text(), "Modèle : ggml-base.bin");
-    EXPECT_EQ(window->findChild<QLabel *>("languageName")->text(), "Langue : Détection automatique");
-    updateSettings([](ParlivoSettings &s) {
-        s.language = "en";
-        s.modelPath.clear();
-    });
-    EXPECT_EQ(window->findChild<QLabel *>("modelName")->text(), "Modèle : Aucun");
-    EXPECT_EQ(window->findChild<QLabel *>("languageName")->text(), "Langue : Anglais");
-}
-
-TEST_F(Window, SelectionActionsRetranscribeRequeueOpenAndReveal) {
+TEST_F(Window, SelectionActionsRetranscribeRequeueOpenAndRevealAndRetryErrorsRequeuesTheRest) {
     makeMemos(3);
     writeFile(src + "/cassé.m4a", "pas de l'audio");
+    writeFile(src + "/cassé 2.m4a", "pas de l'audio");
     chooseSource();
+    EXPECT_FALSE(actions().retryErrors->isEnabled());
     ASSERT_TRUE(runQueue());
     ASSERT_EQ(engine->doneCount(), 3);
-    ASSERT_EQ(engine->errorCount(), 1);
+    ASSERT_EQ(engine->errorCount(), 2);
     const int errorRow = model().rowOf(entryNamed("cassé.m4a").id);
     const int doneRow = model().rowOf(entryNamed("memo 02.m4a").id);
 
@@ -306,16 +302,8 @@ TEST_F(Window, SelectionActionsRetranscribeRequeueOpenAndReveal) {
     ASSERT_TRUE(runTask(engine->waitForRun(), 60000));
     EXPECT_EQ(recogniserCalls(), calls + 2);
     EXPECT_EQ(cell(errorRow, QueueModel::StatusColumn), "En attente"); // not part of that run
-}
 
-TEST_F(Window, RetryErrorsPutsEveryFailedFileBackInTheQueue) {
-    writeFile(src + "/a.m4a", "pas de l'audio");
-    writeFile(src + "/b.m4a", "pas de l'audio");
-    makeMemos(1);
-    chooseSource();
-    EXPECT_FALSE(actions().retryErrors->isEnabled());
-    ASSERT_TRUE(runQueue());
-    ASSERT_EQ(engine->errorCount(), 2);
+    // "Réessayer les erreurs" puts every failed file left back in the queue.
     QPushButton *retry = button("Réessayer les erreurs");
     ASSERT_TRUE(retry->isEnabled());
     retry->click();
@@ -324,17 +312,9 @@ TEST_F(Window, RetryErrorsPutsEveryFailedFileBackInTheQueue) {
     EXPECT_FALSE(retry->isEnabled());
 }
 
-TEST_F(Window, LogKeepsTheLast500LinesWithTheNewestInView) {
-    window->resize(900, 700);
-    for (int i = 1; i <= 620; ++i) engine->log(QStringLiteral("ligne %1").arg(i));
-    QPlainTextEdit *log = window->logPanel()->view();
-    EXPECT_EQ(log->blockCount(), 500);
-    EXPECT_TRUE(log->toPlainText().endsWith("ligne 620"));
-    EXPECT_TRUE(log->toPlainText().split('\n').first().endsWith("ligne 121"));
-    EXPECT_EQ(log->verticalScrollBar()->value(), log->verticalScrollBar()->maximum());
-}
-
-TEST_F(Window, FileListPreferenceAndExpandedHeightOutliveTheWindow) {
+TEST_F(Window, FileListPreferenceAndExpandedHeightOutliveTheWindowAndNonsenseIsIgnored) {
+    EXPECT_TRUE(window->preferences().showFileList);
+    EXPECT_EQ(window->preferences().expandedWindowHeight, 760.0);
     window->resize(900, 700);
     QCoreApplication::processEvents();
     actions().toggleFileList->setChecked(false);
@@ -353,15 +333,10 @@ TEST_F(Window, FileListPreferenceAndExpandedHeightOutliveTheWindow) {
     EXPECT_FALSE(actions().toggleFileList->isChecked());
     EXPECT_FALSE(window->queueView()->table()->isVisibleTo(window.get()));
     EXPECT_EQ(window->preferences().expandedWindowHeight, 700.0);
-}
-
-TEST_F(Window, PreferencesStartAtTheirDefaultsAndIgnoreNonsense) {
-    EXPECT_TRUE(window->preferences().showFileList);
-    EXPECT_EQ(window->preferences().expandedWindowHeight, 760.0);
-    folders::preferences()->setValue("expandedWindowHeight", "beaucoup");
-    EXPECT_EQ(WindowPreferences::load().expandedWindowHeight, 760.0);
-    folders::preferences()->setValue("expandedWindowHeight", -5);
-    EXPECT_EQ(WindowPreferences::load().expandedWindowHeight, 760.0);
+    for (const QVariant &nonsense : {QVariant("beaucoup"), QVariant(-5)}) {
+        folders::preferences()->setValue("expandedWindowHeight", nonsense);
+        EXPECT_EQ(WindowPreferences::load().expandedWindowHeight, 760.0);
+    }
 }
 
 } // namespace

@@ -13,11 +13,8 @@
 #include "app/gui/settings_ai_runs.h"
 #include "app/gui/settings_window.h"
 #include "app/gui/status_text.h"
-#include "organize/structure_prompts.h"
-#include "pipeline/transcript_files.h"
 #include "support/correction_test_support.h"
-#include "support/engine_fixture.h"
-#include "support/fake_llm_server.h"
+#include "support/organize_test_support.h"
 
 using namespace testing_support;
 using namespace std::chrono_literals;
@@ -26,7 +23,7 @@ namespace {
 
 // ---- When a banner is relevant, and what it says ----
 
-TEST(AiStageTexts, TheServerBannerShowsOnlyWhenAStageNeedsTheServerAndSomethingIsMissing) {
+TEST(AiStageTexts, WhenEachBannerIsRelevantAndWhatItSays) {
     ParlivoSettings s;
     s.organizeEnabled = false;
     const LocalServerFacts missing{}, ready{true, true, true, false}, noModel{true, true, false, false};
@@ -51,10 +48,9 @@ TEST(AiStageTexts, TheServerBannerShowsOnlyWhenAStageNeedsTheServerAndSomethingI
               "Installé : non · Démarré : non · Modèle qwen2.5:7b : non vérifié");
     EXPECT_EQ(localServerFactsText({false, true, false, false}, "m"),
               "Installé : oui · Démarré : oui · Modèle m : absent");
-}
 
-TEST(AiStageTexts, PassAndRunBannersAndTheirFrenchCounts) {
-    ParlivoSettings s;
+    // The pass and run banners, and their French counts.
+    s = ParlivoSettings();
     EXPECT_TRUE(correctionBannerRelevant(false, 2, false, s));
     EXPECT_FALSE(correctionBannerRelevant(false, 2, true, s)); // the batch's end chains the pass
     EXPECT_FALSE(correctionBannerRelevant(false, 0, false, s));
@@ -219,24 +215,6 @@ TEST_F(Banners, TheCorrectionBannerFollowsARealPassAndItsCancellation) {
     EXPECT_EQ(b->state()->text(), rawCountText(1));
 }
 
-// Answers like a model: one document per memo, titled after its number, all about clients.
-FakeReply organizingModel(const FakeRequest &request) {
-    const QString system = request.systemMessage();
-    if (system == structurePrompt())
-        return FakeReply::answer("---\ntitre: Note " + request.userMessage().section("numéro ", 1).section('.', 0, 0) +
-                                 "\ntype: projet\ncategorie: pro\nthemes: Clients\nconfiance: 0.9\nresume: Un mémo.\n"
-                                 "---\n\n## En une phrase\nUn mémo.\n");
-    if (system.contains("Tu ranges des mémos vocaux par thème")) {
-        QStringList items;
-        for (const QString &line : request.userMessage().split('\n', Qt::SkipEmptyParts))
-            if (line.count(" | ") >= 2)
-                items << QStringLiteral(R"({"id":%1,"categorie":"pro","theme":"Clients"})")
-                             .arg(line.section(" | ", 0, 0));
-        return FakeReply::answer("{\"attributions\":[" + items.join(',') + "]}");
-    }
-    return FakeReply::answer("{\"map\":{}}");
-}
-
 TEST_F(Banners, TheOrganizationBannerAndTheSettingsButtonFollowARealRun) {
     updateSettings([&](ParlivoSettings &s) {
         s.correctionEnabled = false;
@@ -260,7 +238,7 @@ TEST_F(Banners, TheOrganizationBannerAndTheSettingsButtonFollowARealRun) {
     EXPECT_FALSE(b->openArchiveButton()->isEnabled()); // no archive yet
     EXPECT_EQ(box->state()->text(), "Aucun vocal rangé pour l'instant.");
 
-    server.respondWith(organizingModel);
+    server.respondWith(modelLike);
     server.setDelay(200);
     box->startButton()->click();
     ASSERT_TRUE(engine->orgActive());

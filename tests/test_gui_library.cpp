@@ -12,7 +12,6 @@
 #include "app/gui/library_window.h"
 #include "app/gui/memo_reader.h"
 #include "app/gui/playback_bar.h"
-#include "core/atomic_file.h"
 #include "library/library_transcripts.h"
 #include "library/memo_library.h"
 #include "pipeline/transcript_files.h"
@@ -65,7 +64,7 @@ protected:
     }
 };
 
-TEST_F(LibraryInWindow, TheFieldOfTheMainWindowListsTheHitsBestFirst) {
+TEST_F(LibraryInWindow, TheFieldListsTheHitsAndOpeningOneLandsTheReaderAndItsPlayerThere) {
     addLibrary();
     searchFromMainWindow("LECON");
     EXPECT_TRUE(library().isVisible());
@@ -79,10 +78,8 @@ TEST_F(LibraryInWindow, TheFieldOfTheMainWindowListsTheHitsBestFirst) {
     searchFromMainWindow("girafe");
     EXPECT_EQ(results().topLevelItemCount(), 0);
     EXPECT_EQ(library().searchPanel()->status(), "Aucun vocal ne contient ces mots.");
-}
 
-TEST_F(LibraryInWindow, OpeningAHitSelectsItsSegmentAndPositionsThePlayerThere) {
-    addLibrary();
+    // Opening a hit selects its segment and positions the player there.
     searchFromMainWindow("adore");
     ASSERT_EQ(results().topLevelItemCount(), 1);
     openResult(0);
@@ -109,10 +106,8 @@ TEST_F(LibraryInWindow, OpeningAHitSelectsItsSegmentAndPositionsThePlayerThere) 
     QTest::mouseClick(segments->viewport(), Qt::LeftButton, {},
                       segments->visualItemRect(segments->topLevelItem(0)).center());
     EXPECT_EQ(reader().playback()->requestedPosition(), 0);
-}
 
-TEST_F(LibraryInWindow, SpeedsAndAMissingRecordingSaidQuietly) {
-    addLibrary();
+    // The speeds, and a missing recording said quietly.
     ASSERT_TRUE(QFile::remove(src + "/cours.m4a"));
     searchFromMainWindow("eleve");
     openResult(0);

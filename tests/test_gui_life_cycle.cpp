@@ -15,13 +15,11 @@
 #include "support/engine_fixture.h"
 #include "support/fake_llm_server.h"
 
-#include "support/window_fixture.h"
-
 using namespace testing_support;
 
 namespace {
 
-TEST(SingleInstance, ASecondLaunchWakesTheFirstAndAnotherHomeIsAnotherInstance) {
+TEST(SingleInstance, ASecondLaunchWakesTheFirstAnotherHomeIsAnotherAndACommandHoldingTheStateRefusesAWindow) {
     TempHome home;
     const QString dir = home.file("support");
     SingleInstance first(dir);
@@ -35,10 +33,8 @@ TEST(SingleInstance, ASecondLaunchWakesTheFirstAndAnotherHomeIsAnotherInstance) 
     EXPECT_EQ(elsewhere.claim(), SingleInstance::Claim::owner);
     EXPECT_NE(SingleInstance::serverName(dir), SingleInstance::serverName(home.file("autre")));
     EXPECT_EQ(SingleInstance::serverName(dir), SingleInstance::serverName(dir + "/"));
-}
 
-TEST(SingleInstance, AWindowDoesNotOpenWhileACommandHoldsTheState) {
-    TempHome home;
+    // A window does not open while a command holds the state.
     const QString bin = home.file("bin");
     QDir().mkpath(bin);
     QFile::link(buildPath("fake-whisper-cli"), bin + "/whisper-cli");

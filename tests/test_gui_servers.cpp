@@ -7,13 +7,11 @@
 #include <QSpinBox>
 #include <QTest>
 
-#include "app/gui/main_window.h"
 #include "app/gui/progress_panel.h"
 #include "app/gui/settings_pages.h"
 #include "app/gui/settings_servers_box.h"
 #include "app/gui/settings_window.h"
 #include "app/gui/status_text.h"
-#include "core/atomic_file.h"
 #include "support/fake_llm_server.h"
 #include "support/window_fixture.h"
 
@@ -31,11 +29,6 @@ protected:
     TranscriptionPage *page() const { return window->settingsWindow()->transcriptionPage(); }
     ServersBox *box() const { return page()->servers(); }
     ServerRow *row(int index) const { return box()->rows().at(index); }
-    static void type(QLineEdit *edit, const QString &text) {
-        edit->setFocus();
-        edit->selectAll();
-        QTest::keyClicks(edit, text);
-    }
     // Clicks "Tester" and waits for its result.
     QString tested(ServerRow *r) {
         r->test()->click();

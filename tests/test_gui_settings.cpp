@@ -11,13 +11,11 @@
 #include <QTest>
 #include <QTreeWidget>
 
-
 #include "app/gui/elided_label.h"
 #include "app/gui/settings_pages.h"
 #include "app/gui/settings_support.h"
 #include "app/gui/settings_window.h"
 #include "app/gui/source_bar.h"
-#include "core/atomic_file.h"
 
 #include "support/window_fixture.h"
 
@@ -30,7 +28,7 @@ protected:
     SettingsWindow *settingsWindow() const { return window->settingsWindow(); }
 };
 
-TEST_F(Settings, TranscriptionAndDestinationControlsWriteTheRecordAtOnce) {
+TEST_F(Settings, EachControlWritesTheRecordAtOnceAndChangesMadeElsewhereShow) {
     TranscriptionPage *t = settingsWindow()->transcriptionPage();
     t->language()->setCurrentIndex(t->language()->findData("fr"));
     emit t->language()->activated(t->language()->currentIndex());
@@ -56,9 +54,7 @@ TEST_F(Settings, TranscriptionAndDestinationControlsWriteTheRecordAtOnce) {
     EXPECT_EQ(engine->settings().destinationMode, DestinationMode::custom);
     EXPECT_TRUE(d->folder()->isEnabled());
     QLineEdit *folder = d->folder()->edit();
-    folder->setFocus();
-    folder->selectAll();
-    QTest::keyClicks(folder, home.file("sortie"));
+    type(folder, home.file("sortie"));
     EXPECT_EQ(engine->settings().customDestination, home.file("sortie"));
     EXPECT_EQ(window->findChild<ElidedLabel *>("outputLocation")->fullText(),
               "Les transcriptions sont dans : " + home.file("sortie"));
@@ -74,39 +70,31 @@ TEST_F(Settings, TranscriptionAndDestinationControlsWriteTheRecordAtOnce) {
     EXPECT_TRUE(stored->contains("\"outputFormat\":\"both\""));
     EXPECT_TRUE(stored->contains("\"subtitleFormat\":\"vtt\""));
     EXPECT_TRUE(stored->contains("\"timestamps\":true"));
-}
 
-TEST_F(Settings, TheWatchSettingWatchesTheSourceWhileTheWindowIsOpenAndTheSourceBarSaysSo) {
-    QDir().mkpath(src);
-    chooseSource();
-    engine->setWatchSettleDelay(std::chrono::milliseconds(300));
-    engine->startBackgroundWork(); // what the application does once the window is up
-    QLabel *state = window->sourceBar()->watchState();
-    EXPECT_FALSE(state->isVisible());
-    EXPECT_FALSE(engine->isWatching());
+    // Changes made elsewhere show in the window.
+    updateSettings([&](ParlivoSettings &s) {
+        s.language = "en";
+        s.parallelism = 0; // behaves as 1
+        s.outputFormat = OutputFormat::md;
+        s.subtitleFormat = SubtitleFormat::both;
+        s.destinationMode = DestinationMode::custom;
+        s.customDestination = home.file("ailleurs");
+        s.correctionBackend = CorrectionBackend::none;
+        s.ollamaEndpoint = "http://127.0.0.1:9";
+        s.organizeRoot = home.file("rangement");
+    });
+    EXPECT_EQ(t->language()->currentData(), "en");
+    EXPECT_EQ(t->parallelism()->value(), 1);
+    EXPECT_EQ(engine->settings().parallelism, 0); // showing it does not rewrite it
+    EXPECT_EQ(d->format()->currentData(), "md");
+    EXPECT_EQ(d->subtitles()->currentText(), "Les deux");
+    EXPECT_TRUE(d->mode()->button(int(DestinationMode::custom))->isChecked());
+    EXPECT_EQ(d->folder()->edit()->text(), home.file("ailleurs"));
+    EXPECT_EQ(settingsWindow()->correctionPage()->backend()->currentText(), "Aucune");
+    EXPECT_EQ(settingsWindow()->correctionPage()->ollamaEndpoint()->text(), "http://127.0.0.1:9");
+    EXPECT_EQ(settingsWindow()->organizationPage()->root()->edit()->text(), home.file("rangement"));
 
-    QCheckBox *box = settingsWindow()->transcriptionPage()->watchFolder();
-    EXPECT_FALSE(box->isChecked());
-    EXPECT_EQ(box->text(), "Surveiller le dossier source et transcrire les vocaux qui y arrivent");
-    box->setChecked(true);
-    EXPECT_TRUE(engine->settings().watchFolder);
-    EXPECT_TRUE(engine->isWatching());
-    EXPECT_TRUE(state->isVisible());
-    EXPECT_EQ(state->text(), "Surveillance du dossier active");
-
-    makeAudio(src + "/arrivé.m4a", 1.2);
-    ASSERT_TRUE(spinUntil([&] { return engine->doneCount() == 1 && !engine->isRunning(); }, 30000));
-    EXPECT_EQ(model().rowCount(), 1);
-    EXPECT_EQ(cell(0, QueueModel::NameColumn), "arrivé.m4a");
-    EXPECT_EQ(cell(0, QueueModel::StatusColumn), "Terminé");
-
-    box->setChecked(false);
-    EXPECT_FALSE(engine->isWatching());
-    EXPECT_FALSE(state->isVisible());
-    EXPECT_TRUE(logHas("Surveillance du dossier arrêtée : " + src));
-}
-
-TEST_F(Settings, CorrectionAndOrganizationFieldsAndThePromptReset) {
+    // The correction and organization fields, and the prompt reset.
     CorrectionPage *c = settingsWindow()->correctionPage();
     c->enabled()->setChecked(true);
     c->backend()->setCurrentIndex(c->backend()->findData("anthropic"));
@@ -140,36 +128,41 @@ TEST_F(Settings, CorrectionAndOrganizationFieldsAndThePromptReset) {
     QTest::keyClicks(o->model(), "llama3.1:8b");
     o->enabled()->setChecked(true);
     o->copyAudio()->setChecked(false);
-    QTest::keyClicks(o->root()->edit(), home.file("archive"));
+    type(o->root()->edit(), home.file("archive"));
     EXPECT_EQ(engine->settings().organizeModel, "llama3.1:8b");
     EXPECT_TRUE(engine->settings().organizeEnabled);
     EXPECT_FALSE(engine->settings().organizeCopyAudio);
     EXPECT_EQ(engine->settings().organizeRoot, home.file("archive"));
 }
 
-TEST_F(Settings, ChangesMadeElsewhereShowInTheWindow) {
-    settingsWindow();
-    updateSettings([&](ParlivoSettings &s) {
-        s.language = "en";
-        s.parallelism = 0; // behaves as 1
-        s.outputFormat = OutputFormat::md;
-        s.subtitleFormat = SubtitleFormat::both;
-        s.destinationMode = DestinationMode::custom;
-        s.customDestination = home.file("ailleurs");
-        s.correctionBackend = CorrectionBackend::none;
-        s.ollamaEndpoint = "http://127.0.0.1:9";
-        s.organizeRoot = home.file("rangement");
-    });
-    EXPECT_EQ(settingsWindow()->transcriptionPage()->language()->currentData(), "en");
-    EXPECT_EQ(settingsWindow()->transcriptionPage()->parallelism()->value(), 1);
-    EXPECT_EQ(engine->settings().parallelism, 0); // showing it does not rewrite it
-    EXPECT_EQ(settingsWindow()->destinationPage()->format()->currentData(), "md");
-    EXPECT_EQ(settingsWindow()->destinationPage()->subtitles()->currentText(), "Les deux");
-    EXPECT_TRUE(settingsWindow()->destinationPage()->mode()->button(int(DestinationMode::custom))->isChecked());
-    EXPECT_EQ(settingsWindow()->destinationPage()->folder()->edit()->text(), home.file("ailleurs"));
-    EXPECT_EQ(settingsWindow()->correctionPage()->backend()->currentText(), "Aucune");
-    EXPECT_EQ(settingsWindow()->correctionPage()->ollamaEndpoint()->text(), "http://127.0.0.1:9");
-    EXPECT_EQ(settingsWindow()->organizationPage()->root()->edit()->text(), home.file("rangement"));
+TEST_F(Settings, TheWatchSettingWatchesTheSourceWhileTheWindowIsOpenAndTheSourceBarSaysSo) {
+    QDir().mkpath(src);
+    chooseSource();
+    engine->setWatchSettleDelay(std::chrono::milliseconds(300));
+    engine->startBackgroundWork(); // what the application does once the window is up
+    QLabel *state = window->sourceBar()->watchState();
+    EXPECT_FALSE(state->isVisible());
+    EXPECT_FALSE(engine->isWatching());
+
+    QCheckBox *box = settingsWindow()->transcriptionPage()->watchFolder();
+    EXPECT_FALSE(box->isChecked());
+    EXPECT_EQ(box->text(), "Surveiller le dossier source et transcrire les vocaux qui y arrivent");
+    box->setChecked(true);
+    EXPECT_TRUE(engine->settings().watchFolder);
+    EXPECT_TRUE(engine->isWatching());
+    EXPECT_TRUE(state->isVisible());
+    EXPECT_EQ(state->text(), "Surveillance du dossier active");
+
+    makeAudio(src + "/arrivé.m4a", 1.2);
+    ASSERT_TRUE(spinUntil([&] { return engine->doneCount() == 1 && !engine->isRunning(); }, 30000));
+    EXPECT_EQ(model().rowCount(), 1);
+    EXPECT_EQ(cell(0, QueueModel::NameColumn), "arrivé.m4a");
+    EXPECT_EQ(cell(0, QueueModel::StatusColumn), "Terminé");
+
+    box->setChecked(false);
+    EXPECT_FALSE(engine->isWatching());
+    EXPECT_FALSE(state->isVisible());
+    EXPECT_TRUE(logHas("Surveillance du dossier arrêtée : " + src));
 }
 
 TEST_F(Settings, ModelsPageListsChoosesAndDownloadsWithItsOwnDownloader) {

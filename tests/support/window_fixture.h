@@ -3,8 +3,10 @@
 // real files, offscreen), with the helpers the window tests share.
 
 #include <QItemSelectionModel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
+#include <QTest>
 
 #include <memory>
 
@@ -46,6 +48,12 @@ protected:
             if (b->text() == text) return b;
         ADD_FAILURE() << "no button " << text.toStdString();
         return nullptr;
+    }
+    // Typed into the field as a user does, over what it held.
+    static void type(QLineEdit *edit, const QString &text) {
+        edit->setFocus();
+        edit->selectAll();
+        QTest::keyClicks(edit, text);
     }
     void selectRows(std::initializer_list<int> rows) {
         QItemSelectionModel *selection = window->queueView()->table()->selectionModel();
