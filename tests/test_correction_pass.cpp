@@ -176,19 +176,6 @@ TEST_F(CorrectionPass, ACycleWhereEverythingFailsEndsThePassAndLeavesTheFilesRaw
     EXPECT_TRUE(spinUntil([&] { return engine->rawCount() == 4; }));
 }
 
-TEST_F(CorrectionPass, CancellingBetweenTwoFilesStopsThePassWithoutNotice) {
-    for (const char *name : {"a", "b", "c"}) writeRawTranscript(out, name, dictation(name, 60));
-    server.setDelay(50);
-    QObject::connect(engine.get(), &Transcriber::correctionChanged, [&] {
-        if (engine->correctionPassDone() == 1) engine->cancelCorrectionPass();
-    });
-    ASSERT_TRUE(runPass());
-    EXPECT_EQ(engine->correctionPassDone(), 1);
-    EXPECT_EQ(engine->lastCorrectionPassEnd(), Transcriber::CorrectionPassEnd::cancelled);
-    EXPECT_TRUE(logHas("Correction IA terminée : 1/3."));
-    EXPECT_EQ(rawTranscripts(out).size(), 2);
-}
-
 TEST_F(CorrectionPass, EarlyExitsLogWhyAndLeaveThePassIdle) {
     // Nothing raw: the stored high-water mark is cleared.
     folders::preferences()->setValue("correctionJobTotal", 7);
@@ -274,7 +261,7 @@ TEST_F(CorrectionPass, ServiceNoneStartsNoPassAndLabelsNothing) {
     EXPECT_EQ(server.count(FakeLlmServer::chatPath), 0);
 }
 
-TEST_F(CorrectionPass, CancelCutsTheRequestInFlightAndTheFileStaysRaw) {
+TEST_F(CorrectionPass, CancelCutsTheRequestInFlightOrStopsBetweenTwoFilesAndLeavesTheRestRaw) {
     const QString memo = writeRawTranscript(out, "a", dictation("A", 60));
     const QByteArray before = *readWholeFile(memo);
     server.enqueue(FakeReply::answer("Trop tard.").delayed(20000));
@@ -292,6 +279,18 @@ TEST_F(CorrectionPass, CancelCutsTheRequestInFlightAndTheFileStaysRaw) {
     EXPECT_TRUE(logHas("Correction IA terminée : 0/1."));
     EXPECT_EQ(*readWholeFile(memo), before);
     EXPECT_TRUE(spinUntil([&] { return engine->rawCount() == 1; }));
+
+    // Cancelled between two files, the pass stops without notice.
+    for (const char *name : {"b", "c"}) writeRawTranscript(out, name, dictation(name, 60));
+    server.setDelay(50);
+    QObject::connect(engine.get(), &Transcriber::correctionChanged, [&] {
+        if (engine->correctionPassDone() == 1) engine->cancelCorrectionPass();
+    });
+    ASSERT_TRUE(runPass());
+    EXPECT_EQ(engine->correctionPassDone(), 1);
+    EXPECT_EQ(engine->lastCorrectionPassEnd(), Transcriber::CorrectionPassEnd::cancelled);
+    EXPECT_TRUE(logHas("Correction IA terminée : 1/3."));
+    EXPECT_EQ(rawTranscripts(out).size(), 2);
 }
 
 } // namespace

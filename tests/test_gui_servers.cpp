@@ -101,14 +101,33 @@ TEST_F(SettingsServers, TheListIsWrittenIntoTheSettingsAndReadBack) {
     EXPECT_EQ(parallelism->value(), 0);
 }
 
-TEST_F(SettingsServers, TesterSaysWhetherTheServerAnswersAndWhyNot) {
+TEST_F(SettingsServers, TheWindowShowsTheMachineThatHasTheRunningFileAndTheTesterSaysWhetherItAnswers) {
     ASSERT_NE(server.port(), 0);
+    server.respondWith([](const FakeRequest &) { return FakeReply::raw(200, verboseReply).delayed(1500); });
     updateSettings([&](ParlivoSettings &s) {
         s.recognitionServers = {{server.endpoint(), "clé-1"}};
         s.language = "fr";
+        s.parallelism = 0;
     });
     ASSERT_EQ(box()->rows().size(), 1);
+    makeMemos(1);
+    chooseSource();
+    engine->start();
+    auto *state = window->findChild<StatusText *>("runState");
+    const QString expected = QStringLiteral("En cours : memo 01.m4a (sur 127.0.0.1:%1)").arg(server.port());
+    EXPECT_TRUE(spinUntil(
+        [&] {
+            window->progressPanel()->refreshNow();
+            return state->text() == expected;
+        },
+        20000))
+        << state->text().toStdString();
+    ASSERT_TRUE(runTask(engine->waitForRun(), 30000));
+    EXPECT_EQ(engine->doneCount(), 1);
+    EXPECT_EQ(recogniserCalls(), 0);
 
+    // "Tester" says whether the server answers, and why not.
+    server.clearRequests();
     server.respondWith([](const FakeRequest &) { return FakeReply::raw(200, verboseReply); });
     EXPECT_EQ(tested(row(0)), "Joignable : le serveur a transcrit un court essai.");
     ASSERT_EQ(server.count(FakeLlmServer::inferencePath), 1);
@@ -128,30 +147,6 @@ TEST_F(SettingsServers, TesterSaysWhetherTheServerAnswersAndWhyNot) {
     EXPECT_EQ(tested(row(0)), "Échec : injoignable (Connexion refusée).");
     // Testing is not running: no server was set aside, nothing was logged.
     EXPECT_FALSE(logHas("Serveur de reconnaissance"));
-}
-
-TEST_F(SettingsServers, TheWindowShowsTheMachineThatHasTheRunningFile) {
-    ASSERT_NE(server.port(), 0);
-    server.respondWith([](const FakeRequest &) { return FakeReply::raw(200, verboseReply).delayed(1500); });
-    updateSettings([&](ParlivoSettings &s) {
-        s.recognitionServers = {{server.endpoint(), {}}};
-        s.parallelism = 0;
-    });
-    makeMemos(1);
-    chooseSource();
-    engine->start();
-    auto *state = window->findChild<StatusText *>("runState");
-    const QString expected = QStringLiteral("En cours : memo 01.m4a (sur 127.0.0.1:%1)").arg(server.port());
-    EXPECT_TRUE(spinUntil(
-        [&] {
-            window->progressPanel()->refreshNow();
-            return state->text() == expected;
-        },
-        20000))
-        << state->text().toStdString();
-    ASSERT_TRUE(runTask(engine->waitForRun(), 30000));
-    EXPECT_EQ(engine->doneCount(), 1);
-    EXPECT_EQ(recogniserCalls(), 0);
 }
 
 } // namespace

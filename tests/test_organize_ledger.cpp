@@ -27,7 +27,7 @@ OrgEntry fullEntry() {
     return e;
 }
 
-TEST(OrgEntryJson, KeysInOrderAbsentOptionalsOmittedAndRequiredKeysEnforced) {
+TEST(OrgLedgerFile, KeysInOrderAbsentOptionalsOmittedRequiredKeysEnforcedAndACorruptFileSetAside) {
     EXPECT_EQ(dumpCompact(toJson(fullEntry())).toStdString(),
               "{\"transcriptPath\":\"/t/mémo.md\",\"audioPath\":\"/s/mémo.m4a\",\"structurePath\":\"/t/mémo.structure.md\","
               "\"title\":\"Relance\",\"type\":\"projet\",\"rawCategory\":\"pro\",\"rawThemes\":[\"clients\",\"devis\"],"
@@ -44,9 +44,8 @@ TEST(OrgEntryJson, KeysInOrderAbsentOptionalsOmittedAndRequiredKeysEnforced) {
         EXPECT_ANY_THROW(orgEntryFromJson(parseJson(text))) << text;
     }
     EXPECT_NO_THROW(orgEntryFromJson(parseJson(R"({"transcriptPath":"/a","rawThemes":[],"confidence":1,"theme":null})")));
-}
 
-TEST(OrgLedgerFile, SaveAndLoadRoundTripAndACorruptFileIsSetAsideBeforeAnythingReplacesIt) {
+    // The file: a round trip, and a corrupt file set aside before anything replaces it.
     QTemporaryDir dir;
     const QString path = dir.path() + "/organize.json";
     const OrgLedger ledger{{fullEntry().transcriptPath, fullEntry()}};
