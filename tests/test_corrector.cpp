@@ -226,7 +226,7 @@ TEST(CorrectorAnthropic, SendsKeyVersionAndBodyJoinsTextBlocksAndTellsADeadBacke
     EXPECT_TRUE(server.requests().isEmpty());
 }
 
-TEST(CorrectorFailures, ServerGoingDownDroppedConnectionModelNotFoundAndBadRequest) {
+TEST(CorrectorFailures, ServerDownDroppedConnectionModelNotFoundBadRequestAndInvalidEndpoints) {
     FakeLlmServer server;
     server.enqueue({FakeReply::answer(Corrector::splitIntoChunks(longDictation())[0].toUpper()), FakeReply::stopServer()});
     const auto outcome = runCall(Corrector::correct(longDictation(), ollamaSettings(server)));
@@ -260,29 +260,18 @@ TEST(CorrectorFailures, ServerGoingDownDroppedConnectionModelNotFoundAndBadReque
     EXPECT_EQ(bad.error->kind(), CorrectionError::Kind::http);
     EXPECT_EQ(bad.error->status(), 400);
     EXPECT_FALSE(bad.error->isBackendDown());
-}
 
-TEST(CorrectorFailures, InvalidEndpointsAndUndecodableBodies) {
-    ParlivoSettings settings;
+    // Invalid endpoints, and bodies that cannot be decoded.
     for (const QString &endpoint : {QString("pas une adresse"), QString("127.0.0.1:11434")}) {
-        settings.ollamaEndpoint = endpoint;
-        const auto outcome = ask(settings);
+        ParlivoSettings invalid;
+        invalid.ollamaEndpoint = endpoint;
+        const auto outcome = ask(invalid);
         ASSERT_TRUE(outcome.error) << endpoint.toStdString();
         EXPECT_EQ(outcome.error->errorDescription(), "Service injoignable : " + endpoint);
     }
     EXPECT_EQ(Corrector::bodyExcerpt(QByteArray("\xff\xfe caf\xe9", 8)), QString());
     // Cut at 300 without leaving half a surrogate pair behind.
     EXPECT_EQ(Corrector::bodyExcerpt((QString(299, 'a') + "😀").toUtf8()), QString(299, 'a'));
-}
-
-TEST(CorrectorOllamaProbe, GivesUpAfterFourSeconds) {
-    FakeLlmServer server;
-    server.setDelay(10000);
-    QElapsedTimer clock;
-    clock.start();
-    EXPECT_EQ(runTaskFor(Corrector::ollamaReachable(server.endpoint()), 9000), false);
-    EXPECT_GE(clock.elapsed(), 3500);
-    EXPECT_LT(clock.elapsed(), 8000);
 }
 
 TEST(CorrectorOllamaLookups, ReachableOnlyOnStatus200AndModelNamesSkipMalformedEntries) {
@@ -301,6 +290,13 @@ TEST(CorrectorOllamaLookups, ReachableOnlyOnStatus200AndModelNamesSkipMalformedE
     EXPECT_EQ(runTaskFor(Corrector::ollamaModels(server.endpoint())), (QStringList{"a:1", "c"}));
     server.setTagsReply(FakeReply::brokenJson());
     EXPECT_EQ(runTaskFor(Corrector::ollamaModels(server.endpoint())), QStringList{});
+    // The probe gives up after four seconds.
+    server.setDelay(10000);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(runTaskFor(Corrector::ollamaReachable(server.endpoint()), 9000), false);
+    EXPECT_GE(clock.elapsed(), 3500);
+    EXPECT_LT(clock.elapsed(), 8000);
     server.stop();
     EXPECT_EQ(runTaskFor(Corrector::ollamaModels(server.endpoint())), QStringList{});
     EXPECT_EQ(runTaskFor(Corrector::ollamaReachable(server.endpoint())), false);

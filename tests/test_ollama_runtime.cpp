@@ -67,7 +67,26 @@ protected:
     bool logHas(const QString &text) const { return logCount(text) > 0; }
 };
 
-TEST_F(OllamaServer, AModelMissingFromTheServerIsPulledOnceWithProgressByTenths) {
+TEST_F(OllamaServer, AFailedOrCutPullLeavesTheModelUnknownAndAMissingModelIsPulledOnceByTenths) {
+    server.setModels({});
+    server.setPullReply(FakeReply::stream(FakeLlmServer::pullErrorLines("pull model manifest: file does not exist")));
+    EXPECT_FALSE(ensureRunning());
+    EXPECT_EQ(logCount("Téléchargement du modèle impossible : "), 1);
+    EXPECT_TRUE(logHas("pull model manifest: file does not exist"));
+    server.setPullReply(FakeReply::error(500, R"({"error":"busy"})"));
+    EXPECT_FALSE(ensureRunning());
+    EXPECT_TRUE(logHas("réponse HTTP invalide"));
+    // A stream cut half-way is a failure, not a model.
+    log.clear();
+    server.setPullReply(FakeReply::stream(FakeLlmServer::pullSuccessLines(), 3));
+    EXPECT_FALSE(ensureRunning());
+    EXPECT_EQ(logCount("Téléchargement du modèle impossible : "), 1);
+    EXPECT_FALSE(logHas("prêt"));
+    EXPECT_FALSE(runtime.modelInstalled());
+
+    // A model missing from the server is pulled once, its progress logged by tenths.
+    log.clear();
+    server.clearRequests();
     server.setModels({"llama3:8b"});
     server.setPullReply(FakeReply::stream(FakeLlmServer::pullSuccessLines(4'000'000, 20)));
     ASSERT_TRUE(ensureRunning());
@@ -90,24 +109,6 @@ TEST_F(OllamaServer, AModelMissingFromTheServerIsPulledOnceWithProgressByTenths)
     settings.ollamaModel = "qwen2.5";
     ASSERT_TRUE(ensureRunning());
     EXPECT_EQ(server.count(FakeLlmServer::pullPath), 1);
-}
-
-TEST_F(OllamaServer, AFailedOrCutPullIsLoggedOnceAndLeavesTheModelUnknown) {
-    server.setModels({});
-    server.setPullReply(FakeReply::stream(FakeLlmServer::pullErrorLines("pull model manifest: file does not exist")));
-    EXPECT_FALSE(ensureRunning());
-    EXPECT_EQ(logCount("Téléchargement du modèle impossible : "), 1);
-    EXPECT_TRUE(logHas("pull model manifest: file does not exist"));
-    server.setPullReply(FakeReply::error(500, R"({"error":"busy"})"));
-    EXPECT_FALSE(ensureRunning());
-    EXPECT_TRUE(logHas("réponse HTTP invalide"));
-    // A stream cut half-way is a failure, not a model.
-    log.clear();
-    server.setPullReply(FakeReply::stream(FakeLlmServer::pullSuccessLines(), 3));
-    EXPECT_FALSE(ensureRunning());
-    EXPECT_EQ(logCount("Téléchargement du modèle impossible : "), 1);
-    EXPECT_FALSE(logHas("prêt"));
-    EXPECT_FALSE(runtime.modelInstalled());
 }
 
 TEST_F(OllamaServer, WithNothingToStartTheWaitProbesAndGivesUp) {
