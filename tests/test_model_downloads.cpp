@@ -127,7 +127,7 @@ TEST(ModelCatalog, ListsModelFilesInAnyCaseSortedByName) {
     EXPECT_EQ(modelDownloadUrl("ggml-base.bin").toString(), "http://127.0.0.1:9/models/ggml-base.bin");
 }
 
-TEST(Downloader, DownloadsIntoPlaceWithProgress) {
+TEST(Downloader, DownloadsIntoPlaceWithProgressAndANewStartReplacesTheRunningTransfer) {
     ModelServer server;
     QTemporaryDir dir;
     const QString destination = writeFile(dir.filePath("models/deep/ggml-test.bin"), "an older copy");
@@ -150,6 +150,23 @@ TEST(Downloader, DownloadsIntoPlaceWithProgress) {
     EXPECT_EQ(folderContents(dir.filePath("models/deep")), QStringList{"ggml-test.bin"});
     ASSERT_FALSE(progress.isEmpty());
     EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+
+    // A new start replaces the running transfer.
+    PartialServer stalled(false);
+    const auto first = start(downloader, stalled.url("ggml-large-v3.bin"), dir.filePath("first/ggml-large-v3.bin"));
+    ASSERT_TRUE(spinUntil([&] { return downloader.progress() > 0; }));
+
+    const auto second = start(downloader, server.url("models/ggml-base.bin"), dir.filePath("second/ggml-base.bin"));
+    EXPECT_EQ(downloader.statusText(), "Téléchargement de ggml-base.bin…");
+    ASSERT_TRUE(finished(second));
+    spin(100);
+    EXPECT_EQ(first->calls, 1);
+    EXPECT_TRUE(first->error);
+    EXPECT_EQ(second->calls, 1);
+    EXPECT_FALSE(second->error);
+    EXPECT_EQ(downloader.statusText(), "Téléchargé : ggml-base.bin");
+    EXPECT_TRUE(folderContents(dir.filePath("first")).isEmpty()) << "the abandoned transfer left a file";
+    EXPECT_EQ(contents(dir.filePath("second/ggml-base.bin")), model);
 }
 
 TEST(Downloader, ErrorStatusRefusedConnectionUnwritableDestinationAndACutTransferLeaveNoFile) {
@@ -186,25 +203,4 @@ TEST(Downloader, ErrorStatusRefusedConnectionUnwritableDestinationAndACutTransfe
     EXPECT_GT(downloader.progress(), 0.0);
     EXPECT_LT(downloader.progress(), 1.0);
     EXPECT_TRUE(folderContents(dir.filePath("cut")).isEmpty()) << folderContents(dir.filePath("cut")).join(' ').toStdString();
-}
-
-TEST(Downloader, NewStartReplacesTheRunningTransfer) {
-    PartialServer stalled(false);
-    ModelServer server;
-    QTemporaryDir dir;
-    Downloader downloader;
-    const auto first = start(downloader, stalled.url("ggml-large-v3.bin"), dir.filePath("first/ggml-large-v3.bin"));
-    ASSERT_TRUE(spinUntil([&] { return downloader.progress() > 0; }));
-
-    const auto second = start(downloader, server.url("models/ggml-base.bin"), dir.filePath("second/ggml-base.bin"));
-    EXPECT_EQ(downloader.statusText(), "Téléchargement de ggml-base.bin…");
-    ASSERT_TRUE(finished(second));
-    spin(100);
-    EXPECT_EQ(first->calls, 1);
-    EXPECT_TRUE(first->error);
-    EXPECT_EQ(second->calls, 1);
-    EXPECT_FALSE(second->error);
-    EXPECT_EQ(downloader.statusText(), "Téléchargé : ggml-base.bin");
-    EXPECT_TRUE(folderContents(dir.filePath("first")).isEmpty()) << "the abandoned transfer left a file";
-    EXPECT_EQ(contents(dir.filePath("second/ggml-base.bin")), model);
 }

@@ -107,25 +107,6 @@ TEST_F(Materialize, RunningTwiceRefreshesTheSameFolderAChangedThemeMovesItAndAFo
     EXPECT_TRUE(folderOf(b).startsWith(root + "/"));
 }
 
-TEST_F(Materialize, NameClashesGetASuffix) {
-    const QString a = memo("a", "pro", "Clients");
-    const QString b = memo("b", "pro", "Clients");
-    const QString c = memo("c", "pro", "Prospects");
-    ASSERT_TRUE(materialize(a, ledger, options));
-    ASSERT_TRUE(materialize(b, ledger, options));
-    ASSERT_TRUE(materialize(c, ledger, options));
-    const QString base = root + "/Vie pro/Clients/2024-05-01 14h07 - Relance";
-    EXPECT_EQ(folderOf(b), base + " (2)");
-    EXPECT_EQ(readText(folderOf(a) + "/transcription.md"), "transcription a");
-    ASSERT_TRUE(materialize(b, ledger, options)); // stays where it is
-    EXPECT_EQ(folderOf(b), base + " (2)");
-
-    ledger[c].theme = "Clients"; // moved next to two of the same name
-    ASSERT_TRUE(materialize(c, ledger, options));
-    EXPECT_EQ(folderOf(c), base + " (3)");
-    EXPECT_EQ(readText(base + " (3)/transcription.md"), "transcription c");
-}
-
 TEST_F(Materialize, AudioIsLinkedWhenNotCopiedAndNeverReplaced) {
     options.copyAudio = false;
     const QString t = memo("a", "perso", "Santé");
@@ -163,7 +144,7 @@ TEST_F(Materialize, UnstructuredMemoIsNotPlacedAndAFailureKeepsThePreviousFolder
     EXPECT_TRUE(log[0].startsWith("Rangement échoué : 2024-05-01 14h07 - Relance ("));
 }
 
-TEST_F(Materialize, HostileNamesStayInsideTheArchive) {
+TEST_F(Materialize, HostileNamesStayInsideTheArchiveAndNameClashesGetASuffix) {
     const QStringList hostile = {"../../../../tmp/evil", "..", "/etc", ".ssh", "a\x01\x02b", QString(300, QChar(0x1F600)),
                                  QStringLiteral("👨‍👩‍👧‍👦").repeated(70)};
     for (int i = 0; i < hostile.size(); ++i) {
@@ -175,6 +156,24 @@ TEST_F(Materialize, HostileNamesStayInsideTheArchive) {
     }
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
               (QStringList{"Archive organisée", "src"}));
+
+    // Name clashes get a suffix.
+    const QString a = memo("a", "pro", "Clients");
+    const QString b = memo("b", "pro", "Clients");
+    const QString c = memo("c", "pro", "Prospects");
+    ASSERT_TRUE(materialize(a, ledger, options));
+    ASSERT_TRUE(materialize(b, ledger, options));
+    ASSERT_TRUE(materialize(c, ledger, options));
+    const QString base = root + "/Vie pro/Clients/2024-05-01 14h07 - Relance";
+    EXPECT_EQ(folderOf(b), base + " (2)");
+    EXPECT_EQ(readText(folderOf(a) + "/transcription.md"), "transcription a");
+    ASSERT_TRUE(materialize(b, ledger, options)); // stays where it is
+    EXPECT_EQ(folderOf(b), base + " (2)");
+
+    ledger[c].theme = "Clients"; // moved next to two of the same name
+    ASSERT_TRUE(materialize(c, ledger, options));
+    EXPECT_EQ(folderOf(c), base + " (3)");
+    EXPECT_EQ(readText(base + " (3)/transcription.md"), "transcription c");
 }
 
 TEST(OrganizeIndex, GroupsByCategoryAndThemeWithEncodedLinksAndAnEmptyArchiveHasItsHeader) {

@@ -120,7 +120,7 @@ TEST(AssignThemes, BatchesOf50AndKnownThemesGrowBetweenBatches) {
     EXPECT_EQ(ledger.at("/t/m1.md").category, "pro");
 }
 
-TEST(AssignThemes, MemosLeftOutGetTheirFallbackAndHostileThemesAreMadeFolderSafe) {
+TEST(AssignThemes, MemosLeftOutOrInAFailedBatchGetTheirFallbackAndHostileThemesAreMadeFolderSafe) {
     OrgLedger ledger;
     ledger["/a.md"] = structuredEntry("/a.md", "perso", {"santé"});
     for (const char *p : {"/b.md", "/c.md", "/d.md", "/e.md"}) ledger[p] = structuredEntry(p, "perso", {});
@@ -140,17 +140,13 @@ TEST(AssignThemes, MemosLeftOutGetTheirFallbackAndHostileThemesAreMadeFolderSafe
     EXPECT_EQ(ledger.at("/d.md").theme, "etc");
     EXPECT_EQ(ledger.at("/e.md").theme, "Sans titre");
     EXPECT_TRUE(probe.log.isEmpty());
-}
 
-TEST(AssignThemes, FailedCallIsLoggedAndTheBatchStillGetsThemes) {
-    OrgLedger ledger;
-    ledger["/a.md"] = structuredEntry("/a.md", "pro", {"budget"});
-    ScriptedModel model;
+    // A failed call is logged and the batch still gets themes.
+    ledger["/f.md"] = structuredEntry("/f.md", "pro", {"budget"});
     model.fail(CorrectionError::http(500, "erreur"));
-    PassProbe probe;
-    runTask(assignThemes({"/a.md", "/inconnu.md"}, ledger, probe.hooks(model)));
+    runTask(assignThemes({"/f.md", "/inconnu.md"}, ledger, probe.hooks(model)));
     EXPECT_EQ(probe.log, QStringList{"Tri échoué sur un lot : Réponse HTTP 500 : erreur"});
-    EXPECT_EQ(ledger.at("/a.md").theme, "Budget");
+    EXPECT_EQ(ledger.at("/f.md").theme, "Budget");
     EXPECT_EQ(ledger.at("/inconnu.md").theme, "Divers");
     EXPECT_EQ(ledger.at("/inconnu.md").category, "incertain");
     EXPECT_EQ(ledger.at("/inconnu.md").transcriptPath, "/inconnu.md");
