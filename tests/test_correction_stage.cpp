@@ -44,7 +44,7 @@ protected:
     }
 };
 
-TEST_F(CorrectionStage, ABatchWritesCorrectedTranscriptsAndSendsTheExpectedRequest) {
+TEST_F(CorrectionStage, ABatchWritesCorrectedTranscriptsSendsTheExpectedRequestAndGoesOnPastAFailedOne) {
     hear(heardText(2000));
     server.echo([](const QString &text) { return "```\n" + text.toUpper() + "\n```"; });
     record({"memo"});
@@ -69,13 +69,13 @@ TEST_F(CorrectionStage, ABatchWritesCorrectedTranscriptsAndSendsTheExpectedReque
     // Nothing raw is left, so nothing is chained.
     EXPECT_FALSE(engine->correctionPassActive());
     EXPECT_TRUE(rawTranscripts(out).isEmpty());
-}
 
-TEST_F(CorrectionStage, AFailedOrEmptyCorrectionKeepsTheRawTextAndTheBatchGoesOn) {
+    // A failed or empty correction keeps the raw text and the batch goes on.
+    hear(heardText(120));
     server.enqueue({FakeReply::error(500, "surcharge"), FakeReply::answer("Voici le texte corrigé :\n\n")});
     record({"a", "b", "c"});
     ASSERT_TRUE(runQueue());
-    EXPECT_EQ(engine->doneCount(), 3);
+    EXPECT_EQ(engine->doneCount(), 4); // with the memo above
     EXPECT_EQ(logCount("Correction échouée sur a.m4a, texte brut conservé : Réponse HTTP 500 : surcharge"), 1);
     EXPECT_EQ(logCount("Correction échouée sur b.m4a, texte brut conservé : Réponse vide du modèle"), 1);
     EXPECT_TRUE(isRawTranscript(md("a")) && isRawTranscript(md("b")));

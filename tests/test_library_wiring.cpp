@@ -88,20 +88,6 @@ TEST_F(LibraryWiring, AWrittenTranscriptIsFoundAtTheSecondItWasSaidThenByItsCorr
     EXPECT_EQ(again[0].time, std::optional<double>(1.0));
 }
 
-TEST_F(LibraryWiring, ADeletedTranscriptIsNoLongerFoundNorKept) {
-    record("cours");
-    record("visite");
-    ASSERT_TRUE(runQueue());
-    ASSERT_EQ(find("élève").size(), 2);
-    ASSERT_TRUE(QFile::remove(src + "/cours.md") && QFile::remove(src + "/cours.txt"));
-    const auto hits = find("élève");
-    ASSERT_EQ(hits.size(), 1);
-    EXPECT_EQ(hits[0].transcriptPath, src + "/visite.md");
-    MemoLibrary index(home.supportDir());
-    EXPECT_EQ(index.memo(src + "/cours.md"), std::nullopt);
-    EXPECT_NE(index.memo(src + "/visite.md"), std::nullopt);
-}
-
 TEST_F(LibraryWiring, AMissingOrDamagedIndexIsRebuiltFromTheTranscriptsWithoutTimes) {
     record("cours");
     ASSERT_TRUE(runQueue());
@@ -120,8 +106,9 @@ TEST_F(LibraryWiring, AMissingOrDamagedIndexIsRebuiltFromTheTranscriptsWithoutTi
     }
 }
 
-TEST_F(LibraryWiring, TheReaderGetsAMemoFromTheIndexOrElseFromItsFile) {
+TEST_F(LibraryWiring, TheReaderGetsAMemoFromTheIndexOrElseFromItsFileAndADeletedOneIsGone) {
     record("cours");
+    record("visite");
     ASSERT_TRUE(runQueue());
     // The queue names the .txt; the memo is the .md written with it, with its times.
     const auto indexed = runTaskFor(engine->libraryMemo(src + "/cours.txt"));
@@ -139,7 +126,15 @@ TEST_F(LibraryWiring, TheReaderGetsAMemoFromTheIndexOrElseFromItsFile) {
     EXPECT_EQ((*unindexed)->text, "Une note dictée.");
     EXPECT_TRUE((*unindexed)->segments.isEmpty());
 
+    // Deleted on disk: no longer found nor kept.
+    ASSERT_EQ(find("élève").size(), 2);
     ASSERT_TRUE(QFile::remove(src + "/cours.md") && QFile::remove(src + "/cours.txt"));
+    const auto hits = find("élève");
+    ASSERT_EQ(hits.size(), 1);
+    EXPECT_EQ(hits[0].transcriptPath, src + "/visite.md");
+    MemoLibrary index(home.supportDir());
+    EXPECT_EQ(index.memo(src + "/cours.md"), std::nullopt);
+    EXPECT_NE(index.memo(src + "/visite.md"), std::nullopt);
     const auto gone = runTaskFor(engine->libraryMemo(src + "/cours.md"));
     ASSERT_TRUE(gone);
     EXPECT_EQ(*gone, std::nullopt);
