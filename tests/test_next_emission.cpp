@@ -9,7 +9,7 @@
 
 using namespace testing_support;
 
-TEST(NextEmission, TwoEmissionsBeforeTheWaiterRunsWakeItOnceAndNotTheWaitAfter) {
+TEST(NextEmission, TwoEmissionsBeforeTheWaiterRunsWakeItOnceNotTheWaitAfterAndAGoneSourceIsNotWaitedFor) {
     QObject source;
     int wakes = 0;
     auto waitTwice = [&]() -> QCoro::Task<> {
@@ -27,17 +27,16 @@ TEST(NextEmission, TwoEmissionsBeforeTheWaiterRunsWakeItOnceAndNotTheWaitAfter) 
     source.setObjectName(QStringLiteral("trois"));
     spin(50);
     EXPECT_EQ(wakes, 2);
-}
 
-TEST(NextEmission, ASourceAlreadyGoneIsNotWaitedFor) {
-    auto source = std::make_unique<QObject>();
-    QPointer<QObject> gone(source.get());
-    source.reset();
+    // A source already gone is not waited for.
+    auto owner = std::make_unique<QObject>();
+    QPointer<QObject> gone(owner.get());
+    owner.reset();
     bool done = false;
-    auto wait = [&]() -> QCoro::Task<> {
+    auto waitGone = [&]() -> QCoro::Task<> {
         co_await nextEmission(gone.data(), &QObject::objectNameChanged);
         done = true;
     };
-    QCoro::Task<> waiting = wait();
+    QCoro::Task<> notWaiting = waitGone();
     EXPECT_TRUE(done);
 }

@@ -11,16 +11,15 @@ using namespace testing_support;
 
 namespace {
 
-TEST(TimeLimits, RecognitionScalesWithDurationAboveAFloor) {
+TEST(PipelineRules, RecognitionTimeScalesWithDurationAboveAFloorAndProbesAreRead) {
     const TimeLimits limits;
     EXPECT_EQ(limits.recognition(600), 9000);   // a ten-minute file
     EXPECT_EQ(limits.recognition(30), 600);     // a short one gets the floor
     EXPECT_EQ(limits.recognition(std::nullopt), 9000);
     EXPECT_EQ(limits.recognition(100), 1500);
     EXPECT_EQ(limits.conversion, 600);
-}
 
-TEST(ProbeOutput, ReadsFfprobeAndAfinfoDurations) {
+    // What ffprobe and afinfo say of a duration.
     EXPECT_EQ(parseFfprobeDuration(" 12.345000\n"), 12.345);
     EXPECT_FALSE(parseFfprobeDuration("N/A\n"));
     EXPECT_FALSE(parseFfprobeDuration(""));
@@ -28,14 +27,21 @@ TEST(ProbeOutput, ReadsFfprobeAndAfinfoDurations) {
     EXPECT_FALSE(parseAfinfoDuration("Estimated duration: 3.2 sec"));
 }
 
-TEST(Arguments, ProgramsGetOneArgumentPerPathWhateverItsCharacters) {
+TEST(PipelineRules, ProgramsGetOneArgumentPerPathAndOutcomesAreSaidInFrench) {
     const QString odd = "/memos/-x \"$(rm)\".m4a";
     EXPECT_EQ(ffmpegArguments(odd, "/tmp/A.wav").mid(3, 2), (QStringList{"-i", odd}));
     EXPECT_EQ(ffprobeArguments(odd).last(), odd);
     EXPECT_EQ(afconvertArguments(odd, "/w.wav").mid(6), (QStringList{odd, "/w.wav"}));
+
+    EXPECT_EQ(emptyDurationText(0.4), "0.40 s");
+    EXPECT_EQ(emptyDurationText(std::nullopt), "0 s");
+    EXPECT_EQ(emptyMessage("0.40 s"), "Trop court pour être un vocal (0.40 s). Le fichier est vide ou "
+                                      "l'enregistrement a été interrompu : rien à transcrire.");
+    EXPECT_EQ(firstLine("\n  \nÉchec (code 1).\nsuite"), "Échec (code 1).");
+    EXPECT_EQ(firstLine("seule"), "seule");
 }
 
-TEST(Freshness, ATranscriptCountsOnlyWhenAtLeastAsNewAsItsSource) {
+TEST(PipelineRules, ATranscriptCountsOnlyWhenAtLeastAsNewAsItsSource) {
     QTemporaryDir dir;
     const QString src = writeFile(dir.path() + "/a.m4a", "a");
     const QString txt = writeFile(dir.path() + "/a.txt", "t");
@@ -52,15 +58,6 @@ TEST(Freshness, ATranscriptCountsOnlyWhenAtLeastAsNewAsItsSource) {
     EXPECT_TRUE(shouldSkip(src, txt, md, OutputFormat::both));
     // A source without a readable date is older than anything.
     EXPECT_TRUE(shouldSkip(dir.path() + "/gone.m4a", txt, md, OutputFormat::txt));
-}
-
-TEST(OutcomeTexts, EmptyAndFailureMessages) {
-    EXPECT_EQ(emptyDurationText(0.4), "0.40 s");
-    EXPECT_EQ(emptyDurationText(std::nullopt), "0 s");
-    EXPECT_EQ(emptyMessage("0.40 s"), "Trop court pour être un vocal (0.40 s). Le fichier est vide ou "
-                                      "l'enregistrement a été interrompu : rien à transcrire.");
-    EXPECT_EQ(firstLine("\n  \nÉchec (code 1).\nsuite"), "Échec (code 1).");
-    EXPECT_EQ(firstLine("seule"), "seule");
 }
 
 TEST(LiveFigures, RatesAndReadableDurations) {

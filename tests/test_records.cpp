@@ -32,7 +32,7 @@ TEST(Enums, UnknownRawValuesAreRefused) {
     EXPECT_FALSE(fromRaw<FileStatus>("Pending"));
 }
 
-TEST(QueueJson, EntriesKeepTheirKeyOrderOmitWhatIsAbsentAndRoundTrip) {
+TEST(QueueJson, EntriesKeepTheirKeyOrderOmitWhatIsAbsentRoundTripAndOneBadEntryFailsTheWhole) {
     PersistedState state;
     state.sourceFolder = QUrl::fromLocalFile("/tmp");
     AudioFile file(QUrl::fromLocalFile("/tmp/Mémo vocal #1.m4a"));
@@ -51,6 +51,26 @@ TEST(QueueJson, EntriesKeepTheirKeyOrderOmitWhatIsAbsentAndRoundTrip) {
     EXPECT_EQ(keysOf(j["files"][1]), (std::vector<std::string>{"id", "url", "status", "progress", "errorMessage",
                                                                 "durationSeconds", "outputPath"}));
     EXPECT_EQ(persistedStateFromJson(j), state);
+
+    // One unknown status or missing key fails the whole document.
+    const char *good = R"({"sourceFolder":"file:///tmp/src","files":[
+        {"id":"6B29FC40-CA47-1067-B31D-00DD010662DA","url":"file:///tmp/src/a.m4a","status":"done","progress":1},
+        {"id":"7B29FC40-CA47-1067-B31D-00DD010662DA","url":"file:///tmp/src/b.m4a","status":"pending","progress":0,"errorMessage":null}],
+        "wasRunning":true})";
+    PersistedState read = persistedStateFromJson(parse(good));
+    ASSERT_EQ(read.files.size(), 2);
+    EXPECT_EQ(read.files[0].status, FileStatus::done);
+    EXPECT_FALSE(read.files[1].errorMessage); // null reads as absent
+    EXPECT_TRUE(read.wasRunning);
+    EXPECT_EQ(persistedStateFromJson(parseJson(encodeQueue(read))), read);
+
+    std::string bad = good;
+    bad.replace(bad.find("\"pending\""), 9, "\"paused\"");
+    EXPECT_THROW(persistedStateFromJson(Json::parse(bad)), DecodeError);
+    EXPECT_THROW(persistedStateFromJson(parse(R"({"files":[]})")), std::exception);
+    EXPECT_THROW(persistedStateFromJson(parse(R"({"files":[{"url":"file:///a","status":"done","progress":1}],"wasRunning":false})")),
+                 std::exception);
+    EXPECT_THROW(parseJson("{\"files\":"), DecodeError);
 }
 
 TEST(JsonWriter, WritesTheBytesOfACompactDocumentDump) {
@@ -74,27 +94,6 @@ TEST(JsonWriter, WritesTheBytesOfACompactDocumentDump) {
     const QByteArray text = out.take();
     EXPECT_EQ(dumpCompact(parseJson(text)), text);
     EXPECT_EQ(parseJson(text)["nombres"][8], nullptr);
-}
-
-TEST(QueueJson, OneUnknownStatusOrMissingKeyFailsTheWholeDocument) {
-    const char *good = R"({"sourceFolder":"file:///tmp/src","files":[
-        {"id":"6B29FC40-CA47-1067-B31D-00DD010662DA","url":"file:///tmp/src/a.m4a","status":"done","progress":1},
-        {"id":"7B29FC40-CA47-1067-B31D-00DD010662DA","url":"file:///tmp/src/b.m4a","status":"pending","progress":0,"errorMessage":null}],
-        "wasRunning":true})";
-    PersistedState state = persistedStateFromJson(parse(good));
-    ASSERT_EQ(state.files.size(), 2);
-    EXPECT_EQ(state.files[0].status, FileStatus::done);
-    EXPECT_FALSE(state.files[1].errorMessage); // null reads as absent
-    EXPECT_TRUE(state.wasRunning);
-    EXPECT_EQ(persistedStateFromJson(parseJson(encodeQueue(state))), state);
-
-    std::string bad = good;
-    bad.replace(bad.find("\"pending\""), 9, "\"paused\"");
-    EXPECT_THROW(persistedStateFromJson(Json::parse(bad)), DecodeError);
-    EXPECT_THROW(persistedStateFromJson(parse(R"({"files":[]})")), std::exception);
-    EXPECT_THROW(persistedStateFromJson(parse(R"({"files":[{"url":"file:///a","status":"done","progress":1}],"wasRunning":false})")),
-                 std::exception);
-    EXPECT_THROW(parseJson("{\"files\":"), DecodeError);
 }
 
 TEST(KeyedJson, MembersAreHandedOverOneByOneWithTheirNestedValues) {
@@ -129,7 +128,7 @@ TEST(LedgerJson, AttemptsAbsentStaysAbsentAndKeyOrderIsFixed) {
     EXPECT_THROW(ledgerFromText("[]"), DecodeError);
 }
 
-TEST(SettingsJson, EmptyObjectAndOlderFilesDecodeToDefaultsButWrongTypesRejectTheRecord) {
+TEST(SettingsJson, EveryKeyUnderItsStoredNameOlderFilesGetDefaultsAndWrongTypesRejectTheRecord) {
     EXPECT_EQ(settingsFromJson(parse("{}")), ParlivoSettings{});
     // A file from before organization existed: organization comes on.
     ParlivoSettings old = settingsFromJson(parse(R"({"language":"fr","outputFormat":"both"})"));
@@ -141,11 +140,8 @@ TEST(SettingsJson, EmptyObjectAndOlderFilesDecodeToDefaultsButWrongTypesRejectTh
     EXPECT_THROW(settingsFromJson(parse(R"({"language":"fr","parallelism":"2"})")), DecodeError);
     EXPECT_THROW(settingsFromJson(parse(R"({"timestamps":1})")), DecodeError);
     EXPECT_THROW(settingsFromJson(parse("[]")), DecodeError);
-}
 
-TEST(SettingsJson, EveryKeyIsWrittenAndReadUnderItsStoredName) {
-    ParlivoSettings s;
-    EXPECT_EQ(keysOf(toJson(s)),
+    EXPECT_EQ(keysOf(toJson(ParlivoSettings{})),
               (std::vector<std::string>{"modelPath", "language", "outputFormat", "subtitleFormat",
                                         "destinationMode", "parallelism", "timestamps", "autoResume",
                                         "watchFolder", "correctionEnabled", "correctionBackend", "ollamaEndpoint", "ollamaModel",

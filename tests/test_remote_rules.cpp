@@ -17,7 +17,7 @@ ParlivoSettings readOf(const char *text, QStringList *setAside = nullptr) {
     return reading.settings;
 }
 
-TEST(RecognitionServersSetting, ListsTextsAndObjectsAreReadAndBadOnesSetAside) {
+TEST(RecognitionServersSetting, ListsTextsAndObjectsAreReadBadOnesSetAsideAndNoLocalWorkerOnlyWithAServer) {
     QStringList aside;
     ParlivoSettings s = readOf(R"({"recognitionServers": [{"address": "http://10.0.0.2:8080", "accessKey": "k1"},
                                                           "https://gpu.example.org"]})",
@@ -46,11 +46,9 @@ TEST(RecognitionServersSetting, ListsTextsAndObjectsAreReadAndBadOnesSetAside) {
     EXPECT_EQ(toJson(two)["recognitionServers"].dump(),
               R"([{"address":"http://a:1"},{"address":"http://b:2","accessKey":"secret"}])");
     EXPECT_EQ(toJson(ParlivoSettings{})["recognitionServers"].dump(), "[]");
-}
 
-TEST(RecognitionServersSetting, NoLocalWorkerOnlyWhenAServerIsSet) {
-    QStringList aside;
-    ParlivoSettings s = readOf(R"({"parallelism": 0})", &aside);
+    // No local worker only when a server is set.
+    s = readOf(R"({"parallelism": 0})", &aside);
     EXPECT_EQ(s.parallelism, 1);
     EXPECT_EQ(aside, QStringList{"parallelism"});
     EXPECT_EQ(s.localWorkers(), 1);

@@ -6,7 +6,6 @@
 
 #include "correction/corrector.h"
 #include "correction/raw_transcripts.h"
-#include "pipeline/whisper_output.h"
 #include "support/call_outcome.h"
 #include "support/correction_test_support.h"
 #include "support/engine_fixture.h"
@@ -46,27 +45,6 @@ TEST(RepliesPure, ACorrectionIsCloseInLengthAndMadeOfTheTextsWords) {
     };
     for (const auto &c : cases)
         EXPECT_EQ(Corrector::isPlausibleCorrection(c.text, c.answer), c.plausible) << c.answer.toStdString();
-}
-
-// ---------------------------------------------------------------- the recogniser's result
-
-class RecogniserResult : public ::testing::Test {
-protected:
-    QTemporaryDir dir;
-    QString file(const QByteArray &content) { return writeFile(dir.filePath("out.json"), content); }
-};
-
-TEST_F(RecogniserResult, TextsOfTheWrongTypeAreAFailedResult) {
-    for (const char *wrong : {R"({"transcription": [{"text": 5}]})", R"({"transcription": [{}]})",
-                              R"({"transcription": [{"text": " a"}, {"text": null}]})",
-                              R"({"transcription": [{"text": ["a"]}]})"})
-        EXPECT_EQ(parseWhisperJSON(file(wrong)), std::nullopt) << wrong;
-}
-
-TEST_F(RecogniserResult, ANulByteNeverReachesTheText) {
-    const auto segments = parseWhisperJSON(file(R"({"transcription": [{"text": " Bon\u0000jour\u0007 à\ttous."}]})"));
-    ASSERT_TRUE(segments);
-    EXPECT_EQ(plainText(*segments), "Bonjour à\ttous.");
 }
 
 // ---------------------------------------------------------------- the model's replies

@@ -26,7 +26,6 @@ struct SchedulerBench {
     QList<std::optional<int>> takenBy; // the server slot of each step, none for a local worker
     QList<bool> afterRuns;       // the `cancelled` flag of each hand-over
     QMap<int, int> inHandOnServer, mostInHandOnServer; // files a server slot holds, now and at most
-    int beforeFiles = 0;
     std::function<void(const QUuid &)> onFile; // what the step does besides marking the file done
     int stepMs = 5;
 
@@ -34,10 +33,7 @@ struct SchedulerBench {
         SchedulerHooks hooks;
         hooks.readyToRun = [](const std::optional<IdSet> &) { return true; };
         hooks.prepare = [] {};
-        hooks.beforeFiles = [this]() -> QCoro::Task<> {
-            ++beforeFiles;
-            co_return;
-        };
+        hooks.beforeFiles = []() -> QCoro::Task<> { co_return; };
         hooks.process = [this](QUuid id, std::optional<int> server) -> QCoro::Task<> {
             processed << queue.entry(id)->fileName();
             takenBy << server;

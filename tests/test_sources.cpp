@@ -119,7 +119,7 @@ protected:
     static FileStatus statusOf(const Transcriber &e, const QString &p) { return entryOf(e, p).status; }
 };
 
-TEST_F(Restore, UnchangedFilesComeBackFromTheLedger) {
+TEST_F(Restore, UnchangedFilesComeBackFromTheLedgerAndARescanKeepsThem) {
     Transcriber engine{Tools{}};
     engine.setSourceFolder(QUrl::fromLocalFile(src));
     EXPECT_EQ(statusOf(engine, path("done.m4a")), FileStatus::done);
@@ -134,15 +134,7 @@ TEST_F(Restore, UnchangedFilesComeBackFromTheLedger) {
     EXPECT_EQ(entryOf(engine, path("empty.m4a")).errorMessage, "Trop court");
     EXPECT_TRUE(engine.logLines().last().endsWith("Dossier scanné : " + src + " - 6 fichier(s) audio trouvé(s)."));
 
-    // A file touched on disk no longer matches its entry.
-    setMtime(path("done.m4a"), fileIdentity(path("done.m4a"))->mtime + 2);
-    engine.setSourceFolder(QUrl::fromLocalFile(src));
-    EXPECT_EQ(statusOf(engine, path("done.m4a")), FileStatus::pending);
-}
-
-TEST_F(Restore, RescanKeepsFinishedEntriesAndRebuildsTheOthers) {
-    Transcriber engine{Tools{}};
-    engine.setSourceFolder(QUrl::fromLocalFile(src));
+    // A rescan keeps the finished entries and rebuilds the others.
     QHash<QString, QUuid> before;
     for (const auto &f : engine.files()) before[f.path()] = f.id;
     QFile::remove(path("resized.m4a"));
@@ -157,8 +149,12 @@ TEST_F(Restore, RescanKeepsFinishedEntriesAndRebuildsTheOthers) {
     EXPECT_TRUE(engine.logLines().last().endsWith("Nouveau scan : 6 fichier(s)."));
     // The scan was saved at once (by the writer thread): a new engine sees the same queue.
     ASSERT_TRUE(runTask(engine.waitForSaves()));
-    Transcriber reloaded{Tools{}};
-    EXPECT_EQ(reloaded.files(), engine.files());
+    EXPECT_EQ(Transcriber{Tools{}}.files(), engine.files());
+
+    // A file touched on disk no longer matches its entry.
+    setMtime(path("done.m4a"), fileIdentity(path("done.m4a"))->mtime + 2);
+    engine.setSourceFolder(QUrl::fromLocalFile(src));
+    EXPECT_EQ(statusOf(engine, path("done.m4a")), FileStatus::pending);
 }
 
 TEST(VoiceMemosAndReveal, MissingFolderIsLoggedAndTheOutputRootIsOpenedWhenThereIsOne) {

@@ -29,31 +29,28 @@ QList<Segment> awkwardScript() {
     };
 }
 
-TEST(SubtitleLayout, SrtOfAnAwkwardScriptByteForByte) {
-    const QByteArray expected = "1\n00:00:00,000 --> 00:00:00,400\nEuh.\n\n"
-                                "2\n00:00:00,500 --> 00:00:02,500\nBonjour à tous.\n\n"
-                                "3\n00:00:03,000 --> 00:00:05,000\nDeuxième phrase, qui déborde.\nen même temps\n\n"
-                                "4\n00:00:05,000 --> 00:00:07,250\nEnsuite.\n\n"
-                                "5\n00:00:09,000 --> 00:00:10,000\nOui.\n\n"
-                                "6\n00:00:10,000 --> 00:00:11,000\noui\n\n"
-                                "7\n00:00:13,000 --> 00:00:15,000\nL'été à Noël : « ça » — 日本語 🎤\n\n"
-                                "8\n00:00:20,000 --> 00:00:21,000\nx < y & z -> fin\nsuite\n\n"
-                                "9\n00:59:59,500 --> 02:03:04,123\nUne heure plus tard.\n";
-    EXPECT_EQ(srtText(awkwardScript()).toUtf8(), expected);
-}
-
-TEST(SubtitleLayout, WebVttOfTheSameScriptByteForByte) {
-    const QByteArray expected = "WEBVTT\n\n"
-                                "00:00:00.000 --> 00:00:00.400\nEuh.\n\n"
-                                "00:00:00.500 --> 00:00:02.500\nBonjour à tous.\n\n"
-                                "00:00:03.000 --> 00:00:05.000\nDeuxième phrase, qui déborde.\nen même temps\n\n"
-                                "00:00:05.000 --> 00:00:07.250\nEnsuite.\n\n"
-                                "00:00:09.000 --> 00:00:10.000\nOui.\n\n"
-                                "00:00:10.000 --> 00:00:11.000\noui\n\n"
-                                "00:00:13.000 --> 00:00:15.000\nL'été à Noël : « ça » — 日本語 🎤\n\n"
-                                "00:00:20.000 --> 00:00:21.000\nx &lt; y &amp; z --&gt; fin\nsuite\n\n"
-                                "00:59:59.500 --> 02:03:04.123\nUne heure plus tard.\n";
-    EXPECT_EQ(webVttText(awkwardScript()).toUtf8(), expected);
+TEST(SubtitleLayout, SrtAndWebVttOfAnAwkwardScriptByteForByte) {
+    const QByteArray srt = "1\n00:00:00,000 --> 00:00:00,400\nEuh.\n\n"
+                           "2\n00:00:00,500 --> 00:00:02,500\nBonjour à tous.\n\n"
+                           "3\n00:00:03,000 --> 00:00:05,000\nDeuxième phrase, qui déborde.\nen même temps\n\n"
+                           "4\n00:00:05,000 --> 00:00:07,250\nEnsuite.\n\n"
+                           "5\n00:00:09,000 --> 00:00:10,000\nOui.\n\n"
+                           "6\n00:00:10,000 --> 00:00:11,000\noui\n\n"
+                           "7\n00:00:13,000 --> 00:00:15,000\nL'été à Noël : « ça » — 日本語 🎤\n\n"
+                           "8\n00:00:20,000 --> 00:00:21,000\nx < y & z -> fin\nsuite\n\n"
+                           "9\n00:59:59,500 --> 02:03:04,123\nUne heure plus tard.\n";
+    EXPECT_EQ(srtText(awkwardScript()).toUtf8(), srt);
+    const QByteArray vtt = "WEBVTT\n\n"
+                           "00:00:00.000 --> 00:00:00.400\nEuh.\n\n"
+                           "00:00:00.500 --> 00:00:02.500\nBonjour à tous.\n\n"
+                           "00:00:03.000 --> 00:00:05.000\nDeuxième phrase, qui déborde.\nen même temps\n\n"
+                           "00:00:05.000 --> 00:00:07.250\nEnsuite.\n\n"
+                           "00:00:09.000 --> 00:00:10.000\nOui.\n\n"
+                           "00:00:10.000 --> 00:00:11.000\noui\n\n"
+                           "00:00:13.000 --> 00:00:15.000\nL'été à Noël : « ça » — 日本語 🎤\n\n"
+                           "00:00:20.000 --> 00:00:21.000\nx &lt; y &amp; z --&gt; fin\nsuite\n\n"
+                           "00:59:59.500 --> 02:03:04.123\nUne heure plus tard.\n";
+    EXPECT_EQ(webVttText(awkwardScript()).toUtf8(), vtt);
 }
 
 TEST(SubtitleLayout, NothingLeftAfterCleaningAndTheEdgesOfTheClock) {

@@ -62,24 +62,19 @@ TEST(TranscriptLayout, TxtWithAndWithoutDurationHoldsTheCorrectedTextAlone) {
     EXPECT_EQ(txtContent(inputs(1, QString("Corrigé.")), settings()), header + "  (durée 0:01)" + source + "Corrigé.\n");
 }
 
-TEST(TranscriptLayout, MdOfARawTranscript) {
+TEST(TranscriptLayout, MdOfARawOrACorrectedTranscriptWithAndWithoutTheRawSection) {
     auto s = settings();
     s.keepRawTranscript = true; // no raw section without a corrected text, whatever the setting
     EXPECT_EQ(mdContent(inputs(std::nullopt), s), frontMatter("inconnue", "aucune") + "Bonjour.\nCeci est un test.\n");
     EXPECT_EQ(mdContent(inputs(3725), s), frontMatter("1:02:05", "aucune") + "Bonjour.\nCeci est un test.\n");
-}
 
-TEST(TranscriptLayout, MdOfACorrectedTranscriptWithAndWithoutTheRawSection) {
-    auto s = settings();
     const auto corrected = inputs(65.4, QString("Bonjour, ceci est un test."));
     const QString head = frontMatter("1:05", "Ollama (local) (qwen2.5:7b)") + "Bonjour, ceci est un test.\n";
     EXPECT_EQ(mdContent(corrected, s), head + "\n## Transcription brute\n\nBonjour.\nCeci est un test.\n");
     s.keepRawTranscript = false;
     EXPECT_EQ(mdContent(corrected, s), head);
-}
 
-TEST(TranscriptLayout, CorrectionLabelNamesTheBackendAndItsModel) {
-    auto s = settings();
+    // The correction label names the backend and its model.
     s.ollamaModel = "mistral:7b";
     EXPECT_EQ(correctionLabel(s, true), "Ollama (local) (mistral:7b)");
     EXPECT_EQ(correctionLabel(s, false), "aucune");
@@ -134,7 +129,7 @@ protected:
     QTemporaryDir m_dir;
 };
 
-TEST_F(WriteOutputs, WritesBothInUtf8WithoutMark) {
+TEST_F(WriteOutputs, WritesBothInUtf8WithoutMarkAndASecondWritingReplacesTheFirst) {
     const auto before = QDateTime::currentDateTime();
     EXPECT_EQ(write(OutputFormat::both), std::nullopt);
     const auto after = QDateTime::currentDateTime();
@@ -145,6 +140,13 @@ TEST_F(WriteOutputs, WritesBothInUtf8WithoutMark) {
                                   "date: 5 janvier 2024 à 09h30\n"));
     EXPECT_TRUE(mdText.contains("\ntranscrit_le: " + frenchTimestamp(before) + "\n") ||
                 mdText.contains("\ntranscrit_le: " + frenchTimestamp(after) + "\n"));
+
+    // A second writing replaces the first, with no temporary file left beside them.
+    ASSERT_EQ(write(OutputFormat::both, {{0, 1, " Autre texte."}}), std::nullopt);
+    EXPECT_TRUE(readText(txt()).endsWith("=\n\nAutre texte.\n"));
+    EXPECT_TRUE(readText(md()).endsWith("\n\nAutre texte.\n"));
+    EXPECT_FALSE(readText(md()).contains("Bonjour"));
+    EXPECT_EQ(QDir(QFileInfo(txt()).path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
 }
 
 TEST_F(WriteOutputs, AFailedTxtMeansNoMdAndAFolderThatCannotBeMadeWritesNothing) {
@@ -190,14 +192,4 @@ TEST_F(WriteOutputs, SubtitlesGoBesideTheTranscriptAndNoneOutlivesAFailedWriting
     EXPECT_TRUE(error->reason.contains(vtt)) << error->reason.toStdString();
     EXPECT_FALSE(QFile::exists(txt()));
     EXPECT_FALSE(QFile::exists(srt));
-}
-
-TEST_F(WriteOutputs, ASecondWritingReplacesTheFirst) {
-    ASSERT_EQ(write(OutputFormat::both), std::nullopt);
-    ASSERT_EQ(write(OutputFormat::both, {{0, 1, " Autre texte."}}), std::nullopt);
-    EXPECT_TRUE(readText(txt()).endsWith("=\n\nAutre texte.\n"));
-    EXPECT_TRUE(readText(md()).endsWith("\n\nAutre texte.\n"));
-    EXPECT_FALSE(readText(md()).contains("Bonjour"));
-    // No temporary file left beside the transcripts.
-    EXPECT_EQ(QDir(QFileInfo(txt()).path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
 }

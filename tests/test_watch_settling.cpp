@@ -17,7 +17,7 @@ struct Disk {
     }
 };
 
-TEST(SettlingFiles, AFileSettlesOnlyAfterHoldingStillForTheWholeDelay) {
+TEST(SettlingFiles, AFileSettlesOnlyAfterHoldingStillForTheWholeDelayAndTheOthersComeInNaturalOrder) {
     Disk disk;
     SettlingFiles settling;
     EXPECT_EQ(settling.delay(), 3000);
@@ -49,11 +49,8 @@ TEST(SettlingFiles, AFileSettlesOnlyAfterHoldingStillForTheWholeDelay) {
     EXPECT_EQ(settling.size(), 0);
     EXPECT_FALSE(settling.nextDue());
     EXPECT_TRUE(settling.takeSettled(20000, disk.look()).isEmpty()); // handed over once
-}
 
-TEST(SettlingFiles, GoneFilesLeaveAndTheRestComeInNaturalOrder) {
-    Disk disk;
-    SettlingFiles settling;
+    // Gone files leave; the rest come in natural order.
     settling.setDelay(500);
     for (const char *path : {"/m/memo 10.m4a", "/m/memo 2.m4a", "/m/Memo 1.m4a", "/m/parti.m4a",
                              "/m/sous/b.m4a", "/m/sous-dossier.m4a"}) {
@@ -82,7 +79,7 @@ TEST(SettlingFiles, GoneFilesLeaveAndTheRestComeInNaturalOrder) {
     EXPECT_FALSE(settling.nextDue());
 }
 
-TEST(DurationsAhead, AReadingStandsOnlyForTheVersionItWasReadFromAndIsTakenOnce) {
+TEST(DurationsAhead, AReadingStandsForItsVersionIsTakenOnceAndAThousandPathsAtMostAreHeld) {
     Disk disk;
     DurationsAhead ahead;
     ahead.want({"/m/a.m4a", "/m/b.m4a", "/m/c.m4a"}, disk.look());
@@ -110,34 +107,32 @@ TEST(DurationsAhead, AReadingStandsOnlyForTheVersionItWasReadFromAndIsTakenOnce)
     EXPECT_FALSE(ahead.take("/m/d.m4a", FileIdentity{1, 1.0}));
     EXPECT_EQ(ahead.next(1), "/m/e.m4a");
     EXPECT_FALSE(ahead.next(2));
-}
 
-TEST(DurationsAhead, HoldsAThousandPathsAtMostAndStaleReadingsMakeRoom) {
-    Disk disk;
-    DurationsAhead ahead;
+    // It holds a thousand paths at most; stale readings make room.
+    DurationsAhead full;
     QStringList first;
     for (int i = 0; i < 1000; ++i) {
         first << QStringLiteral("/m/%1.m4a").arg(i);
         disk.files[first.last()] = FileIdentity{i, 1.0};
     }
-    ahead.want(first, disk.look());
+    full.want(first, disk.look());
     for (int i = 0; i < 1000; ++i) {
-        ASSERT_EQ(ahead.next(1), first[i]);
-        ahead.finished(first[i], FileIdentity{i, 1.0}, 2.0);
+        ASSERT_EQ(full.next(1), first[i]);
+        full.finished(first[i], FileIdentity{i, 1.0}, 2.0);
     }
     // Full: a further file is read in its turn.
-    ahead.want({"/m/autre.m4a"}, disk.look());
-    EXPECT_FALSE(ahead.next(1));
+    full.want({"/m/autre.m4a"}, disk.look());
+    EXPECT_FALSE(full.next(1));
     // One read file removed, another rewritten: their readings go, two places free.
     disk.files.remove("/m/0.m4a");
     disk.files["/m/1.m4a"] = FileIdentity{50, 9.0};
-    ahead.want({"/m/autre.m4a", "/m/encore.m4a", "/m/trop.m4a"}, disk.look());
-    EXPECT_EQ(ahead.next(2), "/m/autre.m4a");
-    EXPECT_EQ(ahead.next(2), "/m/encore.m4a");
-    EXPECT_FALSE(ahead.next(3));
-    EXPECT_FALSE(ahead.take("/m/1.m4a", FileIdentity{1, 1.0}));
-    EXPECT_EQ(ahead.take("/m/2.m4a", FileIdentity{2, 1.0}), 2.0);
-    EXPECT_EQ(ahead.take("/m/999.m4a", FileIdentity{999, 1.0}), 2.0);
+    full.want({"/m/autre.m4a", "/m/encore.m4a", "/m/trop.m4a"}, disk.look());
+    EXPECT_EQ(full.next(2), "/m/autre.m4a");
+    EXPECT_EQ(full.next(2), "/m/encore.m4a");
+    EXPECT_FALSE(full.next(3));
+    EXPECT_FALSE(full.take("/m/1.m4a", FileIdentity{1, 1.0}));
+    EXPECT_EQ(full.take("/m/2.m4a", FileIdentity{2, 1.0}), 2.0);
+    EXPECT_EQ(full.take("/m/999.m4a", FileIdentity{999, 1.0}), 2.0);
 }
 
 } // namespace

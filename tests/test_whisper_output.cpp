@@ -34,7 +34,7 @@ protected:
     QTemporaryDir m_dir;
 };
 
-TEST_F(WhisperJson, ReadsTextAndOffsetsInSeconds) {
+TEST_F(WhisperJson, ReadsTextAndOffsetsInSecondsAndMissingOffsetsAsZero) {
     EXPECT_EQ(parseWhisperJSON(file(R"({"systeminfo": "AVX = 1", "result": {"language": "fr"}, "transcription": [
           {"timestamps": {"from": "00:00:00,000", "to": "00:00:02,500"}, "offsets": {"from": 0, "to": 2500}, "text": " Bonjour."},
           {"offsets": {"from": 2500, "to": 4020.5}, "text": " Ça va ?"}]})")),
@@ -42,19 +42,24 @@ TEST_F(WhisperJson, ReadsTextAndOffsetsInSeconds) {
     // A multi-byte character cut in two by the recogniser leaves an invalid byte: the rest is kept.
     EXPECT_EQ(parseWhisperJSON(file("{\"transcription\": [{\"text\": \" caf\xC3\"}, {\"text\": \" suite\"}]}")),
               (QList<Segment>{{0, 0, QStringLiteral(" caf\uFFFD")}, {0, 0, " suite"}}));
-}
-
-TEST_F(WhisperJson, MissingOffsetsDefaultToZero) {
     EXPECT_EQ(parseWhisperJSON(file(R"({"transcription": [{"text": " sans temps"}, {"offsets": "0-10", "text": " a"},
         {"offsets": {"from": "1000", "to": 3000}, "text": " b"}]})")),
               (QList<Segment>{{0, 0, " sans temps"}, {0, 0, " a"}, {0, 3, " b"}}));
     EXPECT_EQ(parseWhisperJSON(file(R"({"transcription": []})")), QList<Segment>{});
+    // Control characters never reach the text; a NUL byte least of all.
+    const auto controls = parseWhisperJSON(file(R"({"transcription": [{"text": " Bon\u0000jour\u0007 à\ttous."}]})"));
+    ASSERT_TRUE(controls);
+    EXPECT_EQ(plainText(*controls), "Bonjour à\ttous.");
 }
 
+// Malformed, or texts of the wrong type: a failed result, never an empty recording.
 TEST_F(WhisperJson, MalformedFilesGiveNothing) {
     EXPECT_EQ(parseWhisperJSON(m_dir.filePath("absent.json")), std::nullopt);
     for (const char *bad : {R"({"transcription": [{"text": " coupé)", "", R"([{"text": " a"}])", R"({"result": {}})",
-                            R"({"transcription": {"text": " a"}})", R"({"transcription": [{"text": " a"}, " b"]})"})
+                            R"({"transcription": {"text": " a"}})", R"({"transcription": [{"text": " a"}, " b"]})",
+                            R"({"transcription": [{"text": 5}]})", R"({"transcription": [{}]})",
+                            R"({"transcription": [{"text": " a"}, {"text": null}]})",
+                            R"({"transcription": [{"text": ["a"]}]})"})
         EXPECT_EQ(parseWhisperJSON(file(bad)), std::nullopt) << bad;
 }
 
@@ -80,14 +85,11 @@ TEST(TranscriptCleaning, KeepsAtMostTwoLinesThatSayTheSameThing) {
     EXPECT_EQ(cleanTranscriptLines({"  Bonjour à tous \n", "\tsuite\r\n"}), (QStringList{"Bonjour à tous", "suite"}));
 }
 
-TEST(TranscriptCleaning, PlainTextJoinsTheCleanedSegments) {
+TEST(TranscriptCleaning, PlainTextJoinsTheCleanedSegmentsWhichKeepTheirOwnTimes) {
     EXPECT_EQ(plainText(segmentsOf({" Bonjour.", " [Musique]", " Ceci est un test.", " "})),
               "Bonjour.\nCeci est un test.");
     EXPECT_EQ(plainText(segmentsOf({" Sous-titres par la communauté", " [MUSIC]", "Merci d'avoir regardé"})),
               QString());
-}
-
-TEST(TranscriptCleaning, KeptSegmentsKeepTheirOwnTimesAndAgreeWithTheText) {
     const QList<Segment> heard{{0, 1, " Oui."},    {1, 2, " [Musique]"}, {2.5, 3, "oui "},
                                {3, 4, " OUI !"},  {4, 5.5, "\tNon."},    {6, 5, " Abonnez-vous !"}};
     EXPECT_EQ(cleanSegments(heard), (QList<Segment>{{0, 1, "Oui."}, {2.5, 3, "oui"}, {4, 5.5, "Non."}}));
