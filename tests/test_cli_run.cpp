@@ -2,11 +2,6 @@
 // child process with the stand-in recogniser on its PATH.
 #include <QFile>
 #include <QFileInfo>
-#include <QHttpServer>
-#include <QHttpServerResponse>
-#include <QProcess>
-
-#include <csignal>
 
 #include "core/atomic_file.h"
 #include "support/cli_fixture.h"
@@ -16,13 +11,9 @@ using namespace testing_support;
 
 namespace {
 
-class CliRun : public CliFixture {
-protected:
-    // A run in the background, for interrupting it.
-    std::unique_ptr<QProcess> startRun(const QStringList &more) { return startCli({"run", src}, more); }
-};
+class CliRun : public CliFixture {};
 
-TEST_F(CliRun, RunsABatchThenHasNothingLeftToDo) {
+TEST_F(CliRun, RunsABatchThenHasNothingLeftToDoAndNothingRunsWithoutRecogniserOrFolder) {
     for (const char *n : {"un.m4a", "sous/deux.mp3"}) makeAudio(src + "/" + n, 1.2);
     writeFile(src + "/casse.m4a", "not audio");
     CliResult first = cli({"run", src});
@@ -49,6 +40,13 @@ TEST_F(CliRun, RunsABatchThenHasNothingLeftToDo) {
     EXPECT_EQ(forced.code, 0) << forced.err.toStdString();
     EXPECT_EQ(recogniserCalls(), 3);
     EXPECT_EQ(cli({"force", src + "/absent.m4a"}).code, 2);
+
+    // Without a recogniser or a folder, nothing runs.
+    CliResult noTool = runCli({"run", src}, {"PARLIVO_WHISPER_CLI=" + home.file("absent/whisper-cli")});
+    EXPECT_EQ(noTool.code, 2);
+    EXPECT_TRUE(noTool.err.contains("whisper-cli introuvable. Lance scripts/setup, qui le construit, ou installe le "
+                                    "paquet whisper.cpp de ta distribution."));
+    EXPECT_EQ(cli({"run", home.file("nowhere")}).code, 2);
 }
 
 TEST_F(CliRun, WithServersAloneARunNeedsNoModelHere) {
@@ -70,90 +68,18 @@ TEST_F(CliRun, WithServersAloneARunNeedsNoModelHere) {
     EXPECT_EQ(server.count(FakeLlmServer::inferencePath), 1);
 }
 
-TEST_F(CliRun, MissingRecogniserOrFolderExitsWithTwo) {
-    makeAudio(src + "/un.m4a", 1.2);
-    CliResult noTool = runCli({"run", src}, {"PARLIVO_WHISPER_CLI=" + home.file("absent/whisper-cli")});
-    EXPECT_EQ(noTool.code, 2);
-    EXPECT_TRUE(noTool.err.contains("whisper-cli introuvable. Lance scripts/setup, qui le construit, ou installe le "
-                                    "paquet whisper.cpp de ta distribution."));
-    EXPECT_EQ(cli({"run", home.file("nowhere")}).code, 2);
-}
-
-TEST_F(CliRun, AKilledRunIsFinishedByTheNextOneWithOneTranscriptPerFile) {
-    const QStringList names = {"a.m4a", "b.m4a", "c.m4a", "d.m4a"};
-    for (const QString &n : names) makeAudio(src + "/" + n, 1.2);
-    auto run = startRun({"FAKE_WHISPER_DELAY=1"});
-    ASSERT_TRUE(spinUntil([&] { return recogniserCalls() >= 2; }, 30000));
-    ::kill(pid_t(run->processId()), SIGKILL);
-    run->waitForFinished();
-
-    CliResult again = cli({"run", src});
-    EXPECT_EQ(again.code, 0) << again.err.toStdString();
-    EXPECT_EQ(transcripts(), (QStringList{"a.txt", "b.txt", "c.txt", "d.txt"}));
-    EXPECT_TRUE(scratch().isEmpty()) << scratch().join(' ').toStdString();
-    // Files finished just before the kill may not be in the history yet: their
-    // up-to-date transcripts make them skipped rather than transcribed twice.
-    const QString counters = cli({"status"}).out.section('\n', 0, 0);
-    EXPECT_TRUE(counters.startsWith("En attente 0, En cours 0, ")) << counters.toStdString();
-    EXPECT_TRUE(counters.endsWith("Erreur 0, Vide 0")) << counters.toStdString();
-}
-
-// Live processes (zombies aside) whose environment holds `text`.
-int processesWithEnvironment(const QString &text) {
-    int count = 0;
-    for (const QString &pid : QDir("/proc").entryList({"[0-9]*"}, QDir::Dirs)) {
-        const QByteArray status = readWholeFile("/proc/" + pid + "/stat").value_or(QByteArray());
-        if (status.isEmpty() || status.contains(") Z ")) continue;
-        if (readWholeFile("/proc/" + pid + "/environ").value_or(QByteArray()).contains(text.toUtf8())) ++count;
-    }
-    return count;
-}
-
-TEST_F(CliRun, AKilledRunTakesItsRecogniserAlong) {
-    makeAudio(src + "/a.m4a", 1.2);
-    auto run = startRun({"FAKE_WHISPER_HANG=1"});
-    ASSERT_TRUE(spinUntil([&] { return recogniserCalls() == 1; }, 30000));
-    // The recogniser inherits the call log's path: that finds it among the processes.
-    EXPECT_EQ(processesWithEnvironment(argsLog), 2);
-    ::kill(pid_t(run->processId()), SIGKILL);
-    run->waitForFinished();
-    EXPECT_TRUE(spinUntil([&] { return processesWithEnvironment(argsLog) == 0; }, 5000));
-}
-
-TEST_F(CliRun, CtrlCCancelsSavesAndExitsWithOne) {
-    for (const char *n : {"a.m4a", "b.m4a"}) makeAudio(src + "/" + n, 1.2);
-    auto run = startRun({"FAKE_WHISPER_HANG=1"});
-    ASSERT_TRUE(spinUntil([&] { return recogniserCalls() >= 1; }, 30000));
-    ::kill(pid_t(run->processId()), SIGINT);
-    ASSERT_TRUE(spinUntil([&] { return run->state() == QProcess::NotRunning; }, 15000));
-    EXPECT_EQ(run->exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(run->exitCode(), 1);
-    const QString err = QString::fromUtf8(run->readAllStandardError());
-    EXPECT_TRUE(err.contains("Annulation demandée.")) << err.toStdString();
-    EXPECT_TRUE(err.contains("Lot interrompu."));
-    EXPECT_FALSE(err.contains("délai dépassé"));
-    EXPECT_TRUE(cli({"status"}).out.startsWith("En attente 2, En cours 0"));
-    EXPECT_TRUE(scratch().isEmpty());
-}
-
 TEST_F(CliRun, ModelsListsTheCatalogueAndDownloadsOne) {
-    QHttpServer server;
-    server.route("/<arg>", [](const QString &name) {
-        if (name == "ggml-base.bin") return QHttpServerResponse(QByteArray(4096, 'b'));
-        return QHttpServerResponse(QByteArray(), QHttpServerResponse::StatusCode::NotFound);
-    });
-    const quint16 port = server.listen(QHostAddress::LocalHost, 0);
+    ModelRepository repository("ggml-base.bin", 4096);
     CliResult list = cli({"models"});
     EXPECT_EQ(list.code, 0);
     EXPECT_TRUE(list.out.contains("* ggml-base.bin"));
     EXPECT_TRUE(list.out.contains("ggml-large-v3-turbo.bin\tLarge v3 Turbo (quasi identique, 5x plus rapide, ~1.6 Go)"));
 
     QFile::remove(home.file(".hestia/ggml-base.bin"));
-    const QStringList base{QStringLiteral("PARLIVO_MODEL_BASE_URL=http://127.0.0.1:%1/").arg(port)};
-    const CliResult downloaded = cli({"models", "--download", "ggml-base.bin"}, base);
+    const CliResult downloaded = cli({"models", "--download", "ggml-base.bin"});
     EXPECT_EQ(downloaded.code, 0) << downloaded.err.toStdString();
     EXPECT_EQ(QFileInfo(home.file(".hestia/ggml-base.bin")).size(), 4096);
-    const CliResult missing = cli({"models", "--download", "ggml-medium.bin"}, base);
+    const CliResult missing = cli({"models", "--download", "ggml-medium.bin"});
     EXPECT_EQ(missing.code, 1);
     EXPECT_TRUE(missing.err.contains("Échec : Réponse HTTP 404"));
     EXPECT_FALSE(QFileInfo::exists(home.file(".hestia/ggml-medium.bin")));

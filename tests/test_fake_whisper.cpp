@@ -2,7 +2,6 @@
 // relies on it, or the pipeline tests built on it prove nothing.
 
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include "core/atomic_file.h"
@@ -14,12 +13,6 @@ using namespace testing_support;
 
 namespace {
 
-struct Outcome {
-    bool finished = false;
-    int exitCode = -1;
-    QString standardError;
-};
-
 class FakeWhisper : public ::testing::Test {
 protected:
     QTemporaryDir dir;
@@ -30,21 +23,8 @@ protected:
         return {"-m", model, "-l", "auto", "-oj", "-of", dir.filePath("result"), "-pp", "-mc", "0", "-sns",
                 "-t", "2", "-p", "1", audio};
     }
-    Outcome run(const QStringList &args, const QStringList &env = {}, int waitMs = 30000) {
-        QProcess process;
-        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-        for (const QString &pair : env) e.insert(pair.section('=', 0, 0), pair.section('=', 1));
-        process.setProcessEnvironment(e);
-        process.start(buildPath("fake-whisper-cli"), args);
-        Outcome outcome;
-        outcome.finished = process.waitForFinished(waitMs);
-        if (!outcome.finished) {
-            process.kill();
-            process.waitForFinished(5000);
-        }
-        outcome.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        outcome.standardError = QString::fromUtf8(process.readAllStandardError());
-        return outcome;
+    CliResult run(const QStringList &args, const QStringList &env = {}) {
+        return runProgram(buildPath("fake-whisper-cli"), args, env, 30000);
     }
 };
 
@@ -54,16 +34,16 @@ TEST_F(FakeWhisper, WritesTheRealLayoutWithRisingProgressAndLogsItsArguments) {
     const QString argsLog = dir.filePath("args.log");
     const auto outcome = run(arguments(wav), {"FAKE_WHISPER_DELAY=0.4", "FAKE_WHISPER_ARGS_LOG=" + argsLog,
                                               R"(FAKE_WHISPER_SEGMENTS=[" Bonjour.", {"text": "Deuxième", "from": 2500, "to": 4020}])"});
-    ASSERT_EQ(outcome.exitCode, 0) << outcome.standardError.toStdString();
+    ASSERT_EQ(outcome.code, 0) << outcome.err.toStdString();
     EXPECT_EQ(parseWhisperJSON(json), (QList<Segment>{{0, 2.5, " Bonjour."}, {2.5, 4.02, " Deuxième"}}));
     const Json real = parseJson(*readWholeFile(json));
     for (const char *key : {"systeminfo", "model", "params", "result", "transcription"}) EXPECT_TRUE(real.contains(key)) << key;
     EXPECT_EQ(real["result"]["language"], "fr");
     EXPECT_EQ(real["transcription"][1]["timestamps"]["to"], "00:00:04,020");
 
-    EXPECT_TRUE(outcome.standardError.contains("whisper_print_progress_callback: progress =  25%\n"));
+    EXPECT_TRUE(outcome.err.contains("whisper_print_progress_callback: progress =  25%\n"));
     QList<int> percentages;
-    for (const auto &line : outcome.standardError.split('\n'))
+    for (const auto &line : outcome.err.split('\n'))
         if (auto p = parseWhisperProgress(line)) percentages.append(*p);
     ASSERT_EQ(percentages.size(), 20);
     for (qsizetype i = 1; i < percentages.size(); ++i) EXPECT_GT(percentages[i], percentages[i - 1]);
@@ -73,7 +53,7 @@ TEST_F(FakeWhisper, WritesTheRealLayoutWithRisingProgressAndLogsItsArguments) {
     EXPECT_EQ(received, arguments(wav));
 
     // Without segments given: a short French text, each segment starting with a space.
-    ASSERT_EQ(run(arguments(wav)).exitCode, 0);
+    ASSERT_EQ(run(arguments(wav)).code, 0);
     EXPECT_EQ(parseWhisperJSON(json), (QList<Segment>{{0, 2.5, " Bonjour."}, {2.5, 5, " Ceci est un test."}}));
 }
 
@@ -81,18 +61,18 @@ TEST_F(FakeWhisper, UnknownArgumentsUnconvertedAudioAndMissingModelsWriteNoJson)
     auto args = arguments(wav);
     args.insert(0, "-np");
     const auto unknown = run(args);
-    EXPECT_EQ(unknown.exitCode, 0); // as the real program does
-    EXPECT_TRUE(unknown.standardError.contains("error: unknown argument: -np"));
+    EXPECT_EQ(unknown.code, 0); // as the real program does
+    EXPECT_TRUE(unknown.err.contains("error: unknown argument: -np"));
     EXPECT_FALSE(QFile::exists(json));
 
     const QString notWav = writeFile(dir.filePath("memo.m4a.wav"), QByteArray(4096, 'x'));
     for (const auto &audio : {makeAudio(dir.filePath("stereo.wav"), 1, {"-ac", "2"}), notWav, dir.filePath("absent.wav")}) {
         const auto outcome = run(arguments(audio));
-        EXPECT_NE(outcome.exitCode, 0) << audio.toStdString();
-        EXPECT_TRUE(outcome.standardError.contains(audio)) << outcome.standardError.toStdString();
+        EXPECT_NE(outcome.code, 0) << audio.toStdString();
+        EXPECT_TRUE(outcome.err.contains(audio)) << outcome.err.toStdString();
         EXPECT_FALSE(QFile::exists(json)) << audio.toStdString();
     }
     QFile::remove(model);
-    EXPECT_NE(run(arguments(wav)).exitCode, 0);
+    EXPECT_NE(run(arguments(wav)).code, 0);
     EXPECT_FALSE(QFile::exists(json));
 }

@@ -1,8 +1,6 @@
 // Whole batches through the engine: real ffmpeg, the stand-in recogniser,
 // real files. What a user sees after pressing start.
 #include <QFileInfo>
-#include <QHttpServer>
-#include <QHttpServerResponse>
 #include <QSignalSpy>
 
 #include <thread>
@@ -76,7 +74,7 @@ TEST_F(QueueRun, NestedFolderWithOddNamesIsTranscribedOnceAndRemembered) {
     EXPECT_TRUE(readWholeFile(transcriptOf("a b.m4a"))->contains("(durée 0:03)"));
 }
 
-TEST_F(QueueRun, RecogniserGetsTheExpectedArgumentsAndCustomDestinationMirrorsTheTree) {
+TEST_F(QueueRun, RecogniserGetsTheExpectedArgumentsCustomDestinationMirrorsTheTreeAndAFoundTranscriptCounts) {
     makeAudio(src + "/2024/janvier/memo.m4a", 1.2);
     const QString out = home.file("out");
     updateSettings([&](ParlivoSettings &s) {
@@ -97,13 +95,9 @@ TEST_F(QueueRun, RecogniserGetsTheExpectedArgumentsAndCustomDestinationMirrorsTh
     EXPECT_EQ(args[3], "fr");
     // Alone, a file gets every core.
     EXPECT_EQ(args[12], std::to_string(std::max(1u, std::thread::hardware_concurrency())));
-}
 
-TEST_F(QueueRun, ATranscriptFoundUpToDateIsRememberedAsDone) {
-    makeAudio(src + "/a.m4a", 1.2);
-    chooseSource();
-    ASSERT_TRUE(runQueue());
-    // The state is lost (a new machine, a deleted support folder); the transcript is still there.
+    // The state is lost (a new machine, a deleted support folder); the
+    // transcript is still there: found up to date, it is remembered as done.
     engine->saveNow();
     engine.reset();
     QFile::remove(home.supportDir() + "/ledger.json");
@@ -111,15 +105,17 @@ TEST_F(QueueRun, ATranscriptFoundUpToDateIsRememberedAsDone) {
     relaunch();
     chooseSource();
     ASSERT_TRUE(runQueue());
-    EXPECT_EQ(entryNamed("a.m4a").status, FileStatus::skipped);
+    EXPECT_EQ(entryNamed("memo.m4a").status, FileStatus::skipped);
     EXPECT_EQ(recogniserCalls(), 1);
-    ASSERT_TRUE(engine->ledger().count(src + "/a.m4a"));
-    EXPECT_EQ(engine->ledger().at(src + "/a.m4a").status, "done");
-    EXPECT_EQ(engine->ledger().at(src + "/a.m4a").outputPath, src + "/a.txt");
+    ASSERT_TRUE(engine->ledger().count(src + "/2024/janvier/memo.m4a"));
+    EXPECT_EQ(engine->ledger().at(src + "/2024/janvier/memo.m4a").status, "done");
+    EXPECT_EQ(engine->ledger().at(src + "/2024/janvier/memo.m4a").outputPath, out + "/2024/janvier/memo.txt");
 }
 
-TEST_F(QueueRun, ATooShortFileIsEmptyAndStaysEmptyWithoutWork) {
+// Known empty, a file is not even probed again: retried by hand or after a restart.
+TEST_F(QueueRun, TooShortOrEmptyFilesAreEmptyOnceAndForAll) {
     makeAudio(src + "/court.m4a", 0.4);
+    writeFile(src + "/vide.m4a", "");
     chooseSource();
     ASSERT_TRUE(runQueue());
     const AudioFile &file = entryNamed("court.m4a");
@@ -127,14 +123,23 @@ TEST_F(QueueRun, ATooShortFileIsEmptyAndStaysEmptyWithoutWork) {
     ASSERT_TRUE(file.errorMessage);
     EXPECT_TRUE(file.errorMessage->startsWith("Trop court pour être un vocal (0.4"));
     EXPECT_TRUE(logHas("Vocal vide/illisible ignoré : court.m4a (0.4"));
-    EXPECT_EQ(engine->ledger().at(src + "/court.m4a").status, "empty");
+    EXPECT_EQ(entryNamed("vide.m4a").status, FileStatus::empty);
+    EXPECT_EQ(entryNamed("vide.m4a").errorMessage, "Trop court pour être un vocal (0 s). Le fichier est vide ou "
+                                                   "l'enregistrement a été interrompu : rien à transcrire.");
+    for (const char *name : {"court.m4a", "vide.m4a"}) EXPECT_EQ(engine->ledger().at(src + "/" + name).status, "empty");
     EXPECT_EQ(recogniserCalls(), 0);
     const int probes = probeCalls();
 
     engine->retry({file.id});
     ASSERT_TRUE(runQueue());
     EXPECT_EQ(entryNamed("court.m4a").status, FileStatus::empty);
-    EXPECT_EQ(probeCalls(), probes); // known empty: not even probed
+    relaunch();
+    chooseSource();
+    EXPECT_EQ(entryNamed("vide.m4a").status, FileStatus::empty);
+    engine->start();
+    EXPECT_FALSE(engine->isRunning());
+    EXPECT_EQ(probeCalls(), probes);
+    EXPECT_EQ(recogniserCalls(), 0);
 }
 
 TEST_F(QueueRun, AnUnreadableFileIsRetriedUpToThreeAttemptsThenLeftAside) {
@@ -170,27 +175,7 @@ TEST_F(QueueRun, AnUnreadableFileIsRetriedUpToThreeAttemptsThenLeftAside) {
     EXPECT_EQ(engine->doneCount(), 1);
 }
 
-TEST_F(QueueRun, AHangingRecogniserIsEndedByItsTimeLimit) {
-    ScopedEnv hang{{"FAKE_WHISPER_HANG", "1"}};
-    TimeLimits limits;
-    limits.recognitionFactor = 0;
-    limits.recognitionFloor = 1;
-    engine->setTimeLimits(limits);
-    makeAudio(src + "/long.m4a", 1.2);
-    chooseSource();
-    ASSERT_TRUE(runQueue(20000));
-    EXPECT_EQ(entryNamed("long.m4a").status, FileStatus::error);
-    EXPECT_EQ(entryNamed("long.m4a").errorMessage, "Transcription interrompue (délai dépassé).");
-    EXPECT_TRUE(scratchFiles().isEmpty());
-
-    // The next run fails it for another reason: that is what it says.
-    qunsetenv("FAKE_WHISPER_HANG");
-    ScopedEnv broken{{"FAKE_WHISPER_EXIT", "3"}};
-    ASSERT_TRUE(runQueue(20000));
-    EXPECT_TRUE(entryNamed("long.m4a").errorMessage->startsWith("Échec de whisper-cli (code 3).\n"));
-}
-
-TEST_F(QueueRun, CancelReturnsRunningFilesToPendingWithoutATimeOut) {
+TEST_F(QueueRun, CancelReturnsRunningFilesToPendingWithoutATimeOutAndAHangingRecogniserMeetsItsTimeLimit) {
     ScopedEnv hang{{"FAKE_WHISPER_HANG", "1"}};
     for (const char *n : {"a.m4a", "b.m4a", "c.m4a"}) makeAudio(src + "/" + n, 1.2);
     updateSettings([](ParlivoSettings &s) { s.parallelism = 2; });
@@ -212,6 +197,22 @@ TEST_F(QueueRun, CancelReturnsRunningFilesToPendingWithoutATimeOut) {
         EXPECT_FALSE(engine->ledger().count(f.path()));
     }
     EXPECT_TRUE(scratchFiles().isEmpty());
+
+    // Left hanging, the recogniser is ended by its time limit.
+    TimeLimits limits;
+    limits.recognitionFactor = 0;
+    limits.recognitionFloor = 1;
+    engine->setTimeLimits(limits);
+    ASSERT_TRUE(runQueue(20000));
+    EXPECT_EQ(entryNamed("a.m4a").status, FileStatus::error);
+    EXPECT_EQ(entryNamed("a.m4a").errorMessage, "Transcription interrompue (délai dépassé).");
+    EXPECT_TRUE(scratchFiles().isEmpty());
+
+    // The next run fails it for another reason: that is what it says.
+    qunsetenv("FAKE_WHISPER_HANG");
+    ScopedEnv broken{{"FAKE_WHISPER_EXIT", "3"}};
+    ASSERT_TRUE(runQueue(20000));
+    EXPECT_TRUE(entryNamed("a.m4a").errorMessage->startsWith("Échec de whisper-cli (code 3).\n"));
 }
 
 TEST_F(QueueRun, PauseLetsClaimedFilesFinishAndClaimsNothingMore) {
@@ -289,20 +290,26 @@ TEST_F(QueueRun, LiveFiguresCountOnlyThisRunAndTheFileInHand) {
     EXPECT_FALSE(engine->isComplete());
 }
 
-TEST_F(QueueRun, AnInterruptedBatchResumesAtLaunch) {
+TEST_F(QueueRun, AnInterruptedBatchResumesAtLaunchOnlyWithAutomaticResume) {
     for (const char *n : {"a.m4a", "b.m4a"}) makeAudio(src + "/" + n, 1.2);
-    ScopedEnv hang{{"FAKE_WHISPER_HANG", "1"}};
+    updateSettings([](ParlivoSettings &s) { s.autoResume = false; });
     chooseSource();
-    engine->start();
-    ASSERT_TRUE(spinUntil([&] { return engine->runningCount() == 1 && recogniserCalls() == 1; }, 20000));
-    engine->saveNow(); // what quitting does
-    engine->processes().terminateAll();
-    engine.reset(); // the application goes away mid-batch
-    qunsetenv("FAKE_WHISPER_HANG");
-
+    {
+        ScopedEnv hang{{"FAKE_WHISPER_HANG", "1"}};
+        engine->start();
+        ASSERT_TRUE(spinUntil([&] { return engine->runningCount() == 1 && recogniserCalls() == 1; }, 20000));
+        engine->saveNow(); // what quitting does
+        engine->processes().terminateAll();
+        engine.reset(); // the application goes away mid-batch
+    }
     engine = std::make_unique<Transcriber>(tools());
     EXPECT_TRUE(engine->pendingWasRunning());
     EXPECT_EQ(engine->pendingCount(), 2);
+    engine->resumeInterruptedRunIfNeeded();
+    EXPECT_FALSE(engine->isRunning());
+    EXPECT_FALSE(logHas("Reprise automatique"));
+
+    updateSettings([](ParlivoSettings &s) { s.autoResume = true; });
     engine->resumeInterruptedRunIfNeeded();
     EXPECT_TRUE(logHas("Reprise automatique du lot après redémarrage."));
     ASSERT_TRUE(runTask(engine->waitForRun(), 30000));
@@ -310,58 +317,9 @@ TEST_F(QueueRun, AnInterruptedBatchResumesAtLaunch) {
     EXPECT_TRUE(engine->isComplete());
 }
 
-TEST_F(QueueRun, WithoutAutomaticResumeAnInterruptedBatchWaits) {
-    makeAudio(src + "/a.m4a", 1.2);
-    updateSettings([](ParlivoSettings &s) { s.autoResume = false; });
-    chooseSource();
-    {
-        ScopedEnv hang{{"FAKE_WHISPER_HANG", "1"}};
-        engine->start();
-        ASSERT_TRUE(spinUntil([&] { return recogniserCalls() == 1; }, 20000));
-        engine->saveNow();
-        engine->processes().terminateAll();
-        engine.reset();
-    }
-    engine = std::make_unique<Transcriber>(tools());
-    EXPECT_TRUE(engine->pendingWasRunning());
-    engine->resumeInterruptedRunIfNeeded();
-    EXPECT_FALSE(engine->isRunning());
-    EXPECT_FALSE(logHas("Reprise automatique"));
-    EXPECT_EQ(engine->pendingCount(), 1);
-}
-
-TEST_F(QueueRun, StartRefusesWithoutRecogniser) {
-    engine = std::make_unique<Transcriber>(Tools{});
-    EXPECT_FALSE(engine->toolsReady());
-    engine->start();
-    EXPECT_TRUE(lastLog().endsWith("whisper-cli introuvable. Lance scripts/setup, qui le construit, ou installe "
-                                   "le paquet whisper.cpp de ta distribution."));
-}
-
-// A model repository on 127.0.0.1 that serves ggml-large-v3.bin once `available`, else 404.
-class ModelRepository {
-public:
-    ModelRepository() {
-        m_server.route("/<arg>", [this](const QString &name) {
-            ++requests;
-            if (!available || name != "ggml-large-v3.bin")
-                return QHttpServerResponse(QByteArray("no such model"), QHttpServerResponse::StatusCode::NotFound);
-            return QHttpServerResponse(QByteArray(64 * 1024, 'm'));
-        });
-        m_port = m_server.listen(QHostAddress::LocalHost, 0);
-    }
-    QString base() const { return QStringLiteral("http://127.0.0.1:%1/").arg(m_port); }
-    bool available = false;
-    int requests = 0;
-
-private:
-    QHttpServer m_server;
-    quint16 m_port = 0;
-};
-
 TEST_F(QueueRun, WithoutAModelTheDefaultOneIsDownloadedThenTheBatchRuns) {
     ModelRepository repository;
-    ScopedEnv base{"PARLIVO_MODEL_BASE_URL", repository.base()};
+    repository.available = false;
     updateSettings([](ParlivoSettings &s) { s.modelPath.clear(); });
     makeAudio(src + "/a.m4a", 1.2);
     chooseSource();
