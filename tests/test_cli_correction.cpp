@@ -28,14 +28,12 @@ protected:
     }
 };
 
-TEST_F(CliCorrection, CorrectNeedsAnOutputRoot) {
-    const CliResult result = runCli({"correct"});
-    EXPECT_EQ(result.code, 2);
-    EXPECT_TRUE(result.err.contains("Dossier de sortie inconnu")) << result.err.toStdString();
+TEST_F(CliCorrection, CorrectNeedsAnOutputRootRunsThePassAndReportsWhatStayedRaw) {
+    const CliResult unknown = runCli({"correct"});
+    EXPECT_EQ(unknown.code, 2);
+    EXPECT_TRUE(unknown.err.contains("Dossier de sortie inconnu")) << unknown.err.toStdString();
     EXPECT_EQ(runCli({"correct", "extra"}).code, 2);
-}
 
-TEST_F(CliCorrection, CorrectRunsThePassAndReportsWhatStayedRaw) {
     const QString a = writeRawTranscript(src, "a", dictation("A", 60));
     const QString b = writeRawTranscript(src + "/sous", "b", dictation("B", 90));
     ASSERT_EQ(runCli({"scan", src}).code, 0);

@@ -43,7 +43,16 @@ TEST_F(CliWatch, TranscribesWhatIsThereAndWhatArrivesThenCtrlCSavesAndExitsWithZ
     EXPECT_TRUE(cli({"status"}).out.startsWith("En attente 0, En cours 0, Terminé 2, Sauté 0, Erreur 0"));
 }
 
-TEST_F(CliWatch, CtrlCDuringATranscriptionLeavesItPendingInTheSavedState) {
+TEST_F(CliWatch, WithoutOneFolderItExitsWithTwoAndCtrlCDuringATranscriptionLeavesItPending) {
+    // Without a folder, or with too many, it does not start.
+    const CliResult none = cli({"watch"});
+    EXPECT_EQ(none.code, 2);
+    EXPECT_EQ(none.err, "Aucun dossier source : parlivo-cli watch DOSSIER\n");
+    EXPECT_EQ(cli({"watch", home.file("nulle part")}).code, 2);
+    const CliResult two = cli({"watch", src, src});
+    EXPECT_EQ(two.code, 2);
+    EXPECT_TRUE(two.err.contains("watch [DOSSIER]"));
+
     QDir().mkpath(src);
     auto watch = startCli({"watch", src}, {"FAKE_WHISPER_HANG=1"});
     makeAudio(src + "/long.m4a", 1.2);
@@ -56,16 +65,6 @@ TEST_F(CliWatch, CtrlCDuringATranscriptionLeavesItPendingInTheSavedState) {
     EXPECT_TRUE(status.out.startsWith("En attente 1, En cours 0")) << status.out.toStdString();
     EXPECT_TRUE(status.out.contains("pending\t0:01\t" + src + "/long.m4a\t\n")); // its duration was read
     EXPECT_TRUE(scratch().isEmpty());
-}
-
-TEST_F(CliWatch, WithoutAFolderOrWithTooManyItExitsWithTwo) {
-    const CliResult none = cli({"watch"});
-    EXPECT_EQ(none.code, 2);
-    EXPECT_EQ(none.err, "Aucun dossier source : parlivo-cli watch DOSSIER\n");
-    EXPECT_EQ(cli({"watch", home.file("nulle part")}).code, 2);
-    const CliResult two = cli({"watch", src, src});
-    EXPECT_EQ(two.code, 2);
-    EXPECT_TRUE(two.err.contains("watch [DOSSIER]"));
 }
 
 } // namespace

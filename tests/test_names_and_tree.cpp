@@ -23,12 +23,9 @@ namespace {
 
 // ---------------------------------------------------------------- pure rules
 
-TEST(NamesPure, ALineBreakOrATabNeverLeavesItsLine) {
+TEST(NamesPure, ALineBreakOrATabNeverLeavesItsLineAndHeaderValuesAreQuotedOnlyThen) {
     EXPECT_EQ(singleLine("a\nb\tc\r\nd\re\x01"), "a\\nb\\tc\\nd\\ne\\u0001");
     EXPECT_EQ(singleLine("Réunion été 2024.m4a"), "Réunion été 2024.m4a");
-}
-
-TEST(NamesPure, HeaderValuesAreQuotedOnlyWhenTheyWouldBreakTheirLine) {
     EXPECT_EQ(headerValue("/m/Réunion: budget.m4a"), "/m/Réunion: budget.m4a");
     EXPECT_EQ(headerValue("/m/a\nchemin: x.m4a"), "\"/m/a\\nchemin: x.m4a\"");
     EXPECT_EQ(headerValue("\"q\".m4a"), "\"\\\"q\\\".m4a\"");
@@ -61,7 +58,7 @@ TEST(NamesPure, NamesThatAreNotUtf8KeepEveryByte) {
         }
 }
 
-TEST(NamesPure, TranscriptsOfOneRecordingTakeTheseNamesInTurn) {
+TEST(NamesPure, TranscriptsOfOneRecordingTakeTheseNamesInTurnAndFoldersInsideTheSourceAreLeftOut) {
     const QStringList stems = transcriptStems("/m/memo.m4a", "/out");
     ASSERT_EQ(stems.size(), 10);
     EXPECT_EQ(stems.mid(0, 4), (QStringList{"/out/memo", "/out/memo.m4a", "/out/memo.m4a (2)", "/out/memo.m4a (3)"}));
@@ -71,9 +68,7 @@ TEST(NamesPure, TranscriptsOfOneRecordingTakeTheseNamesInTurn) {
     EXPECT_TRUE(hasStem("/out/memo.txt", "/out/memo"));
     EXPECT_FALSE(hasStem("/out/memo.m4a.txt", "/out/memo"));
     EXPECT_FALSE(hasStem("/out/mem.txt", "/out/memo"));
-}
-
-TEST(NamesPure, OnlyFoldersStrictlyInsideTheSourceAreLeftOut) {
+    // Only folders strictly inside the source are left out of its scan.
     EXPECT_EQ(foldersStrictlyInside("/m", {"/m/Archive organisée", "/m", "/m/", "/elsewhere", "", "/m/out/", "/mx/a"}),
               (QStringList{"/m/Archive organisée", "/m/out"}));
 }
@@ -97,66 +92,52 @@ protected:
     }
 };
 
-TEST_F(NamesAndTree, TwoRecordingsWithOneBaseNameGetATranscriptEach) {
+TEST_F(NamesAndTree, RecordingsSharingABaseNameGetATranscriptEachAndTheOwnerKeepsTheName) {
     makeAudio(src + "/memo.m4a", 1.2);
     makeAudio(src + "/memo.mp3", 2.5);
-    updateSettings([](ParlivoSettings &s) { s.parallelism = 2; }); // both at once where the cores allow
+    makeAudio(src + "/note.mp3", 1.2);
+    updateSettings([](ParlivoSettings &s) { s.parallelism = 2; }); // at once where the cores allow
     chooseSource();
     ASSERT_TRUE(runQueue());
-    EXPECT_EQ(engine->doneCount(), 2);
-    EXPECT_EQ(recogniserCalls(), 2);
+    EXPECT_EQ(engine->doneCount(), 3);
+    EXPECT_EQ(recogniserCalls(), 3);
     EXPECT_EQ(linesOf(src + "/memo.txt").value(1), "Source : memo.m4a");
     EXPECT_EQ(linesOf(src + "/memo.mp3.txt").value(1), "Source : memo.mp3");
     EXPECT_EQ(entryNamed("memo.m4a").outputPath, src + "/memo.txt");
     EXPECT_EQ(entryNamed("memo.mp3").outputPath, src + "/memo.mp3.txt");
 
-    // Both recorded again: each keeps its name, nothing more is written.
+    // Both recorded again: each keeps its name, nothing more is written. A
+    // recording that sorts first arrives later: it does not take the name.
     makeAudio(src + "/memo.m4a", 1.5);
     makeAudio(src + "/memo.mp3", 1.2);
+    makeAudio(src + "/note.m4a", 1.2);
     engine->rescan();
     ASSERT_TRUE(runQueue());
-    EXPECT_EQ(recogniserCalls(), 4);
-    EXPECT_EQ(filesUnder(src, "*.txt"), (QStringList{"memo.mp3.txt", "memo.txt"}));
+    EXPECT_EQ(recogniserCalls(), 6);
+    EXPECT_EQ(filesUnder(src, "*.txt"), (QStringList{"memo.mp3.txt", "memo.txt", "note.m4a.txt", "note.txt"}));
     EXPECT_EQ(linesOf(src + "/memo.txt").value(1), "Source : memo.m4a");
     EXPECT_TRUE(readText(src + "/memo.txt").contains("(durée 0:02)")); // 1.5 s
-}
-
-TEST_F(NamesAndTree, TheRecordingThatAlreadyOwnsTheTranscriptKeepsIt) {
-    makeAudio(src + "/memo.mp3", 1.2);
-    chooseSource();
-    ASSERT_TRUE(runQueue());
-    // A recording that sorts first arrives later: it does not take the name.
-    makeAudio(src + "/memo.m4a", 1.2);
-    engine->rescan();
-    ASSERT_TRUE(runQueue());
-    EXPECT_EQ(linesOf(src + "/memo.txt").value(1), "Source : memo.mp3");
-    EXPECT_EQ(linesOf(src + "/memo.m4a.txt").value(1), "Source : memo.m4a");
+    EXPECT_EQ(linesOf(src + "/note.txt").value(1), "Source : note.mp3");
+    EXPECT_EQ(linesOf(src + "/note.m4a.txt").value(1), "Source : note.m4a");
 
     // The history holds the name even while its transcript is missing.
-    QFile::remove(src + "/memo.txt");
-    makeAudio(src + "/memo.wav", 1.2);
+    QFile::remove(src + "/note.txt");
+    makeAudio(src + "/note.wav", 1.2);
     engine->rescan();
     ASSERT_TRUE(runQueue());
-    EXPECT_FALSE(QFileInfo::exists(src + "/memo.txt"));
-    EXPECT_EQ(entryNamed("memo.wav").outputPath, src + "/memo.wav.txt");
+    EXPECT_FALSE(QFileInfo::exists(src + "/note.txt"));
+    EXPECT_EQ(entryNamed("note.wav").outputPath, src + "/note.wav.txt");
 }
 
-TEST_F(NamesAndTree, APipeIsNeverQueued) {
-    makeAudio(src + "/b.m4a", 1.2);
+TEST_F(NamesAndTree, APipeTheArchiveAndADestinationInsideTheSourceAreNeverQueued) {
+    makeAudio(src + "/memo.m4a", 1.2);
+    makeAudio(src + "/Archive organisée/Vie pro/Clients/2024-05-01 14h07 - Memo/memo.m4a", 1.2);
     ASSERT_EQ(::mkfifo(QFile::encodeName(src + "/a.wav").constData(), 0600), 0);
     ASSERT_EQ(::symlink(QFile::encodeName(src + "/a.wav").constData(), QFile::encodeName(src + "/c.wav").constData()), 0);
     chooseSource();
-    EXPECT_EQ(queuedNames(), QStringList{"b.m4a"});
+    EXPECT_EQ(queuedNames(), QStringList{"memo.m4a"});
     ASSERT_TRUE(runQueue(20000));
     EXPECT_EQ(engine->doneCount(), 1);
-}
-
-TEST_F(NamesAndTree, TheArchiveAndADestinationInsideTheSourceAreNotScanned) {
-    makeAudio(src + "/memo.m4a", 1.2);
-    makeAudio(src + "/Archive organisée/Vie pro/Clients/2024-05-01 14h07 - Memo/memo.m4a", 1.2);
-    chooseSource();
-    EXPECT_EQ(queuedNames(), QStringList{"memo.m4a"});
-    ASSERT_TRUE(runQueue());
     EXPECT_EQ(filesUnder(src, "*.txt"), QStringList{"memo.txt"});
 
     // A custom destination and an archive of its own inside the source.

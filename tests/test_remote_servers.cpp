@@ -168,23 +168,33 @@ TEST_F(RemoteStandIn, WithNoLocalWorkerADownServerStopsTheRunAndTheFilesWait) {
     EXPECT_FALSE(engine->stoppedWithoutRecogniser());
 }
 
-TEST_F(RemoteStandIn, ServersAloneNeedNoModelHereWhileALocalWorkerStillFetchesOne) {
+TEST_F(RemoteStandIn, ServersAloneNeedNoRecogniserNorModelHereWhileALocalWorkerNeedsBoth) {
     server.respondWith([](const FakeRequest &) { return FakeReply::raw(200, serverReply); });
     // The model repository is the stand-in too: a download would show among its requests.
     ScopedEnv base{"PARLIVO_MODEL_BASE_URL", server.endpoint() + "/modeles/"};
     QFile::remove(model);
-    engine->refreshModels();
     useServer(0);
+    engine->saveNow();
+    withoutRecogniser = true;
+    relaunch();
+    EXPECT_TRUE(engine->toolsReady());
     ASSERT_FALSE(engine->modelAvailable());
     EXPECT_FALSE(engine->localModelMissing());
     ASSERT_TRUE(runQueue());
     EXPECT_EQ(entryNamed("un.wav").status, FileStatus::done);
+    EXPECT_EQ(recogniserCalls(), 0);
     EXPECT_EQ(server.count("/modeles/ggml-large-v3.bin"), 0);
     EXPECT_FALSE(logHas("Aucun modèle de transcription"));
     EXPECT_EQ(engine->settings().modelPath, model); // left as it was
 
-    // With a local worker beside the server, the model is fetched first, as without servers.
+    // A local worker needs its recogniser: the run does not start.
     updateSettings([](ParlivoSettings &s) { s.parallelism = 1; });
+    EXPECT_FALSE(engine->toolsReady());
+
+    // With its recogniser beside the server, the model is fetched first, as without servers.
+    engine->saveNow();
+    withoutRecogniser = false;
+    relaunch();
     EXPECT_TRUE(engine->localModelMissing());
     engine->transcribeSelection({entryNamed("un.wav").id});
     ASSERT_TRUE(spinUntil([&] { return !engine->modelDownloadProgress(); }, 20000));
@@ -192,22 +202,6 @@ TEST_F(RemoteStandIn, ServersAloneNeedNoModelHereWhileALocalWorkerStillFetchesOn
     EXPECT_TRUE(logHas("Aucun modèle de transcription : téléchargement de ggml-large-v3.bin"));
     EXPECT_FALSE(engine->isRunning()); // the stand-in has no such model: no batch
     EXPECT_EQ(server.count(FakeLlmServer::inferencePath), 1);
-}
-
-TEST_F(RemoteStandIn, ServersAloneNeedNoRecogniserHere) {
-    server.respondWith([](const FakeRequest &) { return FakeReply::raw(200, serverReply); });
-    useServer(0);
-    engine->saveNow();
-    withoutRecogniser = true;
-    relaunch();
-    EXPECT_TRUE(engine->toolsReady());
-    ASSERT_TRUE(runQueue());
-    EXPECT_EQ(entryNamed("un.wav").status, FileStatus::done);
-    EXPECT_EQ(recogniserCalls(), 0);
-
-    // A local worker needs its recogniser: the run does not start.
-    updateSettings([](ParlivoSettings &s) { s.parallelism = 1; });
-    EXPECT_FALSE(engine->toolsReady());
 }
 
 } // namespace

@@ -40,31 +40,24 @@ protected:
     void chooseSource() { engine->setSourceFolder(QUrl::fromLocalFile(src)); }
 };
 
-TEST_F(UserFiles, OlderNotesOfTheSameNameAreLeftUntouched) {
-    const QString notes = writeFile(src + "/reunion.txt", "Mes notes, à garder.\n");
-    setMtime(notes, 1'600'000'000); // older than the recording
-    makeAudio(src + "/reunion.m4a", 1.2);
-    chooseSource();
-    ASSERT_TRUE(runQueue());
-    EXPECT_EQ(readText(notes), "Mes notes, à garder.\n");
-    EXPECT_EQ(entryNamed("reunion.m4a").outputPath, src + "/reunion.m4a.txt");
-    EXPECT_EQ(linesOf(src + "/reunion.m4a.txt").value(1), "Source : reunion.m4a");
-}
-
-TEST_F(UserFiles, ANewerUnrelatedFileOrAFolderNeverPassesForAnUpToDateTranscript) {
-    makeAudio(src + "/appel.m4a", 1.2);
-    makeAudio(src + "/a.m4a", 1.2);
-    const QString notes = writeFile(src + "/appel.txt", "Rappeler le garage.\n"); // newer than the recording
+TEST_F(UserFiles, NotesOrAFolderOfTheSameNameAreLeftUntouchedAndNeverPassForATranscript) {
+    const QString older = writeFile(src + "/reunion.txt", "Mes notes, à garder.\n");
+    setMtime(older, 1'600'000'000); // older than the recording
+    for (const char *n : {"reunion.m4a", "appel.m4a", "a.m4a"}) makeAudio(src + "/" + n, 1.2);
+    const QString newer = writeFile(src + "/appel.txt", "Rappeler le garage.\n"); // newer than the recording
     QDir().mkpath(src + "/a.txt");
     chooseSource();
     ASSERT_TRUE(runQueue());
-    EXPECT_EQ(engine->doneCount(), 2);
+    EXPECT_EQ(engine->doneCount(), 3);
     EXPECT_EQ(engine->skippedCount(), 0);
-    EXPECT_EQ(recogniserCalls(), 2);
-    EXPECT_EQ(readText(notes), "Rappeler le garage.\n");
+    EXPECT_EQ(recogniserCalls(), 3);
+    EXPECT_EQ(readText(older), "Mes notes, à garder.\n");
+    EXPECT_EQ(readText(newer), "Rappeler le garage.\n");
     EXPECT_TRUE(QFileInfo(src + "/a.txt").isDir());
-    EXPECT_TRUE(readText(src + "/appel.m4a.txt").endsWith("Bonjour.\nCeci est un test.\n"));
-    EXPECT_TRUE(readText(src + "/a.m4a.txt").endsWith("Bonjour.\nCeci est un test.\n"));
+    EXPECT_EQ(entryNamed("reunion.m4a").outputPath, src + "/reunion.m4a.txt");
+    EXPECT_EQ(linesOf(src + "/reunion.m4a.txt").value(1), "Source : reunion.m4a");
+    for (const char *t : {"/appel.m4a.txt", "/a.m4a.txt"})
+        EXPECT_TRUE(readText(src + t).endsWith("Bonjour.\nCeci est un test.\n")) << t;
 }
 
 TEST_F(UserFiles, TheCorrectionNeverRewritesTheUsersTextOfTheSameName) {
@@ -101,26 +94,6 @@ TEST_F(UserFiles, ARecordingReplacedDuringItsRecognitionGoesBackToPending) {
     EXPECT_EQ(entryNamed("memo.m4a").status, FileStatus::done);
     EXPECT_TRUE(readText(src + "/memo.txt").contains("(durée 0:04)"));
     EXPECT_EQ(engine->ledger().at(src + "/memo.m4a").size, QFileInfo(src + "/memo.m4a").size());
-}
-
-TEST_F(UserFiles, AnEmptyRecordingIsEmptyOnceAndForAll) {
-    writeFile(src + "/vide.m4a", "");
-    chooseSource();
-    ASSERT_TRUE(runQueue());
-    const AudioFile &file = entryNamed("vide.m4a");
-    EXPECT_EQ(file.status, FileStatus::empty);
-    EXPECT_EQ(file.errorMessage, "Trop court pour être un vocal (0 s). Le fichier est vide ou l'enregistrement a été "
-                                 "interrompu : rien à transcrire.");
-    EXPECT_EQ(engine->ledger().at(src + "/vide.m4a").status, "empty");
-    const int probes = probeCalls();
-
-    relaunch();
-    chooseSource();
-    EXPECT_EQ(entryNamed("vide.m4a").status, FileStatus::empty);
-    engine->start();
-    EXPECT_FALSE(engine->isRunning());
-    EXPECT_EQ(probeCalls(), probes);
-    EXPECT_EQ(recogniserCalls(), 0);
 }
 
 // ---------------------------------------------------------------- settings
@@ -172,9 +145,7 @@ TEST(UserSettings, TheCommandLineRefusesValuesOutOfRange) {
     EXPECT_EQ(runCli({"settings", "organizeRoot", "./archive"}).code, 2);
     EXPECT_EQ(runCli({"settings", "parallelism"}).out, "1\n");
 
-    EXPECT_EQ(runCli({"settings", "parallelism", QString::number(cores)}).out, QString::number(cores) + "\n");
     EXPECT_EQ(runCli({"settings", "language", "en"}).out, "en\n");
-    EXPECT_EQ(runCli({"settings", "customDestination", home.file("sorties")}).code, 0);
     EXPECT_EQ(runCli({"settings", "customDestination", ""}).code, 0); // custom without a folder
 }
 
