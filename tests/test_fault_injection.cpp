@@ -70,7 +70,7 @@ protected:
     std::mt19937 random{seed()};
     static unsigned seed() {
         const unsigned value = qEnvironmentVariableIsSet("PARLIVO_TEST_SEED")
-                                   ? unsigned(qEnvironmentVariableIntValue("PARLIVO_TEST_SEED"))
+                                   ? qEnvironmentVariable("PARLIVO_TEST_SEED").toUInt() // as printed below
                                    : std::random_device{}();
         std::cout << "kill test seed (PARLIVO_TEST_SEED): " << value << std::endl;
         return value;
