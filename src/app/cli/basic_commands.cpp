@@ -25,7 +25,15 @@ int usage(QTextStream &err) {
     return badUsage;
 }
 
-bool chooseFolder(Context &ctx, const QString &path) { return chooseSourceFolder(ctx.engine, path, ctx.err); }
+bool chooseFolder(Context &ctx, const QString &path) {
+    const auto folder = folderArgument(path, ctx.err);
+    if (!folder) return false;
+    if (isSourceFolder(ctx.engine.sourceFolder(), *folder))
+        ctx.engine.rescan();
+    else
+        ctx.engine.setSourceFolder(*folder);
+    return true;
+}
 
 QCoro::Task<int> scan(Context &ctx) {
     if (ctx.args.size() != 1) co_return usage(ctx.err);
