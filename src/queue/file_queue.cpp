@@ -70,14 +70,13 @@ void FileQueue::restore(QList<AudioFile> files) {
 }
 
 bool FileQueue::restoreStored(StoredState &stored, StateParts parts) {
-    if (stored.ledger) setLedger(std::move(stored.ledger));
+    if (stored.ledger) m_ledger = std::move(stored.ledger);
     bool wasRunning = false;
     if (stored.queue) {
         wasRunning = stored.queue->wasRunning;
         restore(std::move(stored.queue->files));
         restoreSourceFolder(stored.queue->sourceFolder);
     }
-    // A first start after an update from a version without a history.
     if (parts == StateParts::all && ledger().empty()) rebuildLedgerFromQueue();
     return wasRunning;
 }

@@ -62,9 +62,6 @@ public:
     // sees it unchanged, since an edit while it is held works on a copy.
     std::shared_ptr<const Ledger> sharedLedger() const { return m_ledger; }
     Ledger &editLedger();
-    void setLedger(std::shared_ptr<Ledger> ledger) { m_ledger = std::move(ledger); }
-    // A first start after an update from a version without a history.
-    void rebuildLedgerFromQueue();
     // The history entry of `source` while the file is still the one it describes.
     std::optional<LedgerEntry> matchingLedgerEntry(const QString &source) const;
     // `identity`: the file as the outcome saw it (read now when not given).
@@ -104,6 +101,8 @@ signals:
     void saveWanted(); // the queue or the history changed
 
 private:
+    // A first start after an update from a version without a history.
+    void rebuildLedgerFromQueue();
     AudioFile restoredFromLedger(const QUrl &url) const;
     // The entries of a scan in line with the history, the files it holds
     // looked at all at once: a new (pending) entry takes what the history

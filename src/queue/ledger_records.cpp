@@ -64,17 +64,18 @@ AudioFile FileQueue::restoredFromLedger(const QUrl &url) const {
 
 void FileQueue::alignWithLedger(QList<AudioFile> &files) const {
     QStringList known;
-    QList<qsizetype> at;
+    QList<std::pair<qsizetype, const LedgerEntry *>> entries; // the file's place, its entry
     for (qsizetype i = 0; i < files.size(); ++i) {
         QString path = files[i].path();
-        if (!m_ledger->count(path)) continue;
+        const auto it = m_ledger->find(path);
+        if (it == m_ledger->end()) continue;
         known.append(std::move(path));
-        at.append(i);
+        entries.append({i, &it->second});
     }
     const QList<std::optional<FileIdentity>> now = fileIdentities(known);
     for (qsizetype k = 0; k < known.size(); ++k) {
-        AudioFile &file = files[at[k]];
-        const LedgerEntry &entry = m_ledger->at(known[k]);
+        AudioFile &file = files[entries[k].first];
+        const LedgerEntry &entry = *entries[k].second;
         const bool same = !now[k] || sameIdentity(*now[k], entry.size, entry.mtime);
         if (file.status == FileStatus::pending) {
             if (now[k] && same) takeFromLedger(file, entry);
