@@ -16,9 +16,7 @@ void CliFixture::SetUp() {
 
 std::unique_ptr<QProcess> CliFixture::startCli(const QStringList &args, const QStringList &more) {
     auto process = std::make_unique<QProcess>();
-    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-    for (const QString &pair : env + more) e.insert(pair.section('=', 0, 0), pair.section('=', 1));
-    process->setProcessEnvironment(e);
+    process->setProcessEnvironment(environmentWith(env + more));
     process->start(buildPath("parlivo-cli"), args);
     process->waitForStarted();
     return process;

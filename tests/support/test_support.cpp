@@ -143,17 +143,21 @@ CliResult runCli(const QStringList &args, const QStringList &extraEnv, int timeo
     return runProgram(buildPath(QStringLiteral("parlivo-cli")), args, extraEnv, timeoutMs);
 }
 
-CliResult runProgram(const QString &program, const QStringList &args, const QStringList &extraEnv, int timeoutMs) {
-    QProcess cli;
+QProcessEnvironment environmentWith(const QStringList &extraEnv) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const QString &pair : extraEnv) {
         const qsizetype eq = pair.indexOf(QLatin1Char('='));
         if (eq < 0)
-            env.remove(pair); // a bare name unsets the variable
+            env.remove(pair);
         else
             env.insert(pair.left(eq), pair.mid(eq + 1));
     }
-    cli.setProcessEnvironment(env);
+    return env;
+}
+
+CliResult runProgram(const QString &program, const QStringList &args, const QStringList &extraEnv, int timeoutMs) {
+    QProcess cli;
+    cli.setProcessEnvironment(environmentWith(extraEnv));
     cli.start(program, args);
     // The event loop keeps turning, so stand-in servers of this process answer the child.
     if (!spinUntil([&] { return cli.state() == QProcess::NotRunning; }, timeoutMs)) {

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QDir>
 #include <QMap>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QTcpServer>
@@ -109,6 +110,9 @@ QStringList namesIn(const QString &folder);
 // The subtitle file at `path` as ffmpeg reads it, cue by cue, written back as
 // SRT; nothing when ffmpeg refuses it or says anything at all about it.
 std::optional<QString> ffmpegSubtitles(const QString &path);
+
+// This process's environment with NAME=VALUE pairs set and bare names unset.
+QProcessEnvironment environmentWith(const QStringList &extraEnv);
 
 // Runs the built parlivo-cli with `args`; PARLIVO_HOME comes from this process.
 // `extraEnv` holds NAME=VALUE pairs, or a bare NAME to unset it.
