@@ -1,11 +1,13 @@
 // The batch scheduler on its own: a queue of real files and a handed step in
-// place of the pipeline, so its rules show without any outside program.
+// place of the pipeline, so its rules show without any outside program; and
+// the wait for a signal it is built on.
 #include <QElapsedTimer>
 
 #include <iostream>
 
 #include <qcoro/qcorotimer.h>
 
+#include "core/next_emission.h"
 #include "queue/scheduler.h"
 #include "support/test_support.h"
 
@@ -142,6 +144,40 @@ TEST(SchedulerServers, ThreeServersBesideOneLocalWorkerTakeAQuarterOfTheTime) {
     EXPECT_TRUE(shown.contains("f00.m4a (sur gpu1:8080)")) << shown.join("|").toStdString();
     std::cout << "[ bench    ] 24 fichiers : " << alone << " ms seul, " << together << " ms avec 3 serveurs ("
               << together / alone << " x)\n";
+}
+
+// Waiting for a signal in a coroutine: a signal emitted twice before the
+// waiter runs must wake it once, and never wake a later wait.
+TEST(NextEmission, TwoEmissionsBeforeTheWaiterRunsWakeItOnceNotTheWaitAfterAndAGoneSourceIsNotWaitedFor) {
+    QObject source;
+    int wakes = 0;
+    auto waitTwice = [&]() -> QCoro::Task<> {
+        co_await nextEmission(&source, &QObject::objectNameChanged);
+        ++wakes;
+        co_await nextEmission(&source, &QObject::objectNameChanged);
+        ++wakes;
+    };
+    QCoro::Task<> waiting = waitTwice();
+    // Both before the event loop runs, as two servers freed in one instant.
+    source.setObjectName(QStringLiteral("un"));
+    source.setObjectName(QStringLiteral("deux"));
+    spin(50);
+    EXPECT_EQ(wakes, 1);
+    source.setObjectName(QStringLiteral("trois"));
+    spin(50);
+    EXPECT_EQ(wakes, 2);
+
+    // A source already gone is not waited for.
+    auto owner = std::make_unique<QObject>();
+    QPointer<QObject> gone(owner.get());
+    owner.reset();
+    bool done = false;
+    auto waitGone = [&]() -> QCoro::Task<> {
+        co_await nextEmission(gone.data(), &QObject::objectNameChanged);
+        done = true;
+    };
+    QCoro::Task<> notWaiting = waitGone();
+    EXPECT_TRUE(done);
 }
 
 } // namespace
