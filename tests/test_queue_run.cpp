@@ -16,7 +16,6 @@ namespace {
 
 class QueueRun : public EngineFixture {
 protected:
-    void chooseSource() { engine->setSourceFolder(QUrl::fromLocalFile(src)); }
     QString transcriptOf(const QString &relativeAudio) const {
         const QFileInfo audio(src + "/" + relativeAudio);
         return audio.absolutePath() + "/" + audio.completeBaseName() + ".txt";

@@ -54,8 +54,4 @@ const AudioFile &EngineFixture::entryNamed(const QString &fileName) const {
     return none;
 }
 
-QStringList EngineFixture::scratchFiles() const {
-    return home.scratchFiles();
-}
-
 } // namespace testing_support

@@ -27,6 +27,7 @@ protected:
     // A new engine on the same home, as after a restart.
     void relaunch();
     void SetUp() override { relaunch(); }
+    void chooseSource() { engine->setSourceFolder(QUrl::fromLocalFile(src)); }
 
     void updateSettings(const std::function<void(ParlivoSettings &)> &change);
     // start() then wait for the run to end.
@@ -37,7 +38,7 @@ protected:
     int logCount(const QString &text) const { return int(engine->logLines().filter(text).size()); }
     bool logHas(const QString &text) const { return logCount(text) > 0; }
     const AudioFile &entryNamed(const QString &fileName) const;
-    QStringList scratchFiles() const;
+    QStringList scratchFiles() const { return home.scratchFiles(); }
 };
 
 } // namespace testing_support
