@@ -145,9 +145,7 @@ protected:
 };
 
 TEST_P(KilledRuns, EveryMemoEndsWithOneCompleteTranscriptAndTheStateAlwaysDecodes) {
-    const QString first = makeAudio(src + "/memo01.m4a", 1.2);
-    for (int i = 2; i <= memoCount; ++i)
-        QFile::copy(first, src + QStringLiteral("/memo%1.m4a").arg(i, 2, 10, QChar('0')));
+    makeMemos(memoCount, 2);
     ASSERT_EQ(cli({"settings", "parallelism", QString::number(parallelism())}).code, 0);
     ASSERT_EQ(cli({"scan", src}).code, 0);
 
@@ -221,13 +219,7 @@ INSTANTIATE_TEST_SUITE_P(Parallelism, KilledRuns, ::testing::Values(1, 2),
 
 // ---------------------------------------------------------------- full disks
 
-class FullDisk : public CliFixture {
-protected:
-    void makeMemos(int count) {
-        const QString first = makeAudio(src + "/memo1.m4a", 1.2);
-        for (int i = 2; i <= count; ++i) QFile::copy(first, src + QStringLiteral("/memo%1.m4a").arg(i));
-    }
-};
+using FullDisk = CliFixture;
 
 TEST_F(FullDisk, AFullDestinationStopsTheRunAndRecordsNothingAsDone) {
     SmallDisk disk(home.file("sortie"));
@@ -339,8 +331,7 @@ TEST_F(FullStateFolder, AFailedSaveIsLoggedOnceAndTriedAgainAtTheNextChange) {
 class TwoEngines : public CliFixture {};
 
 TEST_F(TwoEngines, TheSecondIsRefusedWithItsHolderAndNothingIsTranscribedTwice) {
-    const QString first = makeAudio(src + "/memo1.m4a", 1.2);
-    for (int i = 2; i <= 8; ++i) QFile::copy(first, src + QStringLiteral("/memo%1.m4a").arg(i));
+    makeMemos(8);
     ASSERT_EQ(cli({"scan", src}).code, 0);
 
     auto one = startCli({"run"}, {"FAKE_WHISPER_DELAY=0.1"});

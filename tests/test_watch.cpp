@@ -176,15 +176,7 @@ protected:
     static bool replaceBy(const QString &from, const QString &to) {
         return ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
     }
-    const AudioFile *entryAt(const QString &path) const {
-        for (const AudioFile &f : engine->files())
-            if (f.path() == path) return &f;
-        return nullptr;
-    }
-    double durationOf(const QString &path) const {
-        const AudioFile *file = entryAt(path);
-        return file && file->durationSeconds ? *file->durationSeconds : -1;
-    }
+    double durationOf(const QString &name) const { return entryNamed(name).durationSeconds.value_or(-1); }
 };
 
 TEST_F(WatchedFolder, FilesWrittenSlowlyInPiecesAreTranscribedOnceAfterTheirLastWrite) {
@@ -207,8 +199,8 @@ TEST_F(WatchedFolder, FilesWrittenSlowlyInPiecesAreTranscribedOnceAfterTheirLast
     EXPECT_TRUE(engine->files().isEmpty());
     ASSERT_TRUE(quietWith(2));
     // Each one whole: a half-written m4a has no duration to read.
-    EXPECT_NEAR(durationOf(src + "/a.m4a"), 3.0, 0.1);
-    EXPECT_NEAR(durationOf(src + "/b.m4a"), 2.0, 0.1);
+    EXPECT_NEAR(durationOf("a.m4a"), 3.0, 0.1);
+    EXPECT_NEAR(durationOf("b.m4a"), 2.0, 0.1);
     EXPECT_EQ(engine->doneCount(), 2);
     EXPECT_TRUE(QFileInfo::exists(src + "/a.txt") && QFileInfo::exists(src + "/b.txt"));
 }
@@ -221,14 +213,14 @@ TEST_F(WatchedFolder, DurationsAreReadWhileFilesSettleForTheVersionThatSettles) 
     EXPECT_TRUE(engine->files().isEmpty()) << "read ahead, before it settled";
     ASSERT_TRUE(spinUntil([&] { return engine->doneCount() == 1 && !engine->isRunning(); }, 30000));
     EXPECT_EQ(probeCalls(), 1) << "its turn used the reading";
-    EXPECT_NEAR(durationOf(src + "/memo.m4a"), 1.2, 0.1);
+    EXPECT_NEAR(durationOf("memo.m4a"), 1.2, 0.1);
 
     // Written again once read: the version that settles is the one read.
     writeFile(src + "/autre.m4a", sample(1.2));
     ASSERT_TRUE(spinUntil([&] { return probeCalls() == 2; }, 5000));
     writeFile(src + "/autre.m4a", sample(2.0));
     ASSERT_TRUE(quietWith(2));
-    EXPECT_NEAR(durationOf(src + "/autre.m4a"), 2.0, 0.1);
+    EXPECT_NEAR(durationOf("autre.m4a"), 2.0, 0.1);
 }
 
 TEST_F(WatchedFolder, ABurstOfFiftyFilesGivesFiftyTranscriptsAndNothingMore) {
@@ -270,19 +262,19 @@ TEST_F(WatchedFolder, AReplacedRecordingIsTranscribedAgainUnderItsNameEvenWhileB
     watch();
     writeFile(src + "/memo.m4a", sample(1.2));
     ASSERT_TRUE(quietWith(1));
-    EXPECT_NEAR(durationOf(src + "/memo.m4a"), 1.2, 0.1);
+    EXPECT_NEAR(durationOf("memo.m4a"), 1.2, 0.1);
 
     // Saved the way editors and syncs save: a hidden file renamed over it.
     writeFile(src + "/.memo.m4a.tmp", sample(2.0));
     ASSERT_TRUE(replaceBy(src + "/.memo.m4a.tmp", src + "/memo.m4a"));
     ASSERT_TRUE(quietWith(2));
-    EXPECT_NEAR(durationOf(src + "/memo.m4a"), 2.0, 0.1);
+    EXPECT_NEAR(durationOf("memo.m4a"), 2.0, 0.1);
 
     // Overwritten in place.
     writeFile(src + "/memo.m4a", sample(1.6));
     ASSERT_TRUE(quietWith(3));
-    EXPECT_NEAR(durationOf(src + "/memo.m4a"), 1.6, 0.1);
-    EXPECT_EQ(entryAt(src + "/memo.m4a")->status, FileStatus::done);
+    EXPECT_NEAR(durationOf("memo.m4a"), 1.6, 0.1);
+    EXPECT_EQ(entryNamed("memo.m4a").status, FileStatus::done);
     EXPECT_EQ(QDir(src).entryList({"*.txt"}), QStringList{"memo.txt"});
 
     // Its rights changed, not its content: nothing to transcribe.
@@ -297,7 +289,7 @@ TEST_F(WatchedFolder, AReplacedRecordingIsTranscribedAgainUnderItsNameEvenWhileB
     writeFile(src + "/.memo.m4a.tmp", sample(2.0));
     ASSERT_TRUE(replaceBy(src + "/.memo.m4a.tmp", src + "/memo.m4a"));
     ASSERT_TRUE(quietWith(5, 40000));
-    EXPECT_NEAR(durationOf(src + "/memo.m4a"), 2.0, 0.1);
+    EXPECT_NEAR(durationOf("memo.m4a"), 2.0, 0.1);
     EXPECT_EQ(engine->files().size(), 1);
     EXPECT_EQ(engine->doneCount(), 1);
 }

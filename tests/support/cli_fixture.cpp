@@ -22,6 +22,12 @@ std::unique_ptr<QProcess> CliFixture::startCli(const QStringList &args, const QS
     return process;
 }
 
+void CliFixture::makeMemos(int count, int digits) {
+    const auto name = [&](int i) { return src + QStringLiteral("/memo%1.m4a").arg(i, digits, 10, QChar('0')); };
+    makeAudio(name(1), 1.2);
+    for (int i = 2; i <= count; ++i) QFile::copy(name(1), name(i));
+}
+
 QStringList CliFixture::transcripts() const {
     QStringList found;
     QDirIterator it(src, {"*.txt"}, QDir::Files, QDirIterator::Subdirectories);
@@ -29,7 +35,5 @@ QStringList CliFixture::transcripts() const {
     found.sort();
     return found;
 }
-
-QStringList CliFixture::scratch() const { return home.scratchFiles(); }
 
 } // namespace testing_support

@@ -24,11 +24,13 @@ protected:
     CliResult cli(const QStringList &args, const QStringList &more = {}) { return runCli(args, env + more); }
     // A command in the background, for interrupting it or running beside it.
     std::unique_ptr<QProcess> startCli(const QStringList &args, const QStringList &more = {});
+    // `count` copies of one 1.2 s recording: memo1.m4a on, numbered `digits` wide.
+    void makeMemos(int count, int digits = 1);
     int recogniserCalls() const { return int(linesOf(argsLog).size()); }
     // The names of the .txt transcripts under the source folder, sorted.
     QStringList transcripts() const;
     // What is left in the scratch folder of converted audio.
-    QStringList scratch() const;
+    QStringList scratch() const { return home.scratchFiles(); }
 };
 
 } // namespace testing_support
