@@ -359,7 +359,8 @@ TEST_F(TwoEngines, TheSecondIsRefusedWithItsHolderAndNothingIsTranscribedTwice) 
     EXPECT_EQ(transcripts().size(), 8);
 }
 
-TEST_F(TwoEngines, TheFormerFolderIsMovedBeforeTheLockCreatesTheNewOne) {
+// Under its former name, the state is copied once, before the lock makes the new folder.
+TEST_F(TwoEngines, TheFormerFolderIsCopiedBeforeTheLockCreatesTheNewOneAndOnlyThen) {
     const QString data = home.file("donnees");
     writeFile(data + "/Talvo/settings.json", "{\"language\":\"fr\"}");
     const QStringList realHome{"PARLIVO_HOME", "XDG_DATA_HOME=" + data};
@@ -367,6 +368,8 @@ TEST_F(TwoEngines, TheFormerFolderIsMovedBeforeTheLockCreatesTheNewOne) {
     EXPECT_EQ(set.code, 0) << set.err.toStdString();
     EXPECT_EQ(cli({"settings", "language"}, realHome).out, "fr\n");
     EXPECT_TRUE(QFileInfo::exists(data + "/Talvo/settings.json"));
+    writeFile(data + "/Talvo/settings.json", "{\"language\":\"en\"}");
+    EXPECT_EQ(cli({"settings", "language"}, realHome).out, "fr\n");
 }
 
 } // namespace

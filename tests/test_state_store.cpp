@@ -1,6 +1,5 @@
 // The engine's state files: where they go, what they hold, how they load and
 // when they are written, and the one write path every file goes through.
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -238,20 +237,6 @@ TEST(StateStore, APartialReadLeavesTheOtherFilesUnreadAndWritesNothing) {
     EXPECT_FALSE(QFileInfo::exists(dir + "/queue.json.corrupt"));
 }
 
-TEST(StateStore, FormerSupportFolderIsCopiedOnlyWhenTheNewOneIsMissing) {
-    TempHome home;
-    const QString base = home.file("xdg-data");
-    writeFile(base + "/Talvo/queue.json", "former");
-    {
-        Transcriber engine{Tools{}};
-        EXPECT_EQ(*readWholeFile(base + "/Parlivo/queue.json"), "former");
-    }
-    EXPECT_TRUE(QFileInfo::exists(base + "/Talvo/queue.json"));
-    writeFile(base + "/Talvo/queue.json", "newer former");
-    Transcriber again{Tools{}};
-    EXPECT_EQ(*readWholeFile(base + "/Parlivo/queue.json"), "former");
-}
-
 // Converted recordings are the user's voice: the shared temporary folder gets
 // a folder of this user's own, which nobody else may enter or replace, and
 // in it one folder per state folder, which only that state's batches clean up.
@@ -324,20 +309,6 @@ TEST(StateLock, TheRefusalNamesTheHolderAsTheUserKnowsIt) {
               "Attends la fin de son travail ou ferme-le, puis réessaie.");
     EXPECT_EQ(lockHeldMessage("/état", std::nullopt),
               "Le dossier d'état « /état » est déjà utilisé. Attends la fin de son travail ou ferme-le, puis réessaie.");
-}
-
-TEST(StateLock, OneHolderAtATimeAndTheLockGoesWithIt) {
-    TempHome home;
-    const QString dir = home.file("état");
-    auto first = std::make_unique<StateLock>(dir);
-    ASSERT_TRUE(first->tryLock());
-    StateLock second(dir);
-    EXPECT_FALSE(second.tryLock());
-    EXPECT_TRUE(second.heldElsewhere());
-    ASSERT_TRUE(second.holder());
-    EXPECT_EQ(second.holder()->pid, QCoreApplication::applicationPid());
-    first.reset();
-    EXPECT_TRUE(second.tryLock());
 }
 
 TEST(Log, KeepsTheLast500LinesWithATimePrefix) {
