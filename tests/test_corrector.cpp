@@ -64,6 +64,35 @@ TEST(CorrectorUnsent, ShortTextsAndTheBackendNoneComeBackWithoutARequestButAskSt
     EXPECT_EQ(server.count(FakeLlmServer::chatPath), 1);
 }
 
+TEST(RepliesPure, ACorrectionIsCloseInLengthAndMadeOfTheTextsWords) {
+    // A refusal or a bare "OK" must never become the transcript.
+    const QString spoken = "bon alors je voulais te dire que la réunion de demain est déplacée à jeudi matin";
+    // 10 words: 39 characters. 0.4 × 39 = 15.6 and 2 × 39 = 78.
+    const QString words = "mot mot mot mot mot mot mot mot mot mot";
+    const QString chat = "le chat dort sur le canapé du salon ce matin";
+    const struct {
+        QString text, answer;
+        bool plausible;
+    } cases[] = {
+        {spoken, "Bon, alors je voulais te dire que la réunion de demain est déplacée à jeudi matin.", true},
+        // Accents and capitals put right are still the same words.
+        {"la reunion est deplacee a jeudi parce que le client est malade",
+         "La réunion est déplacée à jeudi, parce que le client est malade.", true},
+        {spoken, "OK", false},
+        {spoken, "Je suis désolé, je ne peux pas corriger ce texte.", false},
+        {spoken, "I'm sorry, but I cannot help with correcting this text today.", false},
+        {words, "mot mot mot mot", false}, // 15 characters
+        {words, "mot mot mot mot.", true}, // 16
+        {words, QString("mot ").repeated(18) + "mot", true},  // 75
+        {words, QString("mot ").repeated(19) + "mot", false}, // 79
+        // Distinct words of the answer found in the text: 4 of 10 is too few, 8 of 9 is enough.
+        {chat, "Le chien mange dans la cuisine du salon ce soir.", false},
+        {chat, "Le chat dort sur le canapé du salon, ce soir.", true},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(Corrector::isPlausibleCorrection(c.text, c.answer), c.plausible) << c.answer.toStdString();
+}
+
 TEST(CorrectorChunks, CutAtLineBreaksAndCutLongLinesWithoutLosingText) {
     using Corrector::splitIntoChunks;
     const QString exact(6000, 'a');
@@ -168,10 +197,11 @@ TEST(CorrectorOllamaRequest, TheChatCallAsOllamaExpectsItWithTheSettingsPromptAn
         ASSERT_TRUE(asked.error) << reply.body.toStdString();
         EXPECT_EQ(asked.error->kind(), CorrectionError::Kind::unreadable);
     }
-    server.enqueue(FakeReply::brokenJson());
+    server.enqueue(FakeReply::raw(200, "<html>proxy</html>"));
     const auto corrected = runCall(Corrector::correct(dictated, settings));
     ASSERT_TRUE(corrected.error);
-    EXPECT_EQ(corrected.error->kind(), CorrectionError::Kind::unreadable);
+    EXPECT_EQ(corrected.error->errorDescription(), "Réponse illisible du modèle");
+    EXPECT_FALSE(corrected.error->isBackendDown());
 }
 
 TEST(CorrectorAnthropic, SendsKeyVersionAndBodyJoinsTextBlocksAndTellsADeadBackendFromAFailedText) {
@@ -200,6 +230,9 @@ TEST(CorrectorAnthropic, SendsKeyVersionAndBodyJoinsTextBlocksAndTellsADeadBacke
     runCall(Corrector::ask("Classe.", "mémo", settings, QString("ignored-model"), 12000));
     EXPECT_EQ(server.requests().last().systemMessage(), "Classe.");
     EXPECT_EQ(server.requests().last().model(), "claude-haiku-4-5-20251001");
+
+    server.enqueue(FakeReply::raw(200, R"({"content": "pas une liste"})"));
+    EXPECT_EQ(runCall(Corrector::correct(dictated, settings)).error->kind(), CorrectionError::Kind::unreadable);
 
     // Statuses tell a dead backend from one failed text; a missing key sends nothing.
     server.enqueue(FakeReply::error(401, R"({"type":"error"})"));

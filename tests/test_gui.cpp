@@ -1,20 +1,43 @@
 // The window over a real engine: real ffmpeg, the stand-in recogniser, real
-// files, offscreen. What a user sees and what the buttons do.
+// files, offscreen. What a user sees and what the buttons do; the memo library
+// in the window (its player never heard: offscreen runs have no sound card);
+// and the application's life: one instance per state folder, termination
+// signals, a batch that outlives a quit.
 #include <QAction>
+#include <QComboBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QProgressBar>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QTextBrowser>
+#include <QThreadPool>
+#include <QTimer>
+#include <QTreeWidget>
 
+#include <csignal>
+
+#include "app/gui/app_shell.h"
 #include "app/gui/display_texts.h"
+#include "app/gui/library_search.h"
+#include "app/gui/library_window.h"
 #include "app/gui/log_panel.h"
+#include "app/gui/memo_reader.h"
+#include "app/gui/playback_bar.h"
 #include "app/gui/progress_panel.h"
 #include "app/gui/settings_window.h"
+#include "app/gui/single_instance.h"
 #include "app/gui/source_bar.h"
 #include "app/gui/status_text.h"
+#include "app/gui/termination_signals.h"
 #include "core/folders.h"
+#include "library/library_transcripts.h"
+#include "library/memo_library.h"
+#include "pipeline/transcript_files.h"
+#include "support/fake_llm_server.h"
 #include "support/window_fixture.h"
 
 using namespace testing_support;
@@ -337,6 +360,258 @@ TEST_F(Window, FileListPreferenceAndExpandedHeightOutliveTheWindowAndNonsenseIsI
         folders::preferences()->setValue("expandedWindowHeight", nonsense);
         EXPECT_EQ(WindowPreferences::load().expandedWindowHeight, 760.0);
     }
+}
+
+// ---- The memo library in the window ----
+
+class LibraryInWindow : public Window {
+protected:
+    // A transcript as Parlivo writes it, indexed with its segments.
+    void addMemo(const QString &name, const QList<Segment> &segments, std::optional<QString> corrected = {}) {
+        const QString audio = src + "/" + name + ".m4a", md = src + "/" + name + ".md";
+        writeFile(audio, "audio");
+        const QDateTime recorded(QDate(2026, 3, 14), QTime(9, 30));
+        ParlivoSettings settings;
+        settings.modelPath = EngineFixture::model;
+        writeFile(md, mdContent({audio, recorded, recorded, 6.0, segments, corrected, {}}, settings).toUtf8());
+        auto memo = memoFromTranscript(md, readUtf8File(md).value_or(""));
+        ASSERT_TRUE(memo);
+        memo->segments = segments;
+        QDir().mkpath(home.supportDir());
+        ASSERT_EQ(MemoLibrary(home.supportDir()).put(*memo), std::nullopt);
+    }
+    void addLibrary() {
+        addMemo("cours", {{0, 2, " Bonjour à tous."}, {2, 5.5, " L'élève écoute la leçon."}});
+        addMemo("visite", {{0, 3, " On a visité le musée."}, {3, 6.5, " Les enfants ont adoré, la leçon aussi."}},
+                "Nous avons visité le musée. Les enfants ont adoré, la leçon aussi.");
+    }
+    LibraryWindow &library() { return *window->libraryWindow(); }
+    MemoReader &reader() { return *library().reader(); }
+    QTreeWidget &results() { return *library().searchPanel()->results(); }
+    void searchFromMainWindow(const QString &words) {
+        QLineEdit *field = window->librarySearchField();
+        field->setText(words);
+        QTest::keyClick(field, Qt::Key_Return);
+        spinUntil([&] { return library().searchPanel()->status() != "Recherche…"; });
+    }
+    void openResult(int row) {
+        QSignalSpy shown(&library(), &LibraryWindow::memoShown);
+        QTreeWidgetItem *item = results().topLevelItem(row);
+        QTest::mouseClick(results().viewport(), Qt::LeftButton, {}, results().visualItemRect(item).center());
+        ASSERT_TRUE(spinUntil([&] { return shown.count() == 1; }));
+    }
+    QStringList row(const QTreeWidget &tree, int n) {
+        QStringList cells;
+        for (int c = 0; c < tree.columnCount(); ++c) cells << tree.topLevelItem(n)->text(c);
+        return cells;
+    }
+};
+
+TEST_F(LibraryInWindow, TheFieldListsTheHitsAndOpeningOneLandsTheReaderAndItsPlayerThere) {
+    addLibrary();
+    searchFromMainWindow("LECON");
+    EXPECT_TRUE(library().isVisible());
+    ASSERT_EQ(results().topLevelItemCount(), 2);
+    EXPECT_EQ(library().searchPanel()->status(), "2 résultats");
+    searchFromMainWindow("eleve");
+    ASSERT_EQ(results().topLevelItemCount(), 1);
+    EXPECT_EQ(row(results(), 0),
+              (QStringList{"14/03/2026 09:30", "cours", "Bonjour à tous. L'«élève» écoute la leçon."}));
+    EXPECT_EQ(library().searchPanel()->status(), "1 résultat");
+    searchFromMainWindow("girafe");
+    EXPECT_EQ(results().topLevelItemCount(), 0);
+    EXPECT_EQ(library().searchPanel()->status(), "Aucun vocal ne contient ces mots.");
+
+    // Opening a hit selects its segment and positions the player there.
+    searchFromMainWindow("adore");
+    ASSERT_EQ(results().topLevelItemCount(), 1);
+    openResult(0);
+    EXPECT_EQ(reader().segmentList()->topLevelItemCount(), 2);
+    EXPECT_EQ(row(*reader().segmentList(), 0), (QStringList{"0:00", "On a visité le musée."}));
+    EXPECT_EQ(row(*reader().segmentList(), 1), (QStringList{"0:03", "Les enfants ont adoré, la leçon aussi."}));
+    EXPECT_EQ(reader().selectedSegment(), 1);
+    EXPECT_EQ(reader().playback()->requestedPosition(), 3000);
+    // Corrected: the text beside the recogniser's words, the hit marked in it.
+    QTextBrowser *text = reader().textView();
+    EXPECT_TRUE(text->isVisibleTo(&reader()));
+    EXPECT_EQ(text->toPlainText(), "Nous avons visité le musée. Les enfants ont adoré, la leçon aussi.");
+    ASSERT_EQ(text->extraSelections().size(), 1);
+    EXPECT_EQ(text->extraSelections()[0].cursor.selectedText(), "adoré");
+
+    // A memo never corrected shows its segments alone, and another hit lands elsewhere.
+    searchFromMainWindow("eleve");
+    openResult(0);
+    EXPECT_FALSE(reader().textView()->isVisibleTo(&reader()));
+    EXPECT_EQ(reader().selectedSegment(), 1);
+    EXPECT_EQ(reader().playback()->requestedPosition(), 2000);
+    // A click on a segment plays from its start.
+    QTreeWidget *segments = reader().segmentList();
+    QTest::mouseClick(segments->viewport(), Qt::LeftButton, {},
+                      segments->visualItemRect(segments->topLevelItem(0)).center());
+    EXPECT_EQ(reader().playback()->requestedPosition(), 0);
+
+    // The speeds, and a missing recording said quietly.
+    ASSERT_TRUE(QFile::remove(src + "/cours.m4a"));
+    searchFromMainWindow("eleve");
+    openResult(0);
+    PlaybackBar *player = reader().playback();
+    EXPECT_EQ(player->message(), "Enregistrement introuvable : « cours.m4a ».");
+    EXPECT_FALSE(player->playButton()->isEnabled());
+    EXPECT_EQ(player->playButton()->text(), "Lecture");
+    EXPECT_EQ(player->requestedPosition(), 2000); // the place stays, for the text
+    QComboBox *speeds = player->speedBox();
+    ASSERT_EQ(speeds->count(), 3);
+    EXPECT_EQ((QStringList{speeds->itemText(0), speeds->itemText(1), speeds->itemText(2)}),
+              (QStringList{"1×", "1,5×", "2×"}));
+    EXPECT_EQ(player->speed(), 1.0);
+    speeds->setCurrentIndex(2);
+    EXPECT_EQ(player->speed(), 2.0);
+    player->setSpeed(1.5);
+    EXPECT_EQ(speeds->currentText(), "1,5×");
+}
+
+TEST(PlaybackProblems, EachReasonNothingCanPlayInFrench) {
+    TempHome home;
+    const QString recording = writeFile(home.file("cours.m4a"), "audio");
+    EXPECT_EQ(playbackProblem("", true), "Enregistrement inconnu : lecture impossible.");
+    EXPECT_EQ(playbackProblem(home.file("autre.m4a"), true), "Enregistrement introuvable : « autre.m4a ».");
+    EXPECT_EQ(playbackProblem(recording, false), "Aucune sortie audio : la lecture est impossible sur cette machine.");
+    EXPECT_EQ(playbackProblem(recording, true), std::nullopt);
+}
+
+TEST_F(LibraryInWindow, DoubleClickingADoneFileOpensItInTheReaderFromTheStart) {
+    ScopedEnv heard("FAKE_WHISPER_SEGMENTS", R"([{"text": " Bonjour à tous.", "from": 0, "to": 2000},
+                                               {"text": " L'élève écoute la leçon.", "from": 2000, "to": 5500}])");
+    makeMemos(1);
+    chooseSource();
+    ASSERT_TRUE(runQueue());
+    QTableView *table = window->queueView()->table();
+    const QRect cell = table->visualRect(model().index(0, QueueModel::NameColumn));
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, cell.center());
+    QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, cell.center());
+    ASSERT_TRUE(spinUntil([&] { return reader().segmentList()->topLevelItemCount() == 2; }));
+    EXPECT_TRUE(library().isVisible());
+    EXPECT_TRUE(opened.isEmpty()); // not handed to another program
+    EXPECT_EQ(row(*reader().segmentList(), 1), (QStringList{"0:02", "L'élève écoute la leçon."}));
+    EXPECT_EQ(reader().selectedSegment(), std::nullopt);
+    EXPECT_EQ(reader().playback()->requestedPosition(), 0);
+}
+
+// ---- The application's life ----
+
+TEST(SingleInstance, ASecondLaunchWakesTheFirstAnotherHomeIsAnotherAndACommandHoldingTheStateRefusesAWindow) {
+    TempHome home;
+    const QString dir = home.file("support");
+    SingleInstance first(dir);
+    ASSERT_EQ(first.claim(), SingleInstance::Claim::owner);
+    QSignalSpy woken(&first, &SingleInstance::activationRequested);
+    SingleInstance second(dir);
+    EXPECT_EQ(second.claim(), SingleInstance::Claim::handedOver);
+    EXPECT_TRUE(spinUntil([&] { return woken.size() == 1; }, 5000));
+
+    SingleInstance elsewhere(home.file("autre"));
+    EXPECT_EQ(elsewhere.claim(), SingleInstance::Claim::owner);
+    EXPECT_NE(SingleInstance::serverName(dir), SingleInstance::serverName(home.file("autre")));
+    EXPECT_EQ(SingleInstance::serverName(dir), SingleInstance::serverName(dir + "/"));
+
+    // A window does not open while a command holds the state.
+    const QString bin = home.file("bin");
+    QDir().mkpath(bin);
+    QFile::link(buildPath("fake-whisper-cli"), bin + "/whisper-cli");
+    writeFile(home.file(".hestia/ggml-base.bin"), "model");
+    ASSERT_EQ(runCli({"settings", "modelPath", home.file(".hestia/ggml-base.bin")}).code, 0);
+    ASSERT_EQ(runCli({"settings", "correctionEnabled", "false"}).code, 0);
+    makeAudio(home.file("memos/a.m4a"), 1.2);
+    QProcess run;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("PATH", bin + ":" + env.value("PATH"));
+    env.insert("FAKE_WHISPER_HANG", "1");
+    run.setProcessEnvironment(env);
+    run.start(buildPath("parlivo-cli"), {"run", home.file("memos")});
+    ASSERT_TRUE(spinUntil([&] { return QFileInfo::exists(home.supportDir() + "/instance.lock"); }, 20000));
+
+    SingleInstance window(home.supportDir());
+    EXPECT_EQ(window.claim(), SingleInstance::Claim::refused);
+    EXPECT_EQ(window.refusal(), QStringLiteral("Le dossier d'état « %1 » est déjà utilisé par parlivo-cli (processus "
+                                               "%2). Attends la fin de son travail ou ferme-le, puis réessaie.")
+                                    .arg(home.supportDir())
+                                    .arg(run.processId()));
+    run.kill();
+    run.waitForFinished();
+    // The command is gone: the window takes over its lock.
+    SingleInstance later(home.supportDir());
+    EXPECT_EQ(later.claim(), SingleInstance::Claim::owner);
+}
+
+TEST(TerminationSignals, ASignalReachesTheEventLoopInsteadOfKillingTheProcess) {
+    TerminationSignals bridge;
+    QSignalSpy requested(&bridge, &TerminationSignals::terminationRequested);
+    std::raise(SIGTERM);
+    ASSERT_TRUE(spinUntil([&] { return requested.size() == 1; }, 5000));
+    EXPECT_EQ(requested.first().first().toInt(), SIGTERM);
+    std::raise(SIGINT);
+    ASSERT_TRUE(spinUntil([&] { return requested.size() == 2; }, 5000));
+    EXPECT_EQ(requested.last().first().toInt(), SIGINT);
+}
+
+class LifeCycle : public EngineFixture {};
+
+TEST_F(LifeCycle, ABatchInterruptedByQuittingResumesAtTheNextLaunch) {
+    for (int i = 1; i <= 3; ++i) makeAudio(src + QStringLiteral("/m%1.m4a").arg(i), 1.5);
+    engine->setSourceFolder(QUrl::fromLocalFile(src));
+    FakeLlmServer server;
+    updateSettings([&](ParlivoSettings &s) { s.ollamaEndpoint = server.endpoint(); });
+    {
+        ScopedEnv slow{{"FAKE_WHISPER_DELAY", "3"}};
+        engine->start();
+        ASSERT_TRUE(engine->isRunning());
+        engine->saveNow(); // what quitting does
+        engine.reset();    // the children go with it
+    }
+    AppShell shell(tools());
+    EXPECT_FALSE(shell.engine().isRunning());
+    shell.start();
+    EXPECT_TRUE(shell.engine().isRunning());
+    EXPECT_TRUE(shell.engine().logLines().last().endsWith("Reprise automatique du lot après redémarrage."));
+    // The local server is watched from the start.
+    EXPECT_TRUE(spinUntil([&] { return server.count(FakeLlmServer::tagsPath) > 0; }));
+    ASSERT_TRUE(runTask(shell.engine().waitForRun(), 60000));
+    EXPECT_EQ(shell.engine().doneCount(), 3);
+}
+
+TEST_F(LifeCycle, AMemoWrittenWhileTheIndexIsRebuiltKeepsItsTimesWhenTheWindowQuits) {
+    makeAudio(src + "/m1.m4a", 1.5);
+    engine->setSourceFolder(QUrl::fromLocalFile(src));
+    engine->saveNow();
+    engine.reset();
+    ScopedEnv segments{{"FAKE_WHISPER_SEGMENTS", R"([{"text": "Bonjour à tous.", "from": 0, "to": 1200},
+                                                      {"text": "On commence.", "from": 1200, "to": 1500}])"}};
+    QString transcript;
+    std::optional<AppShell> shell(std::in_place, tools());
+    // The first transcript opens the index, which is new: it is rebuilt from
+    // the files while this memo waits. Quitting then, before the rebuild is
+    // back, is what must not lose the memo's times: as at a real quit, the
+    // shell goes right after shutDown, with no event handled in between.
+    QObject::connect(&shell->engine(), &Transcriber::entryChanged, [&](const QUuid &id) {
+        const AudioFile *file = shell->engine().entry(id);
+        if (!file || file->status != FileStatus::done || !file->outputPath || !transcript.isEmpty()) return;
+        transcript = *file->outputPath;
+        QTimer::singleShot(0, qApp, [&] {
+            shell->shutDown();
+            shell.reset();
+        });
+    });
+    shell->engine().start();
+    ASSERT_TRUE(spinUntil([&] { return !shell.has_value(); }));
+    QThreadPool::globalInstance()->waitForDone();
+    ASSERT_FALSE(transcript.isEmpty());
+    MemoLibrary index(home.supportDir());
+    const auto memo = index.memo(transcript);
+    ASSERT_TRUE(memo.has_value()) << transcript.toStdString();
+    ASSERT_EQ(memo->segments.size(), 2);
+    EXPECT_EQ(memo->segments[0].text.trimmed(), "Bonjour à tous.");
+    EXPECT_DOUBLE_EQ(memo->segments[1].start, 1.2);
+    EXPECT_DOUBLE_EQ(memo->segments[1].end, 1.5);
 }
 
 } // namespace

@@ -1,11 +1,15 @@
-// The correction pass: which transcripts count as raw, how one is rewritten,
-// and the pass over the output root against the stand-in server, also sent
-// nowhere or cancelled mid-request: nothing is lost or labelled wrongly.
+// The correction of transcripts: which ones count as raw and how one is
+// rewritten; the pass over the output root and the correction inside a batch
+// (real ffmpeg, the stand-in recogniser and the stand-in language-model
+// server), also when the server goes away, answers nonsense or is cancelled
+// mid-request; and parlivo-cli correct and run.
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QSignalSpy>
 
 #include "core/folders.h"
 #include "correction/raw_transcripts.h"
+#include "support/cli_fixture.h"
 #include "support/correction_test_support.h"
 
 using namespace testing_support;
@@ -204,6 +208,15 @@ TEST_F(CorrectionPass, EarlyExitsLogWhyAndLeaveThePassIdle) {
     EXPECT_EQ(engine->rawCount(), 0);
 }
 
+TEST_F(CorrectionPass, APassThatCorrectedNothingSaysSo) {
+    writeRawTranscript(out, "ancien", dictation("Ancien", 80));
+    server.answerWith("OK"); // not a correction of the text
+    ASSERT_TRUE(runPass());
+    EXPECT_TRUE(logHas("Correction échouée : ancien.md"));
+    EXPECT_TRUE(logHas("Correction IA terminée : 0/1."));
+    EXPECT_TRUE(isRawTranscript(readText(out + "/ancien.md")));
+}
+
 TEST_F(CorrectionPass, TheCountAtLaunchStartsThePassOnce) {
     writeRawTranscript(out, "a", dictation("A", 40));
     writeRawTranscript(out, "b", dictation("B", 60));
@@ -291,6 +304,276 @@ TEST_F(CorrectionPass, CancelCutsTheRequestInFlightOrStopsBetweenTwoFilesAndLeav
     EXPECT_EQ(engine->lastCorrectionPassEnd(), Transcriber::CorrectionPassEnd::cancelled);
     EXPECT_TRUE(logHas("Correction IA terminée : 1/3."));
     EXPECT_EQ(rawTranscripts(out).size(), 2);
+}
+
+// What the stand-in recogniser hears in every file: one line of `length` characters.
+QString heardText(int length) { return dictation(QStringLiteral("Réunion"), length); }
+
+class CorrectionStage : public CorrectionFixture {
+protected:
+    std::optional<ScopedEnv> segments;
+
+    void SetUp() override {
+        CorrectionFixture::SetUp();
+        hear(heardText(120));
+        updateSettings([&](ParlivoSettings &s) { s.outputFormat = OutputFormat::both; });
+    }
+    void hear(const QString &text) {
+        segments.reset();
+        segments.emplace("FAKE_WHISPER_SEGMENTS", QString::fromStdString(Json::array({utf8(text)}).dump()));
+    }
+    void record(const QStringList &names) {
+        for (const QString &name : names) makeAudio(src + "/" + name + ".m4a", 1.2);
+        engine->setSourceFolder(QUrl::fromLocalFile(src));
+    }
+    QString md(const QString &name) const { return readText(out + "/" + name + ".md"); }
+    QString txt(const QString &name) const { return readText(out + "/" + name + ".txt"); }
+    // Log lines up to the end of the batch, before anything it chains.
+    QStringList batchLog() const {
+        QStringList lines;
+        for (const QString &line : engine->logLines()) {
+            lines << line;
+            if (line.contains("Lot terminé")) break;
+        }
+        return lines;
+    }
+};
+
+TEST_F(CorrectionStage, ABatchWritesCorrectedTranscriptsSendsTheExpectedRequestAndGoesOnPastAFailedOne) {
+    hear(heardText(2000));
+    server.echo([](const QString &text) { return "```\n" + text.toUpper() + "\n```"; });
+    record({"memo"});
+    ASSERT_TRUE(runQueue());
+    EXPECT_EQ(logCount("Correction LLM active : Ollama (local) (qwen2.5:7b)."), 1);
+    EXPECT_EQ(entryNamed("memo.m4a").status, FileStatus::done);
+
+    const QString markdown = md("memo");
+    EXPECT_TRUE(markdown.contains("\ncorrection: Ollama (local) (qwen2.5:7b)\n"));
+    EXPECT_TRUE(markdown.endsWith("\n\n" + heardText(2000).toUpper() + "\n\n## Transcription brute\n\n" +
+                                  heardText(2000) + "\n"));
+    EXPECT_TRUE(txt("memo").endsWith(QString(56, '=') + "\n\n" + heardText(2000).toUpper() + "\n"));
+    EXPECT_FALSE(txt("memo").contains(heardText(2000)));
+
+    ASSERT_EQ(server.count(FakeLlmServer::chatPath), 1);
+    const Json messages = Json::array({{{"role", "system"}, {"content", utf8(ParlivoSettings::defaultCorrectionPrompt)}},
+                                       {{"role", "user"}, {"content", utf8(heardText(2000))}}});
+    const Json options = {{"temperature", 0.2}, {"num_ctx", 8192}, {"num_predict", 1321}, {"repeat_penalty", 1.1}};
+    EXPECT_EQ(server.requests(FakeLlmServer::chatPath).first().json(),
+              Json({{"model", "qwen2.5:7b"}, {"stream", false}, {"messages", messages}, {"options", options}}));
+
+    // Nothing raw is left, so nothing is chained.
+    EXPECT_FALSE(engine->correctionPassActive());
+    EXPECT_TRUE(rawTranscripts(out).isEmpty());
+
+    // A failed or empty correction keeps the raw text and the batch goes on.
+    hear(heardText(120));
+    server.enqueue({FakeReply::error(500, "surcharge"), FakeReply::answer("Voici le texte corrigé :\n\n")});
+    record({"a", "b", "c"});
+    ASSERT_TRUE(runQueue());
+    EXPECT_EQ(engine->doneCount(), 4); // with the memo above
+    EXPECT_EQ(logCount("Correction échouée sur a.m4a, texte brut conservé : Réponse HTTP 500 : surcharge"), 1);
+    EXPECT_EQ(logCount("Correction échouée sur b.m4a, texte brut conservé : Réponse vide du modèle"), 1);
+    EXPECT_TRUE(isRawTranscript(md("a")) && isRawTranscript(md("b")));
+    EXPECT_FALSE(isRawTranscript(md("c")));
+    EXPECT_TRUE(engine->correctionActiveThisRun()); // a failed text is not a dead backend
+    EXPECT_EQ(logCount("Ollama injoignable"), 0);
+}
+
+TEST_F(CorrectionStage, TheFileBeingCorrectedIsShownAtNinetySevenPercentAndWithoutTheRawTextOnlyTheCorrectionIsKept) {
+    updateSettings([](ParlivoSettings &s) {
+        s.keepRawTranscript = false;
+        s.outputFormat = OutputFormat::md;
+    });
+    server.echo([](const QString &text) { return text.toUpper(); });
+    server.setDelay(300);
+    record({"memo"});
+    engine->start();
+    ASSERT_TRUE(spinUntil([&] { return server.count(FakeLlmServer::chatPath) == 1; }, 30000));
+    EXPECT_EQ(engine->correctingName(), "memo.m4a");
+    EXPECT_DOUBLE_EQ(entryNamed("memo.m4a").progress, 0.97);
+    engine->startCorrectionPass(); // a pass waits for the batch
+    EXPECT_FALSE(engine->correctionPassActive());
+    ASSERT_TRUE(runTask(engine->waitForRun()));
+    EXPECT_FALSE(engine->correctingName());
+
+    const QString markdown = md("memo");
+    EXPECT_TRUE(markdown.endsWith("\n\n" + heardText(120).toUpper() + "\n"));
+    EXPECT_FALSE(markdown.contains("Transcription brute"));
+    EXPECT_FALSE(QFileInfo::exists(out + "/memo.txt"));
+    EXPECT_EQ(entryNamed("memo.m4a").outputPath, out + "/memo.md");
+}
+
+TEST_F(CorrectionStage, TheServerStoppingMidBatchLeavesTheRestRawUntilThePassCorrectsIt) {
+    // The server answers the first file, then quits while the second is sent.
+    const QString firstAnswer = heardText(120).replace("avance", "progresse");
+    server.enqueue({FakeReply::answer(firstAnswer), FakeReply::stopServer()});
+    record({"a", "b", "c"});
+    ASSERT_TRUE(runQueue());
+    EXPECT_EQ(engine->doneCount(), 3);
+    EXPECT_EQ(server.count(FakeLlmServer::chatPath), 2);
+
+    const QStringList batch = batchLog();
+    EXPECT_EQ(batch.filter("Correction échouée sur b.m4a, texte brut conservé : Service injoignable : ").size(), 1);
+    EXPECT_EQ(batch.filter("Ollama injoignable, démarrage automatique…").size(), 1); // one restart
+    EXPECT_EQ(batch.filter("Ollama.app introuvable. Installe Ollama (https://ollama.com) pour activer la "
+                           "correction locale.").size(), 1);
+    EXPECT_EQ(batch.filter("Correction désactivée pour la suite du lot (Ollama indisponible).").size(), 1);
+    EXPECT_TRUE(md("a").contains(firstAnswer));
+    EXPECT_TRUE(isRawTranscript(md("b")) && isRawTranscript(md("c")));
+    EXPECT_TRUE(md("b").contains(heardText(120)));
+    EXPECT_TRUE(txt("c").endsWith(heardText(120) + "\n"));
+
+    // The batch chained the pass, which found the server still away.
+    ASSERT_TRUE(runTask(engine->waitForCorrectionPass()));
+    EXPECT_EQ(logCount("Ollama indisponible : correction impossible."), 1);
+
+    // Back up: the pass finds exactly the two raw files and corrects them.
+    ASSERT_TRUE(server.resume());
+    server.clearRequests();
+    server.echo([](const QString &text) { return text.toUpper(); });
+    engine->startCorrectionPass();
+    ASSERT_TRUE(runTask(engine->waitForCorrectionPass()));
+    EXPECT_EQ(logCount("Correction IA de 2 transcription(s) brute(s)…"), 1);
+    EXPECT_EQ(server.count(FakeLlmServer::chatPath), 2);
+    EXPECT_TRUE(rawTranscripts(out).isEmpty());
+    for (const char *name : {"b", "c"}) {
+        EXPECT_TRUE(md(name).contains("\ncorrection: Ollama (qwen2.5:7b)\n"));
+        EXPECT_TRUE(md(name).contains(heardText(120).toUpper() + "\n\n## Transcription brute\n\n" + heardText(120)));
+        EXPECT_TRUE(txt(name).endsWith("\n\n" + heardText(120).toUpper() + "\n"));
+    }
+    EXPECT_TRUE(md("a").contains(firstAnswer)); // untouched
+}
+
+TEST_F(CorrectionStage, ThePreflightLeavesTheBatchRawWhenTheBackendCannotServe) {
+    // Ollama: the server away and nothing to start.
+    server.stop();
+    record({"a"});
+    ASSERT_TRUE(runQueue());
+    EXPECT_EQ(logCount(QStringLiteral("Ollama n'a pas pu démarrer (%1). Le lot produit le texte brut.")
+                           .arg(server.endpoint())),
+              1);
+    EXPECT_FALSE(engine->correctionActiveThisRun());
+    EXPECT_TRUE(isRawTranscript(md("a")));
+    ASSERT_TRUE(runTask(engine->waitForCorrectionPass()));
+
+    // Anthropic without a key: no request at all.
+    server.resume();
+    server.clearRequests();
+    updateSettings([](ParlivoSettings &s) {
+        s.correctionBackend = CorrectionBackend::anthropic;
+        s.correctionEnabled = true;
+    });
+    engine->transcribeSelection({entryNamed("a.m4a").id});
+    ASSERT_TRUE(runTask(engine->waitForRun()));
+    EXPECT_EQ(logCount("Clé API Anthropic manquante. Le lot produit le texte brut."), 1);
+    ASSERT_TRUE(runTask(engine->waitForCorrectionPass()));
+    EXPECT_EQ(server.count(FakeLlmServer::messagesPath), 0);
+}
+
+TEST_F(CorrectionStage, ARefusedKeyStopsCloudCorrectionForTheRestOfTheBatch) {
+    ScopedEnv anthropic{{"PARLIVO_ANTHROPIC_URL", server.anthropicUrl()}};
+    updateSettings([](ParlivoSettings &s) {
+        s.correctionBackend = CorrectionBackend::anthropic;
+        s.anthropicKey = "sk-ant-test";
+        s.outputFormat = OutputFormat::txt; // nothing for a pass to find afterwards
+    });
+    server.failWith(401, R"({"type":"error","error":{"type":"authentication_error"}})");
+    record({"a", "b"});
+    ASSERT_TRUE(runQueue());
+    EXPECT_EQ(logCount("Correction LLM active : API Anthropic (cloud) (claude-haiku-4-5-20251001)."), 1);
+    EXPECT_EQ(logCount("Correction désactivée pour la suite du lot."), 1);
+    EXPECT_EQ(server.count(FakeLlmServer::messagesPath), 1);
+    EXPECT_EQ(logCount("Ollama injoignable"), 0);
+    EXPECT_TRUE(txt("b").endsWith(heardText(120) + "\n"));
+}
+
+TEST_F(CorrectionStage, ARefusalOrABareOkNeverReplacesWhatWasSaid) {
+    const QString spoken = "bon alors je voulais te dire que la réunion de demain est déplacée à jeudi matin";
+    hear(spoken);
+    updateSettings([](ParlivoSettings &s) { s.outputFormat = OutputFormat::txt; }); // nothing for a pass
+    record({"memo"});
+    for (const QString &reply : {QString("Je suis désolé, je ne peux pas corriger ce texte."), QString("OK")}) {
+        server.answerWith(reply);
+        engine->transcribeSelection({entryNamed("memo.m4a").id});
+        ASSERT_TRUE(runTask(engine->waitForRun()));
+        EXPECT_EQ(entryNamed("memo.m4a").status, FileStatus::done);
+        EXPECT_TRUE(txt("memo").endsWith("\n\n" + spoken + "\n")) << txt("memo").toStdString();
+        EXPECT_FALSE(txt("memo").contains(reply));
+    }
+    EXPECT_EQ(logCount("Correction échouée sur memo.m4a, texte brut conservé : Réponse du modèle sans rapport avec le "
+                       "texte"),
+              2);
+}
+
+TEST_F(CorrectionStage, ARecogniserResultOfTheWrongTypesIsAnErrorNotAnEmptyRecording) {
+    // A recogniser that writes a result whose texts are numbers.
+    const QString script = writeFile(home.file("bin/whisper-cli"),
+                                     "#!/bin/sh\n"
+                                     "while [ $# -gt 0 ]; do [ \"$1\" = -of ] && prefix=$2; shift; done\n"
+                                     "printf '{\"transcription\": [{\"text\": 5}]}' > \"$prefix.json\"\n");
+    QFile::setPermissions(script, QFile::permissions(script) | QFileDevice::ExeOwner);
+    Tools tools = this->tools();
+    tools.whisper = script;
+    record({"memo"});
+    engine->saveNow();
+    engine = std::make_unique<Transcriber>(tools);
+    ASSERT_TRUE(runQueue());
+    EXPECT_EQ(entryNamed("memo.m4a").status, FileStatus::error);
+    EXPECT_EQ(entryNamed("memo.m4a").errorMessage, "Échec de whisper-cli (code 0).\n");
+    EXPECT_FALSE(QFileInfo::exists(out + "/memo.txt"));
+}
+
+class CliCorrection : public CliFixture {
+protected:
+    FakeLlmServer server;
+
+    void SetUp() override {
+        CliFixture::SetUp();
+        ASSERT_NE(server.port(), 0);
+        server.setModels({"qwen2.5:7b"});
+        QDir().mkpath(src);
+        ASSERT_EQ(cli({"settings", "correctionEnabled", "true"}).code, 0);
+        ASSERT_EQ(cli({"settings", "outputFormat", "md"}).code, 0);
+        ASSERT_EQ(cli({"settings", "ollamaEndpoint", server.endpoint()}).code, 0);
+    }
+};
+
+TEST_F(CliCorrection, CorrectNeedsAnOutputRootRunsThePassAndReportsWhatStayedRaw) {
+    const CliResult unknown = runCli({"correct"});
+    EXPECT_EQ(unknown.code, 2);
+    EXPECT_TRUE(unknown.err.contains("Dossier de sortie inconnu")) << unknown.err.toStdString();
+    EXPECT_EQ(runCli({"correct", "extra"}).code, 2);
+
+    const QString a = writeRawTranscript(src, "a", dictation("A", 60));
+    const QString b = writeRawTranscript(src + "/sous", "b", dictation("B", 90));
+    ASSERT_EQ(runCli({"scan", src}).code, 0);
+
+    server.enqueue(FakeReply::error(500, "surcharge")); // a fails in the first round only
+    server.failWith(500, "surcharge");
+    server.enqueue(FakeReply::answer(dictation("B", 90).toUpper()));
+    const CliResult failing = cli({"correct"});
+    EXPECT_EQ(failing.code, 1) << failing.err.toStdString();
+    EXPECT_TRUE(failing.err.contains("Correction IA de 2 transcription(s) brute(s)…"));
+    EXPECT_EQ(failing.out, "brute\t" + a + "\n");
+    EXPECT_TRUE(readText(b).contains(dictation("B", 90).toUpper()));
+
+    server.echo();
+    const CliResult passing = cli({"correct"});
+    EXPECT_EQ(passing.code, 0) << passing.err.toStdString();
+    EXPECT_TRUE(passing.err.contains("Correction IA terminée : 1/1."));
+    EXPECT_TRUE(passing.out.isEmpty());
+    EXPECT_TRUE(rawTranscripts(src).isEmpty());
+}
+
+TEST_F(CliCorrection, RunWaitsForThePassItChains) {
+    const QString earlier = writeRawTranscript(src, "ancien", dictation("Ancien", 80));
+    makeAudio(src + "/nouveau.m4a", 1.2);
+    const CliResult run = cli({"run", src});
+    EXPECT_EQ(run.code, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains("Lot terminé : 1 transcrits, 0 sautés, 0 en erreur."));
+    EXPECT_TRUE(run.err.contains("Correction IA terminée : 1/1."));
+    EXPECT_TRUE(readText(earlier).contains("\ncorrection: Ollama (qwen2.5:7b)\n"));
+    EXPECT_TRUE(rawTranscripts(src).isEmpty());
 }
 
 } // namespace
