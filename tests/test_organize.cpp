@@ -367,6 +367,26 @@ TEST(OrgSelection, EachPassTakesOnlyWhatIsLeftToDo) {
     EXPECT_EQ(organizeModelName(settings), "llama3.1:8b");
 }
 
+OrgEntry structuredEntry(const QString &path, const QString &category, const QStringList &keywords,
+                         const QString &title = "Titre") {
+    OrgEntry e;
+    e.transcriptPath = path;
+    e.structurePath = path + ".structure.md";
+    e.title = title;
+    e.rawCategory = category;
+    e.rawThemes = keywords;
+    e.confidence = 0.8;
+    return e;
+}
+
+OrgEntry sortedAs(const QString &path, const QString &category, const QString &theme, bool placed = false) {
+    OrgEntry e = structuredEntry(path, category, {});
+    e.category = category;
+    e.theme = theme;
+    if (placed) e.folder = "/archive/" + path;
+    return e;
+}
+
 const QString documentReply = "---\ntitre: Relance devis client\ntype: projet\ncategorie: pro\n"
                               "themes: clients, devis\nconfiance: 0.9\nresume: Relancer le client.\n---\n\n"
                               "## En une phrase\nRelancer le client.\n";
@@ -477,42 +497,17 @@ TEST_F(StructureOne, CancellationIsHonouredBeforeEachPassageAndADeadBackendIsRep
 }
 
 TEST_F(StructureOne, RestructuringKeepsTheSortingAndThePlace) {
-    OrgEntry sorted;
-    sorted.transcriptPath = path();
-    sorted.category = "pro";
-    sorted.theme = "Clients";
-    sorted.folder = "/archive/Vie pro/Clients/x";
-    ledger[path()] = sorted;
+    ledger[path()] = sortedAs(path(), "pro", "Clients", true);
     ScriptedModel model;
     model.reply("Pas de front matter, juste un texte.");
     EXPECT_EQ(run(model, transcript(longEnough)), StructureOutcome::structured);
     const OrgEntry &entry = ledger.at(path());
     EXPECT_EQ(entry.category, "pro");
     EXPECT_EQ(entry.theme, "Clients");
-    EXPECT_EQ(entry.folder, "/archive/Vie pro/Clients/x");
+    EXPECT_EQ(entry.folder, "/archive/" + path());
     EXPECT_EQ(entry.type, "autre");
     EXPECT_EQ(entry.rawCategory, "incertain");
     EXPECT_EQ(entry.title, "memo");
-}
-
-OrgEntry structuredEntry(const QString &path, const QString &category, const QStringList &keywords,
-                         const QString &title = "Titre") {
-    OrgEntry e;
-    e.transcriptPath = path;
-    e.structurePath = path + ".structure.md";
-    e.title = title;
-    e.rawCategory = category;
-    e.rawThemes = keywords;
-    e.confidence = 0.8;
-    return e;
-}
-
-OrgEntry sortedAs(const QString &path, const QString &category, const QString &theme, bool placed = false) {
-    OrgEntry e = structuredEntry(path, category, {});
-    e.category = category;
-    e.theme = theme;
-    if (placed) e.folder = "/archive/" + path;
-    return e;
 }
 
 TEST(OrganizeThemeText, AssignmentAndConsolidationPromptsWordForWord) {
