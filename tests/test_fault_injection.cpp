@@ -23,8 +23,6 @@ using namespace testing_support;
 
 namespace {
 
-const QString rule = QString(56, '=');
-
 // The state files there are that do not decode as the engine reads them,
 // and those it had to set aside.
 QStringList brokenStateFiles(const QString &supportDir) {
@@ -128,7 +126,7 @@ protected:
             const QString text = readText(src + "/" + name);
             const QString audio = QString(name).replace(".txt", ".m4a");
             EXPECT_TRUE(text.startsWith("Mémo vocal du ")) << name.toStdString();
-            const QString end = "  (durée 0:01)\nSource : " + audio + "\n" + rule + "\n\nBonjour.\nCeci est un test.\n";
+            const QString end = "  (durée 0:01)\nSource : " + audio + "\n" + transcriptRule + "\n\nBonjour.\nCeci est un test.\n";
             EXPECT_TRUE(text.endsWith(end))
                 << name.toStdString() << ": " << text.toStdString();
         }
@@ -254,7 +252,7 @@ TEST_F(FullDisk, AFullDestinationStopsTheRunAndRecordsNothingAsDone) {
     EXPECT_EQ(freed.code, 0) << freed.err.toStdString();
     EXPECT_TRUE(freed.err.contains("Lot terminé : 4 transcrits, 0 sautés, 0 en erreur."));
     EXPECT_EQ(namesIn(disk.folder()), (QStringList{"memo1.txt", "memo2.txt", "memo3.txt", "memo4.txt"}));
-    EXPECT_TRUE(readText(disk.folder() + "/memo1.txt").endsWith(rule + "\n\nBonjour.\nCeci est un test.\n"));
+    EXPECT_TRUE(readText(disk.folder() + "/memo1.txt").endsWith(transcriptRule + "\n\nBonjour.\nCeci est un test.\n"));
 }
 
 TEST_F(FullDisk, AFullStateFolderKeepsThePreviousSettingsAndSaysSo) {

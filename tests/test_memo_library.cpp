@@ -23,7 +23,6 @@
 using namespace testing_support;
 
 namespace {
-QDateTime local(int y, int mo, int d, int h, int mi) { return QDateTime(QDate(y, mo, d), QTime(h, mi)); }
 
 LibraryMemo memo(const QString &name, const QString &text, QList<Segment> segments = {}) {
     return {"/notes/" + name + ".txt", "/voix/" + name + ".m4a", local(2026, 3, 14, 9, 30), text, segments};
@@ -207,8 +206,6 @@ TEST(SearchQueryParsing, EveryTermIsQuotedPhrasesStayWholeAndAPassageIsOneLine) 
     EXPECT_EQ(passage.marked(), "un «mot» «deux mots» fin");
 }
 
-const QString rule(56, '=');
-
 QByteArray markdown(const QString &source, const QString &correction, const QString &body) {
     return ("---\nsource: " + source + "\nchemin: /voix/" + source + "\ndate: 5 décembre 2026 à 14h07\nduree: 1:05\n"
             "modele: ggml-base.bin\nlangue: fr\ncorrection: " + correction + "\ntranscrit_le: 6 décembre 2026 à 08:00"
@@ -217,7 +214,7 @@ QByteArray markdown(const QString &source, const QString &correction, const QStr
 }
 
 QByteArray plain(const QString &source, const QString &body) {
-    return ("Mémo vocal du 1 août 2025 à 00h05  (durée 0:42)\nSource : " + source + "\n" + rule + "\n\n" + body + "\n")
+    return ("Mémo vocal du 1 août 2025 à 00h05  (durée 0:42)\nSource : " + source + "\n" + transcriptRule + "\n\n" + body + "\n")
         .toUtf8();
 }
 

@@ -15,10 +15,6 @@
 using namespace testing_support;
 
 namespace {
-const QString rule(56, '=');
-
-QDateTime local(int y, int mo, int d, int h, int mi, int s = 0) { return QDateTime(QDate(y, mo, d), QTime(h, mi, s)); }
-
 QList<Segment> twoSegments() { return {{0, 2.5, " Bonjour."}, {2.5, 5, " Ceci est un test."}}; }
 
 TranscriptInputs inputs(std::optional<double> duration, std::optional<QString> corrected = std::nullopt) {
@@ -59,7 +55,7 @@ TEST(FrenchDates, UseFrenchMonthNamesWhateverTheProcessLocale) {
 
 TEST(TranscriptLayout, TxtWithAndWithoutDurationHoldsTheCorrectedTextAlone) {
     const QString header = "Mémo vocal du 5 décembre 2026 à 14h07";
-    const QString source = "\nSource : memo.m4a\n" + rule + "\n\n";
+    const QString source = "\nSource : memo.m4a\n" + transcriptRule + "\n\n";
     EXPECT_EQ(txtContent(inputs(65.4), settings()), header + "  (durée 1:05)" + source + "Bonjour.\nCeci est un test.\n");
     EXPECT_EQ(txtContent(inputs(std::nullopt), settings()), header + source + "Bonjour.\nCeci est un test.\n");
     EXPECT_TRUE(txtContent(inputs(3725), settings()).startsWith(header + "  (durée 1:02:05)\n"));
@@ -138,7 +134,7 @@ TEST_F(WriteOutputs, WritesBothInUtf8WithoutMarkAndASecondWritingReplacesTheFirs
     EXPECT_EQ(write(OutputFormat::both), std::nullopt);
     const auto after = QDateTime::currentDateTime();
     EXPECT_EQ(readWholeFile(txt()), ("Mémo vocal du 5 janvier 2024 à 09h30  (durée 1:05)\nSource : 20240105 093012-AB12.m4a\n" +
-                                     rule + "\n\nBonjour.\nCeci est un test.\n").toUtf8());
+                                     transcriptRule + "\n\nBonjour.\nCeci est un test.\n").toUtf8());
     const QString mdText = readText(md());
     EXPECT_TRUE(mdText.startsWith("---\nsource: 20240105 093012-AB12.m4a\nchemin: /voix/20240105 093012-AB12.m4a\n"
                                   "date: 5 janvier 2024 à 09h30\n"));

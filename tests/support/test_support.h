@@ -3,6 +3,7 @@
 // end under a watchdog, and paths of the stand-ins in the build folder.
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QDir>
 #include <QMap>
 #include <QProcessEnvironment>
@@ -85,6 +86,11 @@ void spin(int ms);
 
 // Spins until `condition` holds or `timeoutMs` passes; returns the condition.
 bool spinUntil(const std::function<bool()> &condition, int timeoutMs = 10000);
+
+// The line under a text transcript's header.
+inline const QString transcriptRule(56, QLatin1Char('='));
+// A local date and time, to the second.
+inline QDateTime local(int y, int mo, int d, int h, int mi, int s = 0) { return {QDate(y, mo, d), QTime(h, mi, s)}; }
 
 // Writes a file, creating its folder; returns the path.
 QString writeFile(const QString &path, const QByteArray &content);
