@@ -221,7 +221,9 @@ TEST_F(CliRun, WithServersAloneARunNeedsNoModelHere) {
 }
 
 TEST_F(CliRun, ModelsListsTheCatalogueAndDownloadsOne) {
-    ModelRepository repository("ggml-base.bin", 4096);
+    FakeLlmServer repository;
+    repository.serve("/ggml-base.bin", FakeReply::raw(200, QByteArray(4096, 'm')));
+    env << "PARLIVO_MODEL_BASE_URL=" + repository.endpoint() + "/";
     CliResult list = cli({"models"});
     EXPECT_EQ(list.code, 0);
     EXPECT_TRUE(list.out.contains("* ggml-base.bin"));

@@ -5,12 +5,8 @@
 // in-process stand-in; the `ollama` program is a script that only records how
 // it was started.
 #include <QFile>
-#include <QHttpServer>
-#include <QHttpServerResponse>
 #include <QProcess>
 #include <QSignalSpy>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTimer>
 
 #include <memory>
@@ -179,23 +175,13 @@ TEST_F(OllamaServer, TheMonitorPublishesChangesOnly) {
 
 class OllamaInstall : public OllamaServer {
 protected:
-    QHttpServer archives;
-    QByteArray archiveBody;
-    int archiveStatus = 200;
-    int archiveRequests = 0;
-    std::optional<ScopedEnv> downloadUrl;
+    FakeLlmServer archives;
+    const QString archivePath = QStringLiteral("/ollama-linux-amd64.tgz");
+    ScopedEnv downloadUrl{"PARLIVO_OLLAMA_DOWNLOAD_URL", archives.endpoint() + archivePath};
 
     void SetUp() override {
         OllamaServer::SetUp();
-        archives.route("/ollama-linux-amd64.tgz", [this] {
-            ++archiveRequests;
-            return QHttpServerResponse("application/octet-stream", archiveBody,
-                                       QHttpServerResponse::StatusCode(archiveStatus));
-        });
-        const quint16 port = archives.listen(QHostAddress::LocalHost, 0);
-        ASSERT_NE(port, 0);
-        downloadUrl.emplace("PARLIVO_OLLAMA_DOWNLOAD_URL",
-                            QStringLiteral("http://127.0.0.1:%1/ollama-linux-amd64.tgz").arg(port));
+        ASSERT_NE(archives.port(), 0);
         runtime.setTimings({200, 20ms, 50ms});
         server.setModels({"qwen2.5:7b"});
         server.stop(); // nothing runs before the install
@@ -211,7 +197,7 @@ protected:
         tar.start("tar", {"-czf", home.file("archive.tgz"), "-C", staging, "bin", "lib"});
         ASSERT_TRUE(tar.waitForFinished());
         ASSERT_EQ(tar.exitCode(), 0);
-        archiveBody = *readWholeFile(home.file("archive.tgz"));
+        archives.serve(archivePath, FakeReply::raw(200, *readWholeFile(home.file("archive.tgz"))));
     }
     bool install() {
         installer.install();
@@ -234,7 +220,7 @@ TEST_F(OllamaInstall, DownloadsUnpacksStartsAndPullsWithMilestones) {
     EXPECT_FALSE(installer.installing());
     EXPECT_TRUE(runtime.installed());
     EXPECT_EQ(logCount("Ollama installé et modèle qwen2.5:7b prêt."), 1);
-    EXPECT_EQ(archiveRequests, 1);
+    EXPECT_EQ(archives.count(archivePath), 1);
     EXPECT_TRUE(QFileInfo(home.file(".local/bin/ollama")).isExecutable());
     EXPECT_TRUE(QFileInfo::exists(home.file(".local/lib/ollama/libggml-base.so")));
     ASSERT_TRUE(spinUntil([&] { return !linesOf(calls).isEmpty(); }));
@@ -249,7 +235,7 @@ TEST_F(OllamaInstall, DownloadsUnpacksStartsAndPullsWithMilestones) {
 }
 
 TEST_F(OllamaInstall, AnErrorPageIsNeverUnpackedAndARejectedArchiveEndsWithTheUnpackingStatus) {
-    archiveStatus = 404;
+    archives.unserve(archivePath);
     ASSERT_TRUE(install());
     EXPECT_TRUE(logHas("Installation Ollama échouée : Téléchargement impossible : Réponse HTTP 404"));
     EXPECT_DOUBLE_EQ(installer.progress(), 0.05);
@@ -262,8 +248,7 @@ TEST_F(OllamaInstall, AnErrorPageIsNeverUnpackedAndARejectedArchiveEndsWithTheUn
     EXPECT_EQ(cli.out, "Téléchargement du moteur (~190 Mo, ça peut prendre 1 à 2 min)…\n");
     EXPECT_FALSE(QFileInfo::exists(home.file(".local/bin/ollama")));
 
-    archiveStatus = 200;
-    archiveBody = "<html>not an archive</html>";
+    archives.serve(archivePath, FakeReply::raw(200, "<html>not an archive</html>"));
     ASSERT_TRUE(install());
     EXPECT_TRUE(logHas("Installation Ollama échouée : Installation impossible : Décompression impossible (code "));
     EXPECT_FALSE(installer.installing());
@@ -297,55 +282,23 @@ QByteArray modelBytes(int size) {
 
 const QByteArray model = modelBytes(4 * 1024 * 1024);
 
-// Serves /models/<name>, a redirect to it, and a missing file.
-class ModelServer {
-public:
-    ModelServer() {
-        m_server.route("/models/<arg>", [](const QString &) { return QHttpServerResponse(model); });
-        m_server.route("/moved/<arg>", [this](const QString &name) {
-            QHttpServerResponse response(QHttpServerResponse::StatusCode::Found);
-            response.addHeader("Location", base().toUtf8() + "models/" + name.toUtf8());
-            return response;
-        });
-        m_port = m_server.listen(QHostAddress::LocalHost, 0);
+// The stand-in as a download host: /models/ggml-test.bin and ggml-base.bin,
+// a redirect to the first, and 404 elsewhere.
+struct ModelHost : FakeLlmServer {
+    ModelHost() {
+        for (const char *name : {"ggml-test.bin", "ggml-base.bin"})
+            serve(QStringLiteral("/models/") + name, FakeReply::raw(200, model));
+        serve("/moved/ggml-test.bin", FakeReply::redirect(endpoint() + "/models/ggml-test.bin"));
     }
-    QString base() const { return QStringLiteral("http://127.0.0.1:%1/").arg(m_port); }
-    QUrl url(const QString &path) const { return QUrl(base() + path); }
-
-private:
-    QHttpServer m_server;
-    quint16 m_port = 0;
+    QUrl url(const QString &path) const { return QUrl(endpoint() + "/" + path); }
 };
 
 // Announces a large body and sends two pieces of it, the second late enough
 // for a progress report; then hangs up or keeps waiting.
-class PartialServer {
-public:
-    explicit PartialServer(bool hangUp) {
-        m_server.listen(QHostAddress::LocalHost, 0);
-        QObject::connect(&m_server, &QTcpServer::newConnection, [this, hangUp] {
-            QTcpSocket *socket = m_server.nextPendingConnection();
-            auto request = std::make_shared<QByteArray>();
-            QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket, hangUp, request] {
-                *request += socket->readAll();
-                if (!request->contains("\r\n\r\n")) return;
-                socket->write("HTTP/1.1 200 OK\r\nContent-Length: 1000000\r\n\r\n");
-                socket->write(modelBytes(50000));
-                QTimer::singleShot(400, socket, [socket, hangUp] {
-                    socket->write(modelBytes(50000));
-                    socket->flush();
-                    if (hangUp) socket->disconnectFromHost();
-                });
-            });
-        });
-    }
-    QUrl url(const QString &name) const {
-        return QUrl(QStringLiteral("http://127.0.0.1:%1/%2").arg(m_server.serverPort()).arg(name));
-    }
-
-private:
-    QTcpServer m_server;
-};
+QUrl partialDownload(FakeLlmServer &server, bool hangUp) {
+    server.serve("/partiel.bin", FakeReply::partial(1000000, modelBytes(50000), hangUp));
+    return QUrl(server.endpoint() + "/partiel.bin");
+}
 
 // Every completion of one start, as it arrived.
 struct Completions {
@@ -398,7 +351,7 @@ TEST(ModelCatalog, ListsModelFilesInAnyCaseSortedByName) {
 }
 
 TEST(Downloader, DownloadsIntoPlaceWithProgressAndANewStartReplacesTheRunningTransfer) {
-    ModelServer server;
+    ModelHost server;
     QTemporaryDir dir;
     const QString destination = writeFile(dir.filePath("models/deep/ggml-test.bin"), "an older copy");
     Downloader downloader;
@@ -422,8 +375,8 @@ TEST(Downloader, DownloadsIntoPlaceWithProgressAndANewStartReplacesTheRunningTra
     EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
 
     // A new start replaces the running transfer.
-    PartialServer stalled(false);
-    const auto first = start(downloader, stalled.url("ggml-large-v3.bin"), dir.filePath("first/ggml-large-v3.bin"));
+    FakeLlmServer stalled;
+    const auto first = start(downloader, partialDownload(stalled, false), dir.filePath("first/ggml-large-v3.bin"));
     ASSERT_TRUE(spinUntil([&] { return downloader.progress() > 0; }));
 
     const auto second = start(downloader, server.url("models/ggml-base.bin"), dir.filePath("second/ggml-base.bin"));
@@ -440,7 +393,7 @@ TEST(Downloader, DownloadsIntoPlaceWithProgressAndANewStartReplacesTheRunningTra
 }
 
 TEST(Downloader, ErrorStatusRefusedConnectionUnwritableDestinationAndACutTransferLeaveNoFile) {
-    ModelServer server;
+    ModelHost server;
     QTemporaryDir dir;
     const QString destination = writeFile(dir.filePath("ggml-base.bin"), "the model in use");
     Downloader downloader;
@@ -465,8 +418,8 @@ TEST(Downloader, ErrorStatusRefusedConnectionUnwritableDestinationAndACutTransfe
     EXPECT_EQ(downloader.statusText(), "Échec de l'enregistrement");
 
     // A transfer cut midway leaves no partial file.
-    PartialServer cut(true);
-    outcome = start(downloader, cut.url("ggml-base.bin"), dir.filePath("cut/ggml-base.bin"));
+    FakeLlmServer cut;
+    outcome = start(downloader, partialDownload(cut, true), dir.filePath("cut/ggml-base.bin"));
     ASSERT_TRUE(finished(outcome));
     EXPECT_TRUE(outcome->error);
     EXPECT_TRUE(downloader.statusText().startsWith("Échec : ")) << downloader.statusText().toStdString();

@@ -9,6 +9,7 @@
 #include "pipeline/pipeline_rules.h"
 #include "pipeline/process_runner.h"
 #include "support/engine_fixture.h"
+#include "support/fake_llm_server.h"
 
 using namespace testing_support;
 
@@ -317,8 +318,8 @@ TEST_F(QueueRun, AnInterruptedBatchResumesAtLaunchOnlyWithAutomaticResume) {
 }
 
 TEST_F(QueueRun, WithoutAModelTheDefaultOneIsDownloadedThenTheBatchRuns) {
-    ModelRepository repository;
-    repository.available = false;
+    FakeLlmServer repository; // nothing served yet
+    ScopedEnv base{"PARLIVO_MODEL_BASE_URL", repository.endpoint() + "/"};
     updateSettings([](ParlivoSettings &s) { s.modelPath.clear(); });
     makeAudio(src + "/a.m4a", 1.2);
     chooseSource();
@@ -333,14 +334,14 @@ TEST_F(QueueRun, WithoutAModelTheDefaultOneIsDownloadedThenTheBatchRuns) {
     EXPECT_TRUE(logHas("404"));
     EXPECT_EQ(engine->modelDisplayName(), "Aucun");
 
-    repository.available = true;
+    repository.serve("/ggml-large-v3.bin", FakeReply::raw(200, QByteArray(64 * 1024, 'm')));
     engine->start();
     engine->start(); // a second press while downloading starts nothing more
     EXPECT_TRUE(engine->modelDownloadProgress());
     EXPECT_TRUE(logHas("Aucun modèle de transcription : téléchargement de ggml-large-v3.bin (une seule fois, ~3 Go)…"));
     ASSERT_TRUE(spinUntil([&] { return !engine->modelDownloadProgress(); }, 20000));
     ASSERT_TRUE(runTask(engine->waitForRun(), 30000));
-    EXPECT_EQ(repository.requests, 2);
+    EXPECT_EQ(repository.count("/ggml-large-v3.bin"), 2);
     EXPECT_EQ(engine->settings().modelPath, downloaded);
     EXPECT_EQ(QFileInfo(downloaded).size(), 64 * 1024);
     EXPECT_TRUE(logHas("Modèle prêt : ggml-large-v3.bin. Lancement du lot."));

@@ -11,6 +11,7 @@
 
 #include "pipeline/durations_ahead.h"
 #include "support/engine_fixture.h"
+#include "support/fake_llm_server.h"
 #include "watch/settling_files.h"
 
 using namespace testing_support;
@@ -361,8 +362,10 @@ TEST_F(WatchedFolder, TheWatchFollowsTheSourceFolderStopsWhenAskedAndWhenTheFold
 }
 
 TEST_F(WatchedFolder, WithoutAModelItIsDownloadedOnceThenEveryFileThatCameIsTranscribed) {
-    ModelRepository repository;
-    repository.delayMs = 1500; // slow to answer: files settle during the download
+    FakeLlmServer repository;
+    ScopedEnv base{"PARLIVO_MODEL_BASE_URL", repository.endpoint() + "/"};
+    // Slow to answer: files settle during the download.
+    repository.serve("/ggml-large-v3.bin", FakeReply::raw(200, QByteArray(64 * 1024, 'm')).delayed(1500));
     updateSettings([](ParlivoSettings &s) { s.modelPath.clear(); });
     watch();
     const QByteArray memo = sample(1.2);
@@ -371,7 +374,7 @@ TEST_F(WatchedFolder, WithoutAModelItIsDownloadedOnceThenEveryFileThatCameIsTran
     writeFile(src + "/b.m4a", memo); // settles while the model is on its way
     ASSERT_TRUE(spinUntil([&] { return logCount("Dossier surveillé : ") == 2; }));
     ASSERT_TRUE(quietWith(2));
-    EXPECT_EQ(repository.requests, 1);
+    EXPECT_EQ(repository.count("/ggml-large-v3.bin"), 1);
     EXPECT_EQ(logCount("Aucun modèle de transcription : téléchargement de ggml-large-v3.bin"), 1);
     EXPECT_EQ(engine->doneCount(), 2);
     EXPECT_EQ(engine->settings().modelPath, home.file(".hestia/ggml-large-v3.bin"));

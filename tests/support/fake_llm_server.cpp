@@ -138,6 +138,7 @@ FakeReply FakeLlmServer::replyFor(const FakeRequest &request) {
         for (const QString &name : m_models) models.push_back({{"name", utf8(name)}, {"model", utf8(name)}});
         return FakeReply::raw(200, dumpCompact({{"models", models}}));
     }
+    if (request.method == "GET") return m_files.value(request.path, FakeReply::raw(404, "404 page not found"));
     if (request.method != "POST") return FakeReply::raw(404, "404 page not found");
     if (request.path == chatPath || request.path == messagesPath || request.path == inferencePath) {
         if (!m_queue.isEmpty()) return m_queue.takeFirst();
@@ -158,8 +159,22 @@ void FakeLlmServer::deliver(QTcpSocket *socket, const FakeRequest &request, cons
         break;
     }
     case FakeReply::Kind::raw:
-        writeWhole(socket, reply.status, reply.body);
+        writeWhole(socket, reply.status, reply.body, reply.headers);
         break;
+    case FakeReply::Kind::partial: {
+        socket->write("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(reply.announced) + "\r\n\r\n" +
+                      reply.body);
+        QPointer<QTcpSocket> guarded(socket);
+        QTimer::singleShot(400, socket, [this, guarded, reply] {
+            if (!guarded) return;
+            guarded->write(reply.body);
+            guarded->flush();
+            if (!reply.hangUp) return;
+            finished(guarded);
+            guarded->disconnectFromHost();
+        });
+        break;
+    }
     case FakeReply::Kind::stream:
         socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/x-ndjson\r\nTransfer-Encoding: chunked\r\n"
                       "Connection: close\r\n\r\n");
@@ -175,10 +190,13 @@ void FakeLlmServer::deliver(QTcpSocket *socket, const FakeRequest &request, cons
     }
 }
 
-void FakeLlmServer::writeWhole(QTcpSocket *socket, int status, const QByteArray &body) {
+void FakeLlmServer::writeWhole(QTcpSocket *socket, int status, const QByteArray &body,
+                               const QList<QPair<QByteArray, QByteArray>> &headers) {
     // Clients read the status code; the reason phrase is the same for all.
-    socket->write("HTTP/1.1 " + QByteArray::number(status) + " Reply\r\nContent-Type: application/json\r\n" +
-                  "Content-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + " Reply\r\nContent-Type: application/json\r\n";
+    for (const auto &[name, value] : headers) head += name + ": " + value + "\r\n";
+    socket->write(head + "Content-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" +
+                  body);
     finished(socket);
     socket->disconnectFromHost();
 }

@@ -10,6 +10,7 @@
 
 #include <QAbstractHttpServer>
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QPointer>
 #include <QString>
@@ -48,6 +49,8 @@ struct FakeReply {
         drop,       // the connection is closed without any answer (Qt's client resends
                     // such a request once: script it for every request to make it fail)
         stopServer, // the whole server goes down (see FakeLlmServer::stop)
+        partial,    // 200 announcing `announced` bytes, `body` sent at once and again 400 ms
+                    // later; then the connection is closed if `hangUp`, else left waiting
     };
     Kind kind = Kind::answer;
     QString text;
@@ -56,6 +59,9 @@ struct FakeReply {
     QList<QByteArray> lines;
     std::optional<int> cutAfterLines; // stream: close after this many lines, unfinished
     int delayMs = 0;                  // this reply only, on top of the server's delay
+    QList<QPair<QByteArray, QByteArray>> headers; // raw: sent with the status
+    qint64 announced = 0;
+    bool hangUp = false;
 
     FakeReply delayed(int ms) const {
         FakeReply reply = *this;
@@ -85,6 +91,17 @@ struct FakeReply {
         return reply;
     }
     static FakeReply drop() { return of(Kind::drop); }
+    static FakeReply redirect(const QString &location) {
+        FakeReply reply = of(Kind::raw, 302);
+        reply.headers = {{"Location", location.toUtf8()}};
+        return reply;
+    }
+    static FakeReply partial(qint64 announced, const QByteArray &piece, bool hangUp) {
+        FakeReply reply = of(Kind::partial, 200, piece);
+        reply.announced = announced;
+        reply.hangUp = hangUp;
+        return reply;
+    }
     static FakeReply stopServer() { return of(Kind::stopServer); }
 };
 
@@ -130,6 +147,11 @@ public:
     // "pulling manifest", then a line with `error`.
     static QList<QByteArray> pullErrorLines(const QString &message);
 
+    // ---- Files, as a download host serves them ----
+    // A GET of `path` (any but /api/tags) gets `reply`; other paths get 404.
+    void serve(const QString &path, const FakeReply &reply) { m_files.insert(path, reply); }
+    void unserve(const QString &path) { m_files.remove(path); }
+
     // ---- Going down and coming back ----
     // Closes the listening socket and every open connection: requests in
     // flight fail and new ones are refused, as with a server that quit.
@@ -155,7 +177,8 @@ protected:
 private:
     FakeReply replyFor(const FakeRequest &request);
     void deliver(QTcpSocket *socket, const FakeRequest &request, const FakeReply &reply);
-    void writeWhole(QTcpSocket *socket, int status, const QByteArray &body);
+    void writeWhole(QTcpSocket *socket, int status, const QByteArray &body,
+                    const QList<QPair<QByteArray, QByteArray>> &headers = {});
     void streamFrom(QPointer<QTcpSocket> socket, FakeReply reply, int index);
     void finished(QTcpSocket *socket);
 
@@ -165,6 +188,7 @@ private:
     Script m_script;
     QStringList m_models;
     std::optional<FakeReply> m_tagsReply;
+    QHash<QString, FakeReply> m_files;
     FakeReply m_pullReply;
     int m_delayMs = 0;
     QList<QPointer<QTcpSocket>> m_waiting; // requests not answered yet

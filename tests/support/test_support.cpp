@@ -9,7 +9,6 @@
 #include <QFileInfo>
 #include <QMap>
 #include <QProcess>
-#include <QTcpSocket>
 #include <QTimer>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -167,26 +166,6 @@ CliResult runProgram(const QString &program, const QStringList &args, const QStr
     }
     return {cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1,
             QString::fromUtf8(cli.readAllStandardOutput()), QString::fromUtf8(cli.readAllStandardError())};
-}
-
-ModelRepository::ModelRepository(const QString &name, int size) {
-    QObject::connect(&m_server, &QTcpServer::newConnection, [this, name, size] {
-        QTcpSocket *socket = m_server.nextPendingConnection();
-        QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket, name, size] {
-            if (!socket->canReadLine() || socket->property("asked").toBool()) return;
-            socket->setProperty("asked", true);
-            ++requests;
-            const bool found = available && socket->readLine().split(' ').value(1) == "/" + name.toUtf8();
-            const QByteArray body = found ? QByteArray(size, 'm') : QByteArray("no such model");
-            QTimer::singleShot(delayMs, socket, [socket, found, body] {
-                socket->write(QByteArray(found ? "HTTP/1.1 200 OK" : "HTTP/1.1 404 Not Found") + "\r\nContent-Length: " +
-                              QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
-                socket->disconnectFromHost();
-            });
-        });
-    });
-    m_server.listen(QHostAddress::LocalHost, 0);
-    m_env.emplace("PARLIVO_MODEL_BASE_URL", base());
 }
 
 QMap<pid_t, QString> processesMentioning(const QString &text) {

@@ -9,7 +9,6 @@
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
-#include <QTcpServer>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -131,21 +130,6 @@ CliResult runCli(const QStringList &args, const QStringList &extraEnv = {}, int 
 // The same for another program, run by its path as a user would.
 CliResult runProgram(const QString &program, const QStringList &args, const QStringList &extraEnv = {},
                      int timeoutMs = 60000);
-
-// A model repository on 127.0.0.1, the PARLIVO_MODEL_BASE_URL while it lives:
-// `name` (`size` bytes) once `available`, `delayMs` after the request; 404 for the rest.
-class ModelRepository {
-public:
-    explicit ModelRepository(const QString &name = QStringLiteral("ggml-large-v3.bin"), int size = 64 * 1024);
-    QString base() const { return QStringLiteral("http://127.0.0.1:%1/").arg(m_server.serverPort()); }
-    bool available = true;
-    int delayMs = 0;
-    int requests = 0;
-
-private:
-    QTcpServer m_server;
-    std::optional<ScopedEnv> m_env;
-};
 
 // Live processes whose command line mentions `text`, by process id.
 QMap<pid_t, QString> processesMentioning(const QString &text);
