@@ -15,7 +15,7 @@
 #include "pipeline/pipeline_rules.h"
 #include "remote/server_check.h"
 #include "support/engine_fixture.h"
-#include "support/tiny_whisper_model.h"
+#include "fakes/tiny_whisper_model.h"
 
 using namespace testing_support;
 

@@ -3,7 +3,7 @@
 #include <QCoreApplication>
 #include <QTextStream>
 
-#include "support/tiny_whisper_model.h"
+#include "fakes/tiny_whisper_model.h"
 
 int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);

@@ -1,4 +1,4 @@
-#include "support/tiny_whisper_model.h"
+#include "fakes/tiny_whisper_model.h"
 
 #include <QFile>
 
