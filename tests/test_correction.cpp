@@ -590,7 +590,7 @@ TEST_F(CorrectionPass, ServiceNoneStartsNoPassAndLabelsNothing) {
         s.outputFormat = OutputFormat::md;
     });
     makeAudio(src + "/a.m4a", 1.2);
-    engine->setSourceFolder(QUrl::fromLocalFile(src));
+    chooseSource();
     ASSERT_TRUE(runQueue());
     ASSERT_EQ(engine->doneCount(), 1);
     spin(200); // whatever the end of the run would start
@@ -657,7 +657,7 @@ protected:
     }
     void record(const QStringList &names) {
         for (const QString &name : names) makeAudio(src + "/" + name + ".m4a", 1.2);
-        engine->setSourceFolder(QUrl::fromLocalFile(src));
+        chooseSource();
     }
     QString md(const QString &name) const { return readText(out + "/" + name + ".md"); }
     QString txt(const QString &name) const { return readText(out + "/" + name + ".txt"); }

@@ -295,7 +295,7 @@ class FullStateFolder : public EngineFixture {};
 
 TEST_F(FullStateFolder, AFailedSaveIsLoggedOnceAndTriedAgainAtTheNextChange) {
     for (const char *n : {"a.m4a", "b.m4a"}) makeAudio(src + "/" + n, 1.2);
-    engine->setSourceFolder(QUrl::fromLocalFile(src));
+    chooseSource();
     engine.reset();
     const QString saved = home.file("saved-state");
     ASSERT_TRUE(QDir().rename(home.supportDir(), saved));

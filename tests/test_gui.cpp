@@ -91,7 +91,6 @@ protected:
     }
     AppActions &actions() const { return window->actions(); }
     QueueModel &model() const { return *window->queueView()->model(); }
-    void chooseSource() { engine->setSourceFolder(QUrl::fromLocalFile(src)); }
     void makeMemos(int count, double seconds = 1.5) {
         for (int i = 1; i <= count; ++i) makeAudio(src + QStringLiteral("/memo %1.m4a").arg(i, 2, 10, QChar('0')), seconds);
     }
@@ -624,7 +623,7 @@ class LifeCycle : public EngineFixture {};
 
 TEST_F(LifeCycle, ABatchInterruptedByQuittingResumesAtTheNextLaunch) {
     for (int i = 1; i <= 3; ++i) makeAudio(src + QStringLiteral("/m%1.m4a").arg(i), 1.5);
-    engine->setSourceFolder(QUrl::fromLocalFile(src));
+    chooseSource();
     FakeLlmServer server;
     updateSettings([&](ParlivoSettings &s) { s.ollamaEndpoint = server.endpoint(); });
     {
@@ -647,7 +646,7 @@ TEST_F(LifeCycle, ABatchInterruptedByQuittingResumesAtTheNextLaunch) {
 
 TEST_F(LifeCycle, AMemoWrittenWhileTheIndexIsRebuiltKeepsItsTimesWhenTheWindowQuits) {
     makeAudio(src + "/m1.m4a", 1.5);
-    engine->setSourceFolder(QUrl::fromLocalFile(src));
+    chooseSource();
     engine->saveNow();
     engine.reset();
     ScopedEnv segments{{"FAKE_WHISPER_SEGMENTS", R"([{"text": "Bonjour à tous.", "from": 0, "to": 1200},
@@ -1198,7 +1197,7 @@ TEST_F(Banners, TheOrganizationBannerAndTheSettingsButtonFollowARealRun) {
     auto *box = window->settingsWindow()->findChild<OrganizationRunBox *>();
     // Counted when the source changes or some work ends, not on every change.
     EXPECT_TRUE(b->isHidden());
-    engine->setSourceFolder(QUrl::fromLocalFile(src));
+    chooseSource();
     ASSERT_TRUE(spinUntil([&] { return shown(b); }));
     EXPECT_EQ(b->state()->text(), "3 vocaux attendent d'être rangés dans l'archive.");
     EXPECT_FALSE(b->openArchiveButton()->isEnabled()); // no archive yet

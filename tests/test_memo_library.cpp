@@ -437,7 +437,7 @@ protected:
     }
     void record(const QString &name) {
         makeAudio(src + "/" + name + ".m4a", 1.2);
-        engine->setSourceFolder(QUrl::fromLocalFile(src));
+        chooseSource();
     }
     QList<SearchHit> find(const QString &words) {
         const auto found = runTaskFor(engine->searchLibrary(parseSearchQuery(words)));

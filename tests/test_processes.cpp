@@ -293,7 +293,7 @@ protected:
     void SetUp() override {
         EngineFixture::SetUp();
         makeAudio(src + "/a.m4a", 1.2);
-        engine->setSourceFolder(QUrl::fromLocalFile(src));
+        chooseSource();
     }
 };
 

@@ -199,10 +199,7 @@ TEST_F(QueueRun, CancelReturnsRunningFilesToPendingWithoutATimeOutAndAHangingRec
     EXPECT_TRUE(scratchFiles().isEmpty());
 
     // Left hanging, the recogniser is ended by its time limit.
-    TimeLimits limits;
-    limits.recognitionFactor = 0;
-    limits.recognitionFloor = 1;
-    engine->setTimeLimits(limits);
+    limitRecognitionTo(1);
     ASSERT_TRUE(runQueue(20000));
     EXPECT_EQ(entryNamed("a.m4a").status, FileStatus::error);
     EXPECT_EQ(entryNamed("a.m4a").errorMessage, "Transcription interrompue (délai dépassé).");

@@ -65,7 +65,7 @@ TEST_F(RealRecogniser, TwoFilesSideBySideAndOneWithEveryThread) {
         mostRunning = std::max(mostRunning, engine->runningCount());
     });
     updateSettings([](ParlivoSettings &s) { s.parallelism = 2; });
-    engine->setSourceFolder(QUrl::fromLocalFile(src));
+    chooseSource();
     engine->transcribeSelection({entryNamed("bruit.m4a").id, entryNamed("son.mp3").id});
     ASSERT_TRUE(runTask(engine->waitForRun(), 120000));
     if (engine->maxParallelism() >= 2) {
@@ -98,7 +98,7 @@ TEST_F(RealRecogniser, TwoFilesSideBySideAndOneWithEveryThread) {
 
 TEST_F(RealRecogniser, ProgressThenCancelOrTheTimeLimitStopARealRecognition) {
     makeNoise(src + "/long.m4a", 120);
-    engine->setSourceFolder(QUrl::fromLocalFile(src));
+    chooseSource();
     const QUuid id = entryNamed("long.m4a").id;
     engine->start();
     ASSERT_TRUE(spinUntil([&] { return recognisersRunning() == 1; }, 30000));
@@ -114,10 +114,7 @@ TEST_F(RealRecogniser, ProgressThenCancelOrTheTimeLimitStopARealRecognition) {
     EXPECT_EQ(recognisersRunning(), 0);
     EXPECT_TRUE(scratchFiles().isEmpty());
 
-    TimeLimits limits;
-    limits.recognitionFactor = 0;
-    limits.recognitionFloor = 2;
-    engine->setTimeLimits(limits);
+    limitRecognitionTo(2);
     clock.restart();
     ASSERT_TRUE(runQueue(60000));
     EXPECT_LT(clock.elapsed(), 20000);
@@ -227,7 +224,7 @@ protected:
             s.recognitionServers.clear();
             for (const QString &address : addresses) s.recognitionServers.append({address, {}});
         });
-        engine->setSourceFolder(QUrl::fromLocalFile(src));
+        chooseSource();
     }
     int claimsOn(const QString &machine) const { return int(claims.filter("(sur " + machine + ")").size()); }
     int claimsOf(const QString &name) const { return int(claims.filter(QRegularExpression("^" + QRegularExpression::escape(name) + "( |$)")).size()); }

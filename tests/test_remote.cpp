@@ -201,7 +201,7 @@ protected:
             s.parallelism = local;
             s.language = "fr";
         });
-        engine->setSourceFolder(QUrl::fromLocalFile(src));
+        chooseSource();
     }
     QString transcript(const QString &stem) const { return readText(src + "/" + stem + ".txt"); }
 };
@@ -245,10 +245,7 @@ TEST_F(RemoteStandIn, ASlowOrBrokenServerIsSetAsideAndTheLocalWorkerTakesTheFile
         {"illisible", FakeReply::raw(200, R"({"segments": [{"start": 0, "te)"), "réponse illisible"},
         {"en panne", FakeReply::raw(502, "Bad Gateway"), "réponse HTTP 502"},
     };
-    TimeLimits limits;
-    limits.recognitionFactor = 0;
-    limits.recognitionFloor = 1;
-    engine->setTimeLimits(limits);
+    limitRecognitionTo(1);
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         server.respondWith([&](const FakeRequest &) { return c.reply; });

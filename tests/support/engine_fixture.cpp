@@ -1,6 +1,7 @@
 #include "support/engine_fixture.h"
 
 #include "core/atomic_file.h"
+#include "pipeline/pipeline_rules.h"
 
 namespace testing_support {
 
@@ -34,6 +35,13 @@ void EngineFixture::updateSettings(const std::function<void(ParlivoSettings &)> 
     ParlivoSettings s = engine->settings();
     change(s);
     engine->setSettings(s);
+}
+
+void EngineFixture::limitRecognitionTo(int seconds) {
+    TimeLimits limits;
+    limits.recognitionFactor = 0;
+    limits.recognitionFloor = seconds;
+    engine->setTimeLimits(limits);
 }
 
 bool EngineFixture::runQueue(int timeoutMs) {

@@ -30,6 +30,8 @@ protected:
     void chooseSource() { engine->setSourceFolder(QUrl::fromLocalFile(src)); }
 
     void updateSettings(const std::function<void(ParlivoSettings &)> &change);
+    // Every recognition ends after `seconds`, whatever the file's length.
+    void limitRecognitionTo(int seconds);
     // start() then wait for the run to end.
     bool runQueue(int timeoutMs = 60000);
     int recogniserCalls() const { return lineCount(argsLog); }
